@@ -3,7 +3,7 @@
 #include "capture/VeltraneFilePlugin.h"
 
 #include "LogCapture.h"
-#include "TestFrames.h"
+#include "SequenceFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -221,14 +221,12 @@ TEST_F(VeltraneFileTest, DamagedBlockHeadersStayInsideTheFile)
     const std::string valid = writeBlocks({{7, "abcdef"}, {9, "gh"}});
     auto withInt64 = [&](std::size_t offset, std::int64_t value) {
         std::string s = valid;
-        for (int i = 0; i < 8; ++i)
-            s[offset + i] = static_cast<char>((static_cast<std::uint64_t>(value) >> (8 * i)) & 0xFF);
+        TestFrames::putInt64(s, offset, value);
         return s;
     };
     auto withInt32 = [&](std::size_t offset, std::int32_t value) {
         std::string s = valid;
-        for (int i = 0; i < 4; ++i)
-            s[offset + i] = static_cast<char>((static_cast<std::uint32_t>(value) >> (8 * i)) & 0xFF);
+        TestFrames::putInt32(s, offset, value);
         return s;
     };
     struct Case {
