@@ -17,34 +17,6 @@ constexpr int H = 48;
 constexpr std::size_t PayloadStart = 40;
 constexpr std::size_t FirstRecord = 124;
 
-/// Opens a sequence file for reading; records what readHeader() answered.
-class SequenceReader {
-public:
-    explicit SequenceReader(const std::string& path) : m_file(path)
-    {
-        opened = m_file.open(VeltraneFile::ReadMode) && m_file.beginReadBlock(0, &plugin) &&
-                 plugin.readHeader(&width, &height, &matrix, &frameCount);
-    }
-
-    /// Reads frame `index` and compares it with the frame the writer stored.
-    bool frameMatches(int index, int expected)
-    {
-        Depth depth(PixelType::UnsignedShort, W, H, 1, 1);
-        Colour colour(PixelType::UnsignedByte, W, H, 1, 3);
-        return plugin.readFrame(index, &depth, &colour) &&
-               sameBytes(depth, *depthFrame(W, H, expected)) &&
-               sameBytes(colour, *colourFrame(W, H, expected));
-    }
-
-    KorvastelFilePlugin plugin;
-    bool opened = false;
-    int width = 0, height = 0, frameCount = 0;
-    Eigen::Matrix3d matrix = Eigen::Matrix3d::Zero();
-
-private:
-    VeltraneFile m_file;
-};
-
 class KorvastelFilePluginTest : public ::testing::Test {
 protected:
     std::string path() const { return m_dir.filePath("sequence.kvs").toStdString(); }

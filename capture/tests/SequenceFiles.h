@@ -35,6 +35,40 @@ inline bool writeSequence(const std::string& path, int width, int height, int co
     return ok && file.close();
 }
 
+/// Opens a sequence file for reading; records what readHeader() answered.
+class SequenceReader {
+public:
+    explicit SequenceReader(const std::string& path) : m_file(path)
+    {
+        opened = m_file.open(VeltraneFile::ReadMode) && m_file.beginReadBlock(0, &plugin) &&
+                 plugin.readHeader(&width, &height, &matrix, &frameCount);
+    }
+
+    /// Reads frame `index` and compares it with the frame the writer stored as
+    /// number `expected`; a null expected colour means black.
+    bool frameMatches(int index, int expected, bool withColour = true)
+    {
+        Depth depth(PixelType::UnsignedShort, width, height, 1, 1);
+        Colour colour(PixelType::UnsignedByte, width, height, 1, 3);
+        if (!plugin.readFrame(index, &depth, &colour) ||
+            !sameBytes(depth, *depthFrame(width, height, expected)))
+            return false;
+        if (withColour)
+            return sameBytes(colour, *colourFrame(width, height, expected));
+        Colour black(PixelType::UnsignedByte, width, height, 1, 3);
+        black.fill(0);
+        return sameBytes(colour, black);
+    }
+
+    KorvastelFilePlugin plugin;
+    bool opened = false;
+    int width = 0, height = 0, frameCount = 0;
+    Eigen::Matrix3d matrix = Eigen::Matrix3d::Zero();
+
+private:
+    VeltraneFile m_file;
+};
+
 inline std::int64_t int64At(const std::string& bytes, std::size_t offset)
 {
     std::uint64_t v = 0;
