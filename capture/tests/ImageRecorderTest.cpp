@@ -1,5 +1,6 @@
 #include "capture/ImageRecorder.h"
 
+#include "Eventually.h"
 #include "LogCapture.h"
 #include "SequenceFiles.h"
 
@@ -7,9 +8,6 @@
 
 #include <QTemporaryDir>
 
-#include <chrono>
-#include <functional>
-#include <thread>
 
 namespace Veltrane {
 namespace {
@@ -18,18 +16,6 @@ using namespace TestFrames;
 
 constexpr int W = 16;
 constexpr int H = 12;
-
-/// Polls `condition` for up to ten seconds.
-bool eventually(const std::function<bool()>& condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
 
 class ImageRecorderTest : public ::testing::Test {
 protected:
