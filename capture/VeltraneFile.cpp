@@ -188,10 +188,12 @@ std::int64_t VeltraneFile::endWriteBlock()
         return -1;
     const std::int64_t size = m_currentPlugin->endWrite();
     m_currentPlugin = nullptr;
+    if (size < 0)
+        return -1;
     m_stream.seekp(m_blockStart + BlockSizeOffset);
     LittleEndian::writeInt64(m_stream, size);
     m_stream.seekp(m_blockStart + BlockHeaderSize + size);
-    if (size < 0 || !m_stream.good())
+    if (!m_stream.good())
         return -1;
     ++m_blocksWritten;
     return size;

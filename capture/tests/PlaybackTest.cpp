@@ -1,5 +1,7 @@
 #include "capture/Playback.h"
 
+#include "capture/ImageRecorder.h"
+
 #include "Eventually.h"
 #include "LogCapture.h"
 #include "SequenceFiles.h"
@@ -138,6 +140,27 @@ TEST_F(PlaybackTest, OpensInStoppedWithTheFixedCalibration)
     EXPECT_TRUE(m_playback.close());
     EXPECT_EQ(m_playback.state(), Closed);
     EXPECT_FALSE(m_playback.close());
+}
+
+TEST_F(PlaybackTest, PlaysARecordingBitIdenticalInOrder)
+{
+    {
+        ImageRecorder recorder(path());
+        ASSERT_TRUE(recorder.open(W, H, Matrix));
+        recorder.setRunning(true);
+        recorder.start();
+        for (int i = 0; i < 6; ++i)
+            ASSERT_TRUE(recorder.addFrame(depthFrame(W, H, i).get(), colourFrame(W, H, i).get()));
+        ASSERT_TRUE(recorder.finish());
+    }
+    m_playback.addListener(&m_listener);
+    m_playback.setFrameRate(1000.0);
+    ASSERT_TRUE(m_playback.open(path()));
+    ASSERT_TRUE(m_playback.play());
+    ASSERT_TRUE(m_listener.waitFor(6));
+    ASSERT_TRUE(eventually([&] { return m_playback.state() == Paused; }));
+    EXPECT_EQ(m_listener.indices(), (std::vector<int>{0, 1, 2, 3, 4, 5}));
+    EXPECT_TRUE(m_listener.intact());
 }
 
 TEST_F(PlaybackTest, StepDeliversOneFrameThenPauses)
