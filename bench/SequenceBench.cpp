@@ -51,8 +51,8 @@ std::unique_ptr<TypedImage<unsigned char>> sceneColour(int seed)
     for (int y = 0; y < Height; ++y)
         for (int x = 0; x < Width; ++x)
             for (int k = 0; k < 3; ++k)
-                c[3 * (y * Width + x) + k] =
-                    static_cast<unsigned char>(std::clamp(60 + (x * (k + 1) + y * 2) / 8 % 140 + noise(random), 0, 255));
+                c[3 * (y * Width + x) + k] = static_cast<unsigned char>(
+                    std::clamp(60 + (x * (k + 1) + y * 2) / 8 % 140 + noise(random), 0, 255));
     return colour;
 }
 
@@ -66,7 +66,8 @@ void Compress(benchmark::State& state)
     std::size_t compressed = 0;
     for (auto _ : state) {
         compressed = 0;
-        for (const Image* image : {static_cast<const Image*>(depth.get()), static_cast<const Image*>(colour.get())}) {
+        for (const Image* image : {static_cast<const Image*>(depth.get()),
+                                   static_cast<const Image*>(colour.get())}) {
             int size = static_cast<int>(out.size());
             if (!compressor.compress(image, mode, 1, out.data(), &size))
                 state.SkipWithError("compression failed");
@@ -76,7 +77,7 @@ void Compress(benchmark::State& state)
     }
     state.counters["ratio"] = double(depth->byteSize() + colour->byteSize()) / double(compressed);
 }
-BENCHMARK(Compress)->DenseRange(ZlibDefault, Png)->Unit(benchmark::kMillisecond);
+BENCHMARK(Compress)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
 void Decompress(benchmark::State& state)
 {
@@ -102,7 +103,7 @@ void Decompress(benchmark::State& state)
         benchmark::DoNotOptimize(depthOut.data());
     }
 }
-BENCHMARK(Decompress)->DenseRange(ZlibDefault, ZlibRle)->Unit(benchmark::kMillisecond);
+BENCHMARK(Decompress)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
 void RecorderThroughput(benchmark::State& state)
 {
@@ -133,7 +134,8 @@ void RecorderThroughput(benchmark::State& state)
             state.SkipWithError("recording failed");
     }
     state.SetItemsProcessed(state.iterations() * Frames);
-    state.counters["fps"] = benchmark::Counter(double(state.iterations() * Frames), benchmark::Counter::kIsRate);
+    state.counters["fps"] =
+        benchmark::Counter(double(state.iterations() * Frames), benchmark::Counter::kIsRate);
     state.counters["queueFullWaits"] = dropped;
 }
 BENCHMARK(RecorderThroughput)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -58,9 +58,9 @@ std::unique_ptr<unsigned char[]> scratch(std::size_t bytes)
 int zlibStrategy(CompressionMode mode)
 {
     switch (mode) {
-    case ZlibHuffmanOnly:
+    case CompressionMode::ZlibHuffmanOnly:
         return Z_HUFFMAN_ONLY;
-    case ZlibRle:
+    case CompressionMode::ZlibRle:
         return Z_RLE;
     default:
         return Z_DEFAULT_STRATEGY;
@@ -234,9 +234,10 @@ bool ImageCompressor::compress(const Image* image, CompressionMode mode, int lev
                                unsigned char* out, int* size) const
 {
     if (!image || !image->data() || !out || !size || *size <= 0 ||
-        static_cast<unsigned>(mode) > Png || static_cast<unsigned>(level) > 9)
+        static_cast<unsigned>(mode) > static_cast<unsigned>(CompressionMode::Png) ||
+        static_cast<unsigned>(level) > 9)
         return false;
-    if (mode == Png)
+    if (mode == CompressionMode::Png)
         return encodePng(*image, level, out, size);
     return deflateImage(*image, mode, level, out, size);
 }
@@ -244,7 +245,8 @@ bool ImageCompressor::compress(const Image* image, CompressionMode mode, int lev
 bool ImageCompressor::decompress(const unsigned char* data, int length, CompressionMode mode,
                                  Image* image) const
 {
-    if (!data || !image || !image->data() || length <= 0 || static_cast<unsigned>(mode) >= Png)
+    if (!data || !image || !image->data() || length <= 0 ||
+        static_cast<unsigned>(mode) >= static_cast<unsigned>(CompressionMode::Png))
         return false;
     return inflateImage(data, length, *image);
 }

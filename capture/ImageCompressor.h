@@ -5,7 +5,7 @@ namespace Veltrane {
 class Image;
 
 /// How `ImageCompressor` encodes an image.
-enum CompressionMode : int {
+enum class CompressionMode : int {
     ZlibDefault = 0,      ///< zlib stream, default strategy
     ZlibHuffmanOnly = 1,  ///< zlib stream, Huffman coding only
     ZlibRle = 2,          ///< zlib stream, run-length strategy (recorded sequences)

@@ -11,7 +11,7 @@ namespace Veltrane {
 
 namespace {
 
-constexpr CompressionMode FrameMode = ZlibRle;
+constexpr CompressionMode FrameMode = CompressionMode::ZlibRle;
 constexpr int FrameLevel = 1;
 constexpr std::int64_t WriteBytesPerPixel = 10;
 constexpr std::int64_t ReadBytesPerPixel = 5;

@@ -42,7 +42,7 @@ Playback::Playback() = default;
 Playback::~Playback()
 {
     const PlaybackState s = m_state;
-    if (s == Playing || s == Paused)
+    if (s == PlaybackState::Playing || s == PlaybackState::Paused)
         stop();
     close();
 }
@@ -59,7 +59,7 @@ void Playback::setFrameRate(double fps)
 
 bool Playback::open(const std::string& path)
 {
-    if (m_state != Closed)
+    if (m_state != PlaybackState::Closed)
         return false;
     m_file = std::make_unique<VeltraneFile>(path);
     if (!m_file->open(VeltraneFile::ReadMode)) {
@@ -95,12 +95,12 @@ bool Playback::open(const std::string& path)
         release();
         return false;
     }
-    m_state = Stopped;
+    m_state = PlaybackState::Stopped;
     try {
         m_playerThread = boost::thread(&Playback::run, this);
     } catch (const boost::thread_resource_error&) {
         VELTRANE_ERROR("Cannot start the playback thread");
-        m_state = Closed;
+        m_state = PlaybackState::Closed;
         release();
         return false;
     }
@@ -109,9 +109,9 @@ bool Playback::open(const std::string& path)
 
 bool Playback::close()
 {
-    if (m_state == Closed)
+    if (m_state == PlaybackState::Closed)
         return false;
-    m_state = Closed;
+    m_state = PlaybackState::Closed;
     m_playerThread.interrupt();
     m_playerThread.join();
     release();
@@ -133,39 +133,39 @@ void Playback::release()
 bool Playback::play()
 {
     const PlaybackState s = m_state;
-    if (s == Stopped)
+    if (s == PlaybackState::Stopped)
         m_direction = 1;
-    else if (s == Paused && m_position >= m_frameCount)
+    else if (s == PlaybackState::Paused && m_position >= m_frameCount)
         m_position = 0;
-    else if (s != Paused)
+    else if (s != PlaybackState::Paused)
         return false;
-    request(Playing);
+    request(PlaybackState::Playing);
     return waitForStateChange();
 }
 
 bool Playback::step()
 {
     const PlaybackState s = m_state;
-    if (s != Stopped && s != Paused)
+    if (s != PlaybackState::Stopped && s != PlaybackState::Paused)
         return false;
-    request(Stepping);
+    request(PlaybackState::Stepping);
     return waitForStateChange();
 }
 
 void Playback::pause()
 {
-    if (m_state != Playing)
+    if (m_state != PlaybackState::Playing)
         return;
-    request(Paused);
+    request(PlaybackState::Paused);
     waitForStateChange();
 }
 
 void Playback::stop()
 {
     const PlaybackState s = m_state;
-    if (s != Playing && s != Paused)
+    if (s != PlaybackState::Playing && s != PlaybackState::Paused)
         return;
-    request(Stopped);
+    request(PlaybackState::Stopped);
     waitForStateChange();
 }
 
@@ -198,7 +198,7 @@ void Playback::takeCommand()
     const unsigned issued = m_commandsIssued;
     PlaybackState current = m_state;
     // close() sets Closed directly; no command may bring the player back.
-    if (current != Closed)
+    if (current != PlaybackState::Closed)
         m_state.compare_exchange_strong(current, m_requestedState.load());
     m_commandsTaken = issued;
 }
@@ -222,14 +222,14 @@ void Playback::run()
         for (;;) {
             takeCommand();
             const PlaybackState s = m_state;
-            if (s == Closed)
+            if (s == PlaybackState::Closed)
                 return;
-            if (s == Stopped) {
+            if (s == PlaybackState::Stopped) {
                 m_position = 0;
                 m_direction = 1;
                 reportProgress(0);
                 boost::this_thread::sleep_for(boost::chrono::milliseconds(IdleMilliseconds));
-            } else if (s == Paused) {
+            } else if (s == PlaybackState::Paused) {
                 boost::this_thread::sleep_for(boost::chrono::milliseconds(IdleMilliseconds));
             } else {
                 frameTurn(s);
@@ -245,14 +245,14 @@ bool Playback::handleEnds(PlaybackState turnState)
     int position = m_position;
     if (position >= m_frameCount) {
         if (!m_loop) {
-            leaveState(turnState, Paused);
+            leaveState(turnState, PlaybackState::Paused);
             return false;
         }
         position = std::max(m_frameCount - 2, 0);
         m_direction = -m_direction;
     } else if (position < 0) {
         if (!m_loop) {
-            leaveState(turnState, Stopped);
+            leaveState(turnState, PlaybackState::Stopped);
             return false;
         }
         position = m_frameCount >= 2 ? 1 : m_frameCount - 1;
@@ -269,13 +269,13 @@ void Playback::frameTurn(PlaybackState turnState)
         return;
     const int position = m_position;
     if (!m_plugin->readFrame(position, m_depthImage.get(), m_colorImage.get())) {
-        leaveState(turnState, Stopped);
+        leaveState(turnState, PlaybackState::Stopped);
         return;
     }
     for (RGBDListener* listener : m_listeners)
         listener->onNewFrame(m_colorImage.get(), m_depthImage.get(), nullptr);
-    if (turnState == Stepping)
-        leaveState(Stepping, Paused);
+    if (turnState == PlaybackState::Stepping)
+        leaveState(PlaybackState::Stepping, PlaybackState::Paused);
     reportProgress(position);
     m_position = position + m_direction;
 

@@ -17,7 +17,7 @@
 
 namespace Veltrane {
 
-enum PlaybackState : int {
+enum class PlaybackState : int {
     Closed = 0,    ///< no file
     Stopped = 1,   ///< at the start, position 0
     Playing = 2,
@@ -112,8 +112,8 @@ private:
     void leaveState(PlaybackState from, PlaybackState to);
     void release();
 
-    std::atomic<PlaybackState> m_state{Closed};
-    std::atomic<PlaybackState> m_requestedState{Closed};
+    std::atomic<PlaybackState> m_state{PlaybackState::Closed};
+    std::atomic<PlaybackState> m_requestedState{PlaybackState::Closed};
     /// Commands issued by the GUI thread and taken over by the player thread;
     /// a command is pending while they differ.
     std::atomic<unsigned> m_commandsIssued{0};

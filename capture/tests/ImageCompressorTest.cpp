@@ -80,7 +80,8 @@ TEST_P(ZlibModes, FramesRoundTripBitIdentical)
 }
 
 INSTANTIATE_TEST_SUITE_P(ImageCompressor, ZlibModes,
-                         ::testing::Values(ZlibDefault, ZlibHuffmanOnly, ZlibRle));
+                         ::testing::Values(CompressionMode::ZlibDefault, CompressionMode::ZlibHuffmanOnly,
+                                           CompressionMode::ZlibRle));
 
 TEST(ImageCompressor, RefusesBadArgumentsWithoutAMessage)
 {
@@ -89,49 +90,50 @@ TEST(ImageCompressor, RefusesBadArgumentsWithoutAMessage)
     Bytes out(1024);
     struct Case {
         const Image* image;
-        int mode;
+        int mode;  // also values that are no CompressionMode
         int level;
         unsigned char* out;
         int room;
     };
     const Case cases[] = {
-        {nullptr, ZlibRle, 1, out.data(), 1024}, {depth.get(), ZlibRle, 1, nullptr, 1024},
-        {depth.get(), ZlibRle, 1, out.data(), 0}, {depth.get(), ZlibRle, 1, out.data(), -5},
-        {depth.get(), 4, 1, out.data(), 1024},    {depth.get(), -1, 1, out.data(), 1024},
-        {depth.get(), ZlibRle, 10, out.data(), 1024}, {depth.get(), ZlibRle, -1, out.data(), 1024},
+        {nullptr, 2, 1, out.data(), 1024},      {depth.get(), 2, 1, nullptr, 1024},
+        {depth.get(), 2, 1, out.data(), 0},     {depth.get(), 2, 1, out.data(), -5},
+        {depth.get(), 4, 1, out.data(), 1024},  {depth.get(), -1, 1, out.data(), 1024},
+        {depth.get(), 2, 10, out.data(), 1024}, {depth.get(), 2, -1, out.data(), 1024},
     };
     for (const Case& c : cases) {
         int size = c.room;
         EXPECT_FALSE(ImageCompressor().compress(c.image, static_cast<CompressionMode>(c.mode),
                                                 c.level, c.out, &size));
     }
-    const Bytes stream = compressed(*depth, ZlibRle);
+    const Bytes stream = compressed(*depth, CompressionMode::ZlibRle);
     auto back = TestFrames::depthFrame(8, 6, 1);
     const int length = static_cast<int>(stream.size());
-    EXPECT_FALSE(ImageCompressor().decompress(stream.data(), length, Png, back.get()));
+    EXPECT_FALSE(ImageCompressor().decompress(stream.data(), length, CompressionMode::Png, back.get()));
     EXPECT_FALSE(ImageCompressor().decompress(stream.data(), length, static_cast<CompressionMode>(-1),
                                               back.get()));
-    EXPECT_FALSE(ImageCompressor().decompress(stream.data(), 0, ZlibRle, back.get()));
-    EXPECT_FALSE(ImageCompressor().decompress(nullptr, length, ZlibRle, back.get()));
-    EXPECT_FALSE(ImageCompressor().decompress(stream.data(), length, ZlibRle, nullptr));
+    EXPECT_FALSE(ImageCompressor().decompress(stream.data(), 0, CompressionMode::ZlibRle, back.get()));
+    EXPECT_FALSE(ImageCompressor().decompress(nullptr, length, CompressionMode::ZlibRle, back.get()));
+    EXPECT_FALSE(ImageCompressor().decompress(stream.data(), length, CompressionMode::ZlibRle, nullptr));
     EXPECT_TRUE(log.entries().empty());
 }
 
 TEST(ImageCompressor, OutputThatDoesNotFitIsAnError)
 {
     const auto colour = TestFrames::colourFrame(32, 24, 1);
-    const Bytes stream = compressed(*colour, ZlibDefault);
+    const Bytes stream = compressed(*colour, CompressionMode::ZlibDefault);
     LogCapture log;
     Bytes out(stream.size() - 1);
     int size = static_cast<int>(out.size());
-    EXPECT_FALSE(ImageCompressor().compress(colour.get(), ZlibDefault, 1, out.data(), &size));
+    EXPECT_FALSE(ImageCompressor().compress(colour.get(), CompressionMode::ZlibDefault, 1,
+                                            out.data(), &size));
     EXPECT_TRUE(log.contains("ERROR", "Error compressing data"));
 }
 
 TEST(ImageCompressor, DamagedOrMismatchedStreamsAreErrors)
 {
     const auto depth = TestFrames::depthFrame(32, 24, 2);
-    const Bytes stream = compressed(*depth, ZlibRle);
+    const Bytes stream = compressed(*depth, CompressionMode::ZlibRle);
     Bytes corrupt = stream;
     for (std::size_t i = 2; i < corrupt.size(); i += 3)
         corrupt[i] ^= 0x5A;
@@ -151,7 +153,7 @@ TEST(ImageCompressor, DamagedOrMismatchedStreamsAreErrors)
         LogCapture log;
         TypedImage<unsigned short> target(PixelType::UnsignedShort, c.width, c.height, 1, 1);
         EXPECT_FALSE(ImageCompressor().decompress(c.data->data(), static_cast<int>(c.data->size()),
-                                                  ZlibRle, &target));
+                                                  CompressionMode::ZlibRle, &target));
         EXPECT_TRUE(log.contains("ERROR", "Error decompressing data"));
     }
 }
@@ -211,7 +213,7 @@ TEST(ImageCompressor, PngStoresSixteenBitSamplesHighByteFirst)
     const unsigned short values[] = {0x0102, 0x0304, 0xA0B0, 0, 1, 0xFFFF};
     image.copyData(values);
 
-    const DecodedPng png = decodePng(compressed(image, Png, 6));
+    const DecodedPng png = decodePng(compressed(image, CompressionMode::Png, 6));
     EXPECT_EQ(png.width, 3u);
     EXPECT_EQ(png.height, 2u);
     EXPECT_EQ(png.bitDepth, 16);
@@ -222,7 +224,7 @@ TEST(ImageCompressor, PngStoresSixteenBitSamplesHighByteFirst)
 TEST(ImageCompressor, PngKeepsColourRows)
 {
     const auto colour = TestFrames::colourFrame(7, 5, 2);
-    const DecodedPng png = decodePng(compressed(*colour, Png, 9));
+    const DecodedPng png = decodePng(compressed(*colour, CompressionMode::Png, 9));
     EXPECT_EQ(png.bitDepth, 8);
     EXPECT_EQ(png.colourType, PNG_COLOR_TYPE_RGB);
     EXPECT_EQ(png.pixels, Bytes(colour->typedData(), colour->typedData() + colour->byteSize()));
@@ -234,14 +236,14 @@ TEST(ImageCompressor, PngRefusesWhatItCannotHold)
     LogCapture log;
     Bytes out(40);
     int size = static_cast<int>(out.size());
-    EXPECT_FALSE(ImageCompressor().compress(colour.get(), Png, 1, out.data(), &size));
+    EXPECT_FALSE(ImageCompressor().compress(colour.get(), CompressionMode::Png, 1, out.data(), &size));
     EXPECT_TRUE(log.contains("INFO", "Overflow"));
 
     TypedImage<float> floats(PixelType::Float, 4, 4, 1, 1);
     floats.fill(1.0f);
     Bytes room(4096);
     size = static_cast<int>(room.size());
-    EXPECT_FALSE(ImageCompressor().compress(&floats, Png, 1, room.data(), &size));
+    EXPECT_FALSE(ImageCompressor().compress(&floats, CompressionMode::Png, 1, room.data(), &size));
 }
 
 }  // namespace

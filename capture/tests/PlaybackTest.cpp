@@ -128,7 +128,7 @@ protected:
 TEST_F(PlaybackTest, OpensInStoppedWithTheFixedCalibration)
 {
     openSequence(2);
-    EXPECT_EQ(m_playback.state(), Stopped);
+    EXPECT_EQ(m_playback.state(), PlaybackState::Stopped);
     EXPECT_EQ(m_playback.frameCount(), 2);
     EXPECT_EQ(m_playback.width(), W);
     EXPECT_EQ(m_playback.height(), H);
@@ -138,7 +138,7 @@ TEST_F(PlaybackTest, OpensInStoppedWithTheFixedCalibration)
     EXPECT_EQ(m_playback.directory(), m_dir.path().toStdString());
     EXPECT_FALSE(m_playback.open(path()));
     EXPECT_TRUE(m_playback.close());
-    EXPECT_EQ(m_playback.state(), Closed);
+    EXPECT_EQ(m_playback.state(), PlaybackState::Closed);
     EXPECT_FALSE(m_playback.close());
 }
 
@@ -158,7 +158,7 @@ TEST_F(PlaybackTest, PlaysARecordingBitIdenticalInOrder)
     ASSERT_TRUE(m_playback.open(path()));
     ASSERT_TRUE(m_playback.play());
     ASSERT_TRUE(m_listener.waitFor(6));
-    ASSERT_TRUE(eventually([&] { return m_playback.state() == Paused; }));
+    ASSERT_TRUE(eventually([&] { return m_playback.state() == PlaybackState::Paused; }));
     EXPECT_EQ(m_listener.indices(), (std::vector<int>{0, 1, 2, 3, 4, 5}));
     EXPECT_TRUE(m_listener.intact());
 }
@@ -167,19 +167,19 @@ TEST_F(PlaybackTest, StepDeliversOneFrameThenPauses)
 {
     openSequence(3);
     ASSERT_TRUE(m_playback.step());
-    ASSERT_TRUE(eventually([&] { return m_playback.state() == Paused; }));
+    ASSERT_TRUE(eventually([&] { return m_playback.state() == PlaybackState::Paused; }));
     EXPECT_EQ(m_listener.indices(), std::vector<int>{0});
     EXPECT_EQ(m_playback.position(), 1);
     EXPECT_TRUE(m_listener.intact());
 
     ASSERT_TRUE(m_playback.step());
     ASSERT_TRUE(m_listener.waitFor(2));
-    ASSERT_TRUE(eventually([&] { return m_playback.state() == Paused; }));
+    ASSERT_TRUE(eventually([&] { return m_playback.state() == PlaybackState::Paused; }));
     EXPECT_EQ(m_listener.indices(), (std::vector<int>{0, 1}));
 
     m_progress.clear();
     m_playback.stop();
-    EXPECT_EQ(m_playback.state(), Stopped);
+    EXPECT_EQ(m_playback.state(), PlaybackState::Stopped);
     ASSERT_TRUE(eventually([&] { return !m_progress.reports().empty(); }));
     EXPECT_EQ(m_progress.reports().front(), std::make_pair(0, 3));
     EXPECT_EQ(m_playback.position(), 0);
@@ -190,7 +190,7 @@ TEST_F(PlaybackTest, PlaysOnceToTheEndAndAgainFromTheStart)
     openSequence(3);
     ASSERT_TRUE(m_playback.play());
     ASSERT_TRUE(m_listener.waitFor(3));
-    ASSERT_TRUE(eventually([&] { return m_playback.state() == Paused; }));
+    ASSERT_TRUE(eventually([&] { return m_playback.state() == PlaybackState::Paused; }));
     EXPECT_EQ(m_playback.position(), 3);
     EXPECT_EQ(m_listener.indices(), (std::vector<int>{0, 1, 2}));
     const auto reports = m_progress.reports();
@@ -199,7 +199,7 @@ TEST_F(PlaybackTest, PlaysOnceToTheEndAndAgainFromTheStart)
 
     ASSERT_TRUE(m_playback.play());
     ASSERT_TRUE(m_listener.waitFor(6));
-    ASSERT_TRUE(eventually([&] { return m_playback.state() == Paused; }));
+    ASSERT_TRUE(eventually([&] { return m_playback.state() == PlaybackState::Paused; }));
     EXPECT_EQ(m_listener.indices(), (std::vector<int>{0, 1, 2, 0, 1, 2}));
     EXPECT_TRUE(m_listener.intact());
 }
@@ -237,21 +237,21 @@ TEST_F(PlaybackTest, CommandsFromTheWrongStateChangeNothing)
 {
     openSequence(3);
     m_playback.pause();
-    EXPECT_EQ(m_playback.state(), Stopped);
+    EXPECT_EQ(m_playback.state(), PlaybackState::Stopped);
 
     m_playback.setLoop(true);
     ASSERT_TRUE(m_playback.play());
-    EXPECT_EQ(m_playback.state(), Playing);
+    EXPECT_EQ(m_playback.state(), PlaybackState::Playing);
     EXPECT_FALSE(m_playback.play());
     EXPECT_FALSE(m_playback.step());
-    EXPECT_EQ(m_playback.state(), Playing);
+    EXPECT_EQ(m_playback.state(), PlaybackState::Playing);
 
     m_playback.pause();
-    EXPECT_EQ(m_playback.state(), Paused);
+    EXPECT_EQ(m_playback.state(), PlaybackState::Paused);
     m_playback.pause();
-    EXPECT_EQ(m_playback.state(), Paused);
+    EXPECT_EQ(m_playback.state(), PlaybackState::Paused);
     m_playback.stop();
-    EXPECT_EQ(m_playback.state(), Stopped);
+    EXPECT_EQ(m_playback.state(), PlaybackState::Stopped);
 }
 
 TEST_F(PlaybackTest, KeepsThePace)
@@ -273,7 +273,7 @@ TEST_F(PlaybackTest, CloseWhilePlayingEndsThePlayer)
     ASSERT_TRUE(m_playback.play());
     ASSERT_TRUE(m_listener.waitFor(5));
     EXPECT_TRUE(m_playback.close());
-    EXPECT_EQ(m_playback.state(), Closed);
+    EXPECT_EQ(m_playback.state(), PlaybackState::Closed);
     const std::size_t delivered = m_listener.indices().size();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(m_listener.indices().size(), delivered);
@@ -311,7 +311,7 @@ TEST_F(PlaybackTest, CommandsAndCloseReturnWhenTheListenerNeverDoes)
     playback.pause();
     EXPECT_TRUE(log.contains("WARN", "did not take the command over"));
     EXPECT_TRUE(playback.close());
-    EXPECT_EQ(playback.state(), Closed);
+    EXPECT_EQ(playback.state(), PlaybackState::Closed);
 }
 
 TEST_F(PlaybackTest, FilesThatCannotBePlayedLeaveItClosed)
@@ -338,7 +338,7 @@ TEST_F(PlaybackTest, FilesThatCannotBePlayedLeaveItClosed)
         SCOPED_TRACE(c.file);
         LogCapture log;
         EXPECT_FALSE(m_playback.open(c.file));
-        EXPECT_EQ(m_playback.state(), Closed);
+        EXPECT_EQ(m_playback.state(), PlaybackState::Closed);
         EXPECT_TRUE(log.contains("ERROR", c.error));
         ASSERT_TRUE(m_playback.open(path()));
         EXPECT_TRUE(m_playback.close());

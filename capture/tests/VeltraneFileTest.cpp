@@ -127,8 +127,10 @@ TEST_F(VeltraneFileTest, ChecksMagicAndVersion)
         const char* warning;
     };
     const Case cases[] = {
-        {"other high version bits", valid.substr(0, 8) + bytes({1, 0, 5, 0}) + valid.substr(12), true, nullptr},
-        {"version 2", valid.substr(0, 8) + bytes({2, 0, 0, 0}) + valid.substr(12), false, " has unsupported version"},
+        {"other high version bits", valid.substr(0, 8) + bytes({1, 0, 5, 0}) + valid.substr(12),
+         true, nullptr},
+        {"version 2", valid.substr(0, 8) + bytes({2, 0, 0, 0}) + valid.substr(12), false,
+         " has unsupported version"},
         {"five bytes", "Velt1", false, " is not an Veltrane file"},
         {"empty", "", false, " is not an Veltrane file"},
         {"wrong magic", "Veltranf" + valid.substr(8), false, " is not an Veltrane file"},
