@@ -233,7 +233,7 @@ bool encodePng(const Image& image, int level, unsigned char* out, int* size)
 bool ImageCompressor::compress(const Image* image, CompressionMode mode, int level,
                                unsigned char* out, int* size) const
 {
-    if (!image || !image->data() || !out || !size || *size <= 0 ||
+    if (!image || !image->data() || image->bytesPerElement() == 0 || !out || !size || *size <= 0 ||
         static_cast<unsigned>(mode) > static_cast<unsigned>(CompressionMode::Png) ||
         static_cast<unsigned>(level) > 9)
         return false;
@@ -245,7 +245,7 @@ bool ImageCompressor::compress(const Image* image, CompressionMode mode, int lev
 bool ImageCompressor::decompress(const unsigned char* data, int length, CompressionMode mode,
                                  Image* image) const
 {
-    if (!data || !image || !image->data() || length <= 0 ||
+    if (!data || !image || !image->data() || image->bytesPerElement() == 0 || length <= 0 ||
         static_cast<unsigned>(mode) >= static_cast<unsigned>(CompressionMode::Png))
         return false;
     return inflateImage(data, length, *image);

@@ -24,9 +24,9 @@ class ImageCompressor {
 public:
     /// Compresses `image` into `out`; `*size` holds the room in `out` on entry
     /// and the number of bytes produced on success. False without a message for
-    /// a null image or buffer, an image without host memory, `*size` <= 0, an
-    /// unknown mode or a level outside 0-9; false with an error message when the
-    /// output does not fit or zlib fails.
+    /// a null image or buffer, an image without host memory or of an unknown
+    /// element type, `*size` <= 0, an unknown mode or a level outside 0-9; false
+    /// with an error message when the output does not fit or zlib fails.
     bool compress(const Image* image, CompressionMode mode, int level, unsigned char* out,
                   int* size) const;
 

@@ -261,8 +261,9 @@ TEST_F(PlaybackTest, KeepsThePace)
     ASSERT_TRUE(m_playback.play());
     ASSERT_TRUE(m_listener.waitFor(10));
     const auto times = m_listener.times();
-    // Nine full frame turns of 33 ms lie between the first and the tenth frame.
-    EXPECT_GE(times[9] - times[0], std::chrono::milliseconds(290));
+    // Nine frame turns of 33 ms lie between the first and the tenth frame;
+    // the bound leaves room for truncated waits and a slow first read.
+    EXPECT_GE(times[9] - times[0], std::chrono::milliseconds(250));
     EXPECT_LT(times[9] - times[0], std::chrono::seconds(5));
 }
 
