@@ -318,11 +318,10 @@ TEST_F(PlaybackTest, CommandsAndCloseReturnWhenTheListenerNeverDoes)
 TEST_F(PlaybackTest, FilesThatCannotBePlayedLeaveItClosed)
 {
     ASSERT_TRUE(writeSequence(path("empty.kvs"), W, H, 0));
-    {
-        VeltraneFile other(path("other.kvs"));
-        ASSERT_TRUE(other.open(VeltraneFile::WriteMode));
-        ASSERT_TRUE(other.close());
-    }
+    ASSERT_TRUE(writeSequence(path("other.kvs"), W, H, 1));
+    std::string otherType = readFile(path("other.kvs"));
+    putInt32(otherType, 24, 7);
+    writeFile(path("other.kvs"), otherType);
     writeFile(path("text.kvs"), "not a sequence at all");
     struct Case {
         std::string file;
