@@ -17,6 +17,9 @@ constexpr std::int64_t WriteBytesPerPixel = 10;
 constexpr std::int64_t ReadBytesPerPixel = 5;
 /// Two size fields and the two-byte header of each zlib stream.
 constexpr std::int64_t MinRecordSize = 12;
+/// Deflate codes at most 258 bytes in two bits: no frame compresses smaller
+/// than its raw size divided by this.
+constexpr std::int64_t MaxDeflateRatio = 1032;
 
 /// The first two bytes of a zlib stream: deflate with a window of at most
 /// 32 KiB and a valid header check.
@@ -189,8 +192,11 @@ bool KorvastelFilePlugin::readHeader(int* width, int* height, Eigen::Matrix3d* m
     for (double& value : m_headerMatrix)
         value = LittleEndian::readDouble(*m_stream);
     const std::int32_t storedCount = LittleEndian::readInt32(*m_stream);
+    // A frame too large for the whole payload means a damaged header; refusing
+    // it here avoids allocating buffers for it.
     if (m_payloadSize < HeaderSize || !m_stream->good() || !validFrameSize(w, h) ||
-        storedCount < 0) {
+        storedCount < 0 ||
+        std::int64_t(w) * h * ReadBytesPerPixel / MaxDeflateRatio > m_payloadSize - HeaderSize) {
         VELTRANE_ERROR("Invalid file format");
         return false;
     }

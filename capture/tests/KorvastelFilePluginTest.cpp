@@ -133,6 +133,7 @@ TEST_F(KorvastelFilePluginTest, RefusesDamagedHeaders)
         {"negative height", PayloadStart + 4, -48},
         {"width x height overflows", PayloadStart, 0x7FFFFFFF},
         {"huge frame", PayloadStart + 4, 1 << 20},
+        {"frame larger than the file can hold", PayloadStart + 4, 200000},
         {"negative frame count", PayloadStart + 80, -1},
     };
     for (const Case& c : cases) {
