@@ -24,7 +24,7 @@ namespace Veltrane {
 /// A sequence that was never ended (count 0), or whose table is damaged, is
 /// read by walking its records: every complete record is kept and a warning is
 /// logged.
-class KorvastelFilePlugin : public VeltraneFilePlugin {
+class KorvastelFilePlugin final : public VeltraneFilePlugin {
 public:
     static constexpr int BlockTypeId = 11000;
     static constexpr std::int64_t HeaderSize = 84;
