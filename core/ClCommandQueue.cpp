@@ -30,10 +30,15 @@ cl_int ClCommandQueue::enqueueKernel(const ClKernel* kernel, int dims,
 {
     const std::vector<cl_event> waitHandles = clEventHandles(waitList);
     cl_event completion = nullptr;
-    const cl_int code = clEnqueueNDRangeKernel(
-        m_handle.get(), kernel ? kernel->id() : nullptr, static_cast<cl_uint>(dims), nullptr,
-        globalSizes, localSizes, static_cast<cl_uint>(waitHandles.size()),
-        waitHandles.empty() ? nullptr : waitHandles.data(), event ? &completion : nullptr);
+    cl_int code = CL_INVALID_KERNEL;
+    // Some drivers crash on a missing kernel instead of refusing it.
+    if (kernel && kernel->id()) {
+        code = clEnqueueNDRangeKernel(m_handle.get(), kernel->id(), static_cast<cl_uint>(dims),
+                                      nullptr, globalSizes, localSizes,
+                                      static_cast<cl_uint>(waitHandles.size()),
+                                      waitHandles.empty() ? nullptr : waitHandles.data(),
+                                      event ? &completion : nullptr);
+    }
     if (code != CL_SUCCESS) {
         VELTRANE_ERROR("Couldn't enqueue kernel" << ClCode{code});
         completion = nullptr;

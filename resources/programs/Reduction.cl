@@ -11,9 +11,9 @@ float workGroupTotal(float value, __local float* scratch)
     const int lid = (int)get_local_id(0);
     scratch[lid] = value;
     barrier(CLK_LOCAL_MEM_FENCE);
-    for (int half = (int)get_local_size(0) / 2; half > 0; half /= 2) {
-        if (lid < half)
-            scratch[lid] += scratch[lid + half];
+    for (int active = (int)get_local_size(0) / 2; active > 0; active /= 2) {
+        if (lid < active)
+            scratch[lid] += scratch[lid + active];
         barrier(CLK_LOCAL_MEM_FENCE);
     }
     return scratch[0];
