@@ -42,7 +42,8 @@ template <typename T>
 T clInfoScalar(const std::vector<unsigned char>& bytes)
 {
     T value{};
-    std::memcpy(&value, bytes.data(), std::min(bytes.size(), sizeof(T)));
+    if (!bytes.empty())
+        std::memcpy(&value, bytes.data(), std::min(bytes.size(), sizeof(T)));
     return value;
 }
 
@@ -51,7 +52,8 @@ template <typename T>
 std::vector<T> clInfoList(const std::vector<unsigned char>& bytes)
 {
     std::vector<T> values(bytes.size() / sizeof(T));
-    std::memcpy(values.data(), bytes.data(), values.size() * sizeof(T));
+    if (!values.empty())
+        std::memcpy(values.data(), bytes.data(), values.size() * sizeof(T));
     return values;
 }
 
