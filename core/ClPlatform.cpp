@@ -6,52 +6,51 @@
 
 namespace Veltrane {
 
-std::vector<std::unique_ptr<ClPlatform>> ClPlatform::platforms()
+namespace {
+
+/// Wraps every non-zero handle that `query(count, ids, countReturned)`
+/// lists (a count query first, then the handles). On failure logs
+/// `call` " failed (code)" and gives an empty list.
+template <typename Wrapper, typename Id, typename Query>
+std::vector<std::unique_ptr<Wrapper>> enumerate(Query query, const char* call)
 {
-    std::vector<std::unique_ptr<ClPlatform>> result;
+    std::vector<std::unique_ptr<Wrapper>> result;
     cl_uint count = 0;
-    cl_int code = clGetPlatformIDs(0, nullptr, &count);
+    cl_int code = query(0, nullptr, &count);
+    std::vector<Id> ids;
+    if (code == CL_SUCCESS && count > 0) {
+        ids.resize(count);
+        code = query(count, ids.data(), nullptr);
+    }
     if (code != CL_SUCCESS) {
-        VELTRANE_ERROR("clGetPlatformIDs failed" << ClCode{code});
+        VELTRANE_ERROR(call << " failed" << ClCode{code});
         return result;
     }
-    if (count == 0)
-        return result;
-    std::vector<cl_platform_id> ids(count);
-    code = clGetPlatformIDs(count, ids.data(), nullptr);
-    if (code != CL_SUCCESS) {
-        VELTRANE_ERROR("clGetPlatformIDs failed" << ClCode{code});
-        return result;
-    }
-    for (cl_platform_id id : ids) {
+    for (Id id : ids) {
         if (id)
-            result.push_back(std::make_unique<ClPlatform>(id));
+            result.push_back(std::make_unique<Wrapper>(id));
     }
     return result;
 }
 
+}  // namespace
+
+std::vector<std::unique_ptr<ClPlatform>> ClPlatform::platforms()
+{
+    return enumerate<ClPlatform, cl_platform_id>(
+        [](cl_uint count, cl_platform_id* ids, cl_uint* countReturned) {
+            return clGetPlatformIDs(count, ids, countReturned);
+        },
+        "clGetPlatformIDs");
+}
+
 std::vector<std::unique_ptr<ClDevice>> ClPlatform::devices(cl_device_type deviceType) const
 {
-    std::vector<std::unique_ptr<ClDevice>> result;
-    cl_uint count = 0;
-    cl_int code = clGetDeviceIDs(m_id, deviceType, 0, nullptr, &count);
-    if (code != CL_SUCCESS) {
-        VELTRANE_ERROR("clGetDeviceIDs failed" << ClCode{code});
-        return result;
-    }
-    if (count == 0)
-        return result;
-    std::vector<cl_device_id> ids(count);
-    code = clGetDeviceIDs(m_id, deviceType, count, ids.data(), nullptr);
-    if (code != CL_SUCCESS) {
-        VELTRANE_ERROR("clGetDeviceIDs failed" << ClCode{code});
-        return result;
-    }
-    for (cl_device_id id : ids) {
-        if (id)
-            result.push_back(std::make_unique<ClDevice>(id));
-    }
-    return result;
+    return enumerate<ClDevice, cl_device_id>(
+        [&](cl_uint count, cl_device_id* ids, cl_uint* countReturned) {
+            return clGetDeviceIDs(m_id, deviceType, count, ids, countReturned);
+        },
+        "clGetDeviceIDs");
 }
 
 }  // namespace Veltrane

@@ -40,17 +40,6 @@ protected:
         clGetImageInfo(image.memObject(), param, sizeof value, &value, nullptr);
         return value;
     }
-
-    template <typename Call>
-    static std::string thrownBy(Call call)
-    {
-        try {
-            call();
-        } catch (const std::runtime_error& error) {
-            return error.what();
-        }
-        return "nothing thrown";
-    }
 };
 
 struct Shape {

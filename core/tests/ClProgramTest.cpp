@@ -54,17 +54,6 @@ protected:
     static ClEnvironment* environment() { return testEnvironment(); }
     static ClProgram& program() { return *s_program; }
 
-    template <typename Call>
-    static std::string thrownBy(Call call)
-    {
-        try {
-            call();
-        } catch (const std::runtime_error& error) {
-            return error.what();
-        }
-        return "nothing thrown";
-    }
-
 private:
     static ClProgram* s_program;
 };

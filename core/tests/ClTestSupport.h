@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,18 @@ private:
     };
     std::shared_ptr<Appender> m_appender;
 };
+
+/// The message of the std::runtime_error that `call` throws.
+template <typename Call>
+std::string thrownBy(Call call)
+{
+    try {
+        call();
+    } catch (const std::runtime_error& error) {
+        return error.what();
+    }
+    return "nothing thrown";
+}
 
 /// One environment on the first OpenCL device of the machine (whatever its
 /// type), shared by the tests of a process: building programs is slow.
