@@ -10,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -168,6 +169,8 @@ struct InitFailure {
     const char* level;
     std::string message;
 };
+
+void PrintTo(const InitFailure& failure, std::ostream* os) { *os << failure.name; }
 
 class FailedInitialize : public OpenNI2SensorTest, public ::testing::WithParamInterface<InitFailure> {};
 
@@ -369,6 +372,8 @@ struct BadFrame {
     std::string warning;
 };
 
+void PrintTo(const BadFrame& frame, std::ostream* os) { *os << frame.name; }
+
 class DroppedFrame : public OpenNI2SensorTest, public ::testing::WithParamInterface<BadFrame> {};
 
 TEST_P(DroppedFrame, IsSkippedWithAWarning)
@@ -465,6 +470,12 @@ struct ControlCase {
     OpenNI2CameraSetting setting;
     bool initially;
 };
+
+void PrintTo(const ControlCase& c, std::ostream* os)
+{
+    *os << (c.setting == OpenNI2CameraSetting::AutoWhiteBalance ? "white balance" : "exposure") << ", initially "
+        << (c.initially ? "on" : "off");
+}
 
 class CameraControl : public OpenNI2SensorTest, public ::testing::WithParamInterface<ControlCase> {
 protected:
