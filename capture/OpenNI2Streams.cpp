@@ -125,14 +125,16 @@ bool OpenNI2Streams::worldToDepth(float x, float y, float z, float& u, float& v)
            openni::STATUS_OK;
 }
 
-bool OpenNI2Streams::hasCameraSettings()
+openni::CameraSettings* OpenNI2Streams::colorSettings()
 {
-    return m_color.isValid() && m_color.getCameraSettings() != nullptr;
+    return m_color.isValid() ? m_color.getCameraSettings() : nullptr;
 }
+
+bool OpenNI2Streams::hasCameraSettings() { return colorSettings() != nullptr; }
 
 bool OpenNI2Streams::setCameraSetting(OpenNI2CameraSetting setting, bool on)
 {
-    openni::CameraSettings* settings = m_color.isValid() ? m_color.getCameraSettings() : nullptr;
+    openni::CameraSettings* settings = colorSettings();
     if (!settings)
         return false;
     const openni::Status status = setting == OpenNI2CameraSetting::AutoWhiteBalance
@@ -143,7 +145,7 @@ bool OpenNI2Streams::setCameraSetting(OpenNI2CameraSetting setting, bool on)
 
 bool OpenNI2Streams::cameraSetting(OpenNI2CameraSetting setting)
 {
-    openni::CameraSettings* settings = m_color.isValid() ? m_color.getCameraSettings() : nullptr;
+    openni::CameraSettings* settings = colorSettings();
     if (!settings)
         return false;
     return setting == OpenNI2CameraSetting::AutoWhiteBalance ? settings->getAutoWhiteBalanceEnabled()

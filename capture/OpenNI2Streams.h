@@ -44,6 +44,8 @@ public:
 
 private:
     openni::VideoStream& videoStream(OpenNI2Stream stream);
+    /// Null unless the colour stream is open and offers both controls.
+    openni::CameraSettings* colorSettings();
     OniFrame*& heldFrame(OpenNI2Stream stream);
     void releaseFrame(OpenNI2Stream stream);
 
