@@ -143,14 +143,16 @@ TEST_F(ClImageTest, ImageObjectsRefuseUnsupportedHeaders)
     }
 }
 
-TEST_F(ClImageTest, FormatThatDoesNotHoldTheElementsIsRefused)
+TEST_F(ClImageTest, FormatThatDoesNotHoldTheElementsIsRefusedAndReleased)
 {
     const Image header(PixelType::Float, 4, 4, 1, 1);
+    const cl_uint references = contextReferences(environment());
     EXPECT_EQ(thrownBy([&] {
                   ClImage(ClMemoryKind::ImageObject, ClMemoryAccess::ReadWrite, header, nullptr,
                           CL_RGBA, CL_FLOAT, environment());
               }),
               "OpenCL image format doesn't match the image's elements");
+    EXPECT_EQ(contextReferences(environment()), references);
 }
 
 TEST_F(ClImageTest, FailedCreationIsLoggedWithItsCode)

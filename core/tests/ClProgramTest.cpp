@@ -200,6 +200,7 @@ TEST_F(ClProgramTest, MissingSourceNamesTheFile)
 
 TEST_F(ClProgramTest, CompileErrorsThrowAndLogTheBuildLog)
 {
+    const cl_uint references = contextReferences(environment());
     LogCapture log;
     EXPECT_EQ(thrownBy([] {
                   ClProgram("Reduction", "__kernel void broken( { undeclaredName; }\n", "",
@@ -214,6 +215,7 @@ TEST_F(ClProgramTest, CompileErrorsThrowAndLogTheBuildLog)
             EXPECT_NE(line.find("error"), std::string::npos) << line;
         }
     }
+    EXPECT_EQ(contextReferences(environment()), references);  // the failed program is gone
 }
 
 TEST_F(ClProgramTest, OptionsDefinePreprocessorNames)

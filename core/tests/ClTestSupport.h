@@ -53,6 +53,16 @@ private:
     std::shared_ptr<Appender> m_appender;
 };
 
+/// How many references the OpenCL context of `environment` has; every
+/// memory object and program made on it holds one.
+inline cl_uint contextReferences(const ClEnvironment* environment)
+{
+    cl_uint count = 0;
+    clGetContextInfo(environment->context()->id(), CL_CONTEXT_REFERENCE_COUNT, sizeof count,
+                     &count, nullptr);
+    return count;
+}
+
 /// The message of the std::runtime_error that `call` throws.
 template <typename Call>
 std::string thrownBy(Call call)
