@@ -26,7 +26,8 @@ constexpr int WriteOnly = 2;
 
 /// An image whose elements live in OpenCL memory of an environment, in an
 /// OpenCL image object (2-D with one slice, else 3-D) or a plain buffer.
-/// Host transfers always move whole images in the element layout of `Image`.
+/// Host transfers move whole images (buffers may also be read in parts), in
+/// the element layout of `Image`.
 /// Failed transfers are logged and give false or null; construction failures
 /// are logged and thrown as std::runtime_error.
 class ClImage : public Image {
@@ -40,7 +41,9 @@ public:
     /// element type gives an unnormalised integer, float or half channel
     /// type (double is refused). A format the device lacks is replaced by an
     /// equivalent one of the same size where there is one (CL_INTENSITY and
-    /// CL_LUMINANCE by CL_R, CL_RA by CL_RG), with a WARN line.
+    /// CL_LUMINANCE by CL_R, CL_RA by CL_RG), with a WARN line. A format
+    /// whose elements differ in size from the header's is refused, since
+    /// host transfers move byteSize() bytes.
     ClImage(int memoryKind, int access, const Image& header, const void* hostData = nullptr,
             cl_channel_order channelOrder = 0, cl_channel_type channelType = 0,
             ClEnvironment* environment = nullptr);
