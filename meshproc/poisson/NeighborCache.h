@@ -92,6 +92,17 @@ public:
     int depth() const { return static_cast<int>(levels_.size()) - 1; }
     Level& level(int d) { return levels_[static_cast<size_t>(d)]; }
 
+    /// The node's neighbours as they exist; creates nothing.
+    Level& get(Node* node)
+    {
+        Level& level = levelOf(node);
+        if (level.centre() == node || restart(level, node, !node->parent))
+            return level;
+        NeighborCacheDetail::fillFromParent(level, get(node->parent), node,
+                                            [](Node*, int, int, int, int, int, int) { return true; });
+        return level;
+    }
+
 protected:
     Level& levelOf(const Node* node)
     {
@@ -128,17 +139,6 @@ class NeighborCache3 : public NeighborCacheLevels<Node, 3> {
 
 public:
     using Level = typename Base::Level;
-
-    /// The node's neighbours as they exist; creates nothing.
-    Level& get(Node* node)
-    {
-        Level& level = this->levelOf(node);
-        if (level.centre() == node || Base::restart(level, node, !node->parent))
-            return level;
-        NeighborCacheDetail::fillFromParent(level, get(node->parent), node,
-                                            [](Node*, int, int, int, int, int, int) { return true; });
-        return level;
-    }
 
     /// Creates every missing neighbour inside the unit cube (giving coarser
     /// leaves children) and returns the complete neighbourhood.
@@ -209,17 +209,6 @@ class NeighborCache5 : public NeighborCacheLevels<Node, 5> {
 
 public:
     using Level = typename Base::Level;
-
-    /// The node's neighbours as they exist; creates nothing.
-    Level& get(Node* node)
-    {
-        Level& level = this->levelOf(node);
-        if (level.centre() == node || Base::restart(level, node, !node->parent))
-            return level;
-        NeighborCacheDetail::fillFromParent(level, get(node->parent), node,
-                                            [](Node*, int, int, int, int, int, int) { return true; });
-        return level;
-    }
 
     /// Fills only the slots in [x0, x1) x [y0, y1) x [z0, z1), creating the
     /// missing ones. A level already cached for this node is returned at once,

@@ -56,6 +56,25 @@ bool insideCube(const NodeKey& key)
     return true;
 }
 
+// A tree complete to depth 2 whose depth-2 node at offsets (1, 1, 1) has
+// children: `fine`, its last child, has neighbours in the unrefined depth-2
+// nodes on its +x, +y and +z sides.
+class NeighborCacheRefinedTest : public testing::Test {
+protected:
+    NeighborCacheRefinedTest()
+    {
+        TreeNode::refineToDepth(&tree.root, 2, tree.allocator);
+        refined = &tree.root.children[0].children[7];
+        refined->initChildren(tree.allocator);
+        fine = &refined->children[7];
+    }
+    int nodeCount() { return TreeNode::subtreeSize(&tree.root); }
+
+    TreeOctree tree;
+    TreeNode* refined = nullptr;
+    TreeNode* fine = nullptr;
+};
+
 }  // namespace
 
 TEST(NeighborCacheTest, GetMatchesBruteForceInAnyQueryOrder)
@@ -133,26 +152,21 @@ TEST(NeighborCacheTest, GetCreateFillsTheWholeBlockInsideTheCube)
     }
 }
 
-TEST(NeighborCacheTest, CachedLevelsAndRecomputation)
+TEST_F(NeighborCacheRefinedTest, CachedLevelsAndRecomputation)
 {
-    TreeOctree tree;
-    TreeNode::refineToDepth(&tree.root, 2, tree.allocator);
     NeighborCache3<TreeNode> key;
     key.set(3);
     // A coarser leaf next to the node: get leaves its slots null, getCreate
     // gives the leaf children and fills them.
-    TreeNode* interior = &tree.root.children[0].children[7];
-    interior->initChildren(tree.allocator);
-    TreeNode* fine = &interior->children[7];
     EXPECT_EQ(key.get(fine).neighbors[2][2][2], nullptr);
     EXPECT_EQ(key.get(fine).neighbors[1][1][1], fine);
     const NeighborLevel<TreeNode, 3>& created = key.getCreate(fine, tree.allocator);
     ASSERT_NE(created.neighbors[2][2][2], nullptr);
     EXPECT_EQ(created.neighbors[2][2][2]->parent, &tree.root.children[7].children[0]);
     // Every neighbour of fine now exists: a second getCreate creates nothing.
-    const int size = TreeNode::subtreeSize(&tree.root);
+    const int size = nodeCount();
     key.getCreate(fine, tree.allocator);
-    EXPECT_EQ(TreeNode::subtreeSize(&tree.root), size);
+    EXPECT_EQ(nodeCount(), size);
 
     // A border node keeps null outer slots and is recomputed on every call.
     TreeNode* border = &tree.root.children[0].children[0];
@@ -164,25 +178,20 @@ TEST(NeighborCacheTest, CachedLevelsAndRecomputation)
     EXPECT_EQ(key.get(border).neighbors[2][2][2], nullptr);
 }
 
-TEST(NeighborCacheTest, FlaggedCreationOnlyInFlaggedDirections)
+TEST_F(NeighborCacheRefinedTest, FlaggedCreationOnlyInFlaggedDirections)
 {
-    TreeOctree tree;
-    TreeNode::refineToDepth(&tree.root, 2, tree.allocator);
-    TreeNode* node = &tree.root.children[0].children[7];
-    node->initChildren(tree.allocator);
-    TreeNode* fine = &node->children[7];  // its +x, +y, +z neighbours lie in unrefined nodes
     NeighborCache3<TreeNode> key;
     key.set(3);
 
     bool flags[3][3][3] = {};
     flags[1][1][1] = true;
-    const int size = TreeNode::subtreeSize(&tree.root);
+    const int size = nodeCount();
     key.getCreateFlagged(fine, flags, tree.allocator);
-    EXPECT_EQ(TreeNode::subtreeSize(&tree.root), size);
+    EXPECT_EQ(nodeCount(), size);
 
     flags[2][1][1] = true;  // only +x
     const NeighborLevel<TreeNode, 3>& level = key.getCreateFlagged(fine, flags, tree.allocator);
-    EXPECT_EQ(TreeNode::subtreeSize(&tree.root), size + 8);
+    EXPECT_EQ(nodeCount(), size + 8);
     EXPECT_NE(level.neighbors[2][1][1], nullptr);
     EXPECT_EQ(level.neighbors[1][2][1], nullptr);
     expectLevelMatches(level, fine, nodesByPosition(&tree.root), everyNode);
@@ -190,16 +199,12 @@ TEST(NeighborCacheTest, FlaggedCreationOnlyInFlaggedDirections)
     std::fill(&flags[0][0][0], &flags[0][0][0] + 27, true);
     const NeighborLevel<TreeNode, 3>& all = key.getCreateFlagged(fine, flags, tree.allocator);
     expectLevelMatches(all, fine, nodesByPosition(&tree.root), everyNode);
-    EXPECT_EQ(TreeNode::subtreeSize(&tree.root), size + 7 * 8);
+    EXPECT_EQ(nodeCount(), size + 7 * 8);
 }
 
-TEST(NeighborCacheTest, CreationInRangesAndItsCache)
+TEST_F(NeighborCacheRefinedTest, CreationInRangesAndItsCache)
 {
-    TreeOctree tree;
-    TreeNode::refineToDepth(&tree.root, 2, tree.allocator);
-    TreeNode* parent = &tree.root.children[0].children[7];
-    parent->initChildren(tree.allocator);
-    TreeNode* node = &parent->children[0];
+    TreeNode* node = &refined->children[0];
     NeighborCache5<TreeNode> key;
     key.set(3);
     const NeighborLevel<TreeNode, 5>& level = key.getCreateInRanges(node, 1, 5, 2, 3, 2, 3, tree.allocator);
@@ -214,9 +219,9 @@ TEST(NeighborCacheTest, CreationInRangesAndItsCache)
             }
     // The +x neighbours 1 and 2 away lie in a node that had to get children.
     EXPECT_NE(level.neighbors[4][2][2], nullptr);
-    const int size = TreeNode::subtreeSize(&tree.root);
+    const int size = nodeCount();
     key.getCreateInRanges(node, 0, 5, 0, 5, 0, 5, tree.allocator);
-    EXPECT_EQ(TreeNode::subtreeSize(&tree.root), size);
+    EXPECT_EQ(nodeCount(), size);
 }
 
 TEST(NeighborCacheTest, FiveByFiveAmongLeavesSeesOnlySiblings)
@@ -236,10 +241,8 @@ TEST(NeighborCacheTest, FiveByFiveAmongLeavesSeesOnlySiblings)
     EXPECT_EQ(filled, 8);
 }
 
-TEST(NeighborCacheTest, QueriesOutsideTheKeyFail)
+TEST_F(NeighborCacheRefinedTest, QueriesOutsideTheKeyFail)
 {
-    TreeOctree tree;
-    TreeNode::refineToDepth(&tree.root, 2, tree.allocator);
     NeighborCache3<TreeNode> key;
     key.set(1);
     TreeNode* deep = &tree.root.children[1].children[2];
