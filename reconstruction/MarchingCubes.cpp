@@ -143,38 +143,45 @@ std::unique_ptr<Mesh> marchingCubes(const TypedImage<float>& distance,
                                                                      ny * static_cast<std::size_t>(o[2]));
         }
 
-        // Two layers of cells: the previous one (records 0 ... nx*ny-1) and
-        // the current one.
+        // Edge vertices of two layers of cells, the one below and the current
+        // one. A record is only read for edges that the reading cell crosses,
+        // and then the recorded cell crosses them too, so only the records of
+        // cells skipped for an unobserved corner need clearing; the others
+        // are overwritten or never consulted.
         EdgeVertices none;
         none.fill(-1);
-        std::vector<EdgeVertices> cache(2 * nx * ny, none);
-        const std::size_t layer = nx * ny;
+        std::vector<EdgeVertices> belowLayer(nx * ny, none);
+        std::vector<EdgeVertices> currentLayer(nx * ny, none);
 
         for (std::size_t z = 0; z + 1 < nz; ++z) {
             for (std::size_t y = 0; y + 1 < ny; ++y) {
                 for (std::size_t x = 0; x + 1 < nx; ++x) {
-                    EdgeVertices& record = cache[layer + x + nx * y];
-                    record = none;
+                    EdgeVertices& record = currentLayer[x + nx * y];
 
                     const std::size_t base = x + nx * (y + ny * z);
                     float corner[8];
                     int caseIndex = 0;
                     bool observed = true;
+#pragma GCC unroll 8
                     for (int c = 0; c < 8; ++c) {
                         corner[c] = values[base + cornerOffset[c]];
-                        observed = observed && !std::isnan(corner[c]);
+                        observed &= !std::isnan(corner[c]);
                         caseIndex |= (isoValue > corner[c]) << c;
                     }
+                    if (!observed) {
+                        record = none;
+                        continue;
+                    }
                     const int entries = marchingCubesTriangleEntries[caseIndex];
-                    if (!observed || entries == 0) {
+                    if (entries == 0) {
                         continue;
                     }
 
-                    // Records of cells not visited (yet) hold no vertex, so
-                    // the neighbours past x = nx-2 or y = ny-2 need no test.
+                    // Records past x = nx-2 or y = ny-2 are never written and
+                    // hold no vertex, so those neighbours need no test.
                     const std::size_t cell = x + nx * y;
-                    const EdgeVertices* current = cache.data() + layer + cell;
-                    const EdgeVertices* previous = cache.data() + cell;
+                    const EdgeVertices* current = currentLayer.data() + cell;
+                    const EdgeVertices* previous = belowLayer.data() + cell;
                     EarlierNeighbours neighbours;
                     if (x > 0) {
                         neighbours.left = current - 1;
@@ -240,7 +247,7 @@ std::unique_ptr<Mesh> marchingCubes(const TypedImage<float>& distance,
                     record = e;
                 }
             }
-            std::copy(cache.begin() + static_cast<std::ptrdiff_t>(layer), cache.end(), cache.begin());
+            belowLayer.swap(currentLayer);
         }
 
         VELTRANE_INFO("Mesh: " << faces.size() << " triangles, " << vertices.size() << " vertices");
