@@ -115,7 +115,7 @@ TEST(ImageCompressor, RefusesBadArgumentsWithoutAMessage)
     EXPECT_FALSE(ImageCompressor().decompress(stream.data(), 0, CompressionMode::ZlibRle, back.get()));
     EXPECT_FALSE(ImageCompressor().decompress(nullptr, length, CompressionMode::ZlibRle, back.get()));
     EXPECT_FALSE(ImageCompressor().decompress(stream.data(), length, CompressionMode::ZlibRle, nullptr));
-    EXPECT_TRUE(log.entries().empty());
+    EXPECT_TRUE(log.lines().empty());
 }
 
 TEST(ImageCompressor, OutputThatDoesNotFitIsAnError)

@@ -143,7 +143,7 @@ TEST_F(ImageRecorderTest, StopWithoutAThreadReturnsAtOnce)
     LogCapture log;
     ImageRecorder recorder(path());
     recorder.stop();
-    EXPECT_TRUE(log.entries().empty());
+    EXPECT_TRUE(log.lines().empty());
 }
 
 TEST_F(ImageRecorderTest, DepthOnlyFramesAreRecordedWithBlackColour)

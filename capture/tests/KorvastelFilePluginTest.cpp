@@ -87,7 +87,7 @@ TEST_F(KorvastelFilePluginTest, RefusesFramesOutsideTheSequenceOrOfAnotherSize)
     LogCapture log;
     EXPECT_FALSE(reader.frameMatches(-1, 0));
     EXPECT_FALSE(reader.frameMatches(3, 0));
-    EXPECT_TRUE(log.entries().empty());
+    EXPECT_TRUE(log.lines().empty());
 
     Depth depth(PixelType::UnsignedShort, W, H + 1, 1, 1);
     Colour colour(PixelType::UnsignedByte, W, H, 1, 3);

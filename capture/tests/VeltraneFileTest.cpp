@@ -155,7 +155,7 @@ TEST_F(VeltraneFileTest, RefusesUnknownModesAndMissingFiles)
     VeltraneFile file(path());
     EXPECT_FALSE(file.open(2));
     EXPECT_FALSE(file.open(-1));
-    EXPECT_TRUE(log.entries().empty());
+    EXPECT_TRUE(log.lines().empty());
 
     EXPECT_FALSE(file.open(VeltraneFile::ReadMode));
     EXPECT_TRUE(log.contains("WARN", "Could not open file " + path()));
