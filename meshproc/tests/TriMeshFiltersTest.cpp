@@ -96,7 +96,7 @@ class DecimationToNothing : public ::testing::TestWithParam<int> {};
 
 TEST_P(DecimationToNothing, StopsWhereNormalsWouldFlipAndStaysClosed)
 {
-    const auto sphere = marchingCubesSphere(radius);
+    const auto sphere = marchingCubesSphere(6.0);
     std::unique_ptr<TriMesh> tri(meshToTriMesh(*sphere));
     decimateTriMesh(tri.get(), GetParam());
     const std::unique_ptr<Mesh> result(triMeshToMesh(*tri));
@@ -127,7 +127,7 @@ TEST(Smoothing, ReducesNoiseOnASphereAndGivesNormals)
     ASSERT_EQ(result->vertices().size(), noisy.vertices().size());
     EXPECT_EQ(result->faces(), noisy.faces());
     EXPECT_LT(rmsRadialError(*result), 0.5 * before);
-    EXPECT_LT(worstRadialError(*result), 0.02) << "smoothing must not shrink the sphere away";
+    EXPECT_LT(worstRadialError(*result), 0.03) << "smoothing must not shrink the sphere away";
     expectOutwardUnitNormals(*result);
 }
 
