@@ -162,7 +162,6 @@ std::unique_ptr<Mesh> marchingCubes(const TypedImage<float>& distance,
                     float corner[8];
                     int caseIndex = 0;
                     bool observed = true;
-#pragma GCC unroll 8
                     for (int c = 0; c < 8; ++c) {
                         corner[c] = values[base + cornerOffset[c]];
                         observed &= !std::isnan(corner[c]);
