@@ -97,56 +97,46 @@ bool isInsideBox(const Eigen::Vector3d& p, const Eigen::Vector3d& centre, const 
 std::vector<ColoredTriangle> clipTriangleByPlane(const ColoredTriangle& triangle, const Eigen::Vector3d& planePoint,
                                                  const Eigen::Vector3d& planeNormal)
 {
-    const auto keeps = [&](const Vector3d& p) { return planeNormal.dot(p - planePoint) <= 0.0; };
-    const Corner a{triangle.a, triangle.nA, triangle.cA};
-    const Corner b{triangle.b, triangle.nB, triangle.cB};
-    const Corner c{triangle.c, triangle.nC, triangle.cC};
-    const bool keepA = keeps(a.position);
-    const bool keepB = keeps(b.position);
-    const bool keepC = keeps(c.position);
+    // Corners 0, 1, 2 are a, b, c; 3 and 4 are the cuts P and Q.
+    std::array<Corner, 5> corners = {{{triangle.a, triangle.nA, triangle.cA},
+                                      {triangle.b, triangle.nB, triangle.cB},
+                                      {triangle.c, triangle.nC, triangle.cC}}};
+    std::array<bool, 5> kept = {};
+    for (std::size_t k = 0; k < 3; ++k) {
+        kept[k] = planeNormal.dot(corners[k].position - planePoint) <= 0.0;
+    }
+    kept[3] = kept[4] = true;
 
     Geometry::Line segment(Vector3d::Zero(), Vector3d::Zero());
     int lone = 0;
     if (triangle.intersectPlane(planePoint, planeNormal, segment, &lone) == 0) {
-        if (keepA && keepB && keepC) {
+        if (kept[0] && kept[1] && kept[2]) {
             return {triangle};
         }
         return {};
     }
 
-    // The lone corner's triangle, then the other side's two, each emitted only
-    // when its corners of the input are kept.
-    std::vector<ColoredTriangle> result;
-    const auto emit = [&result](bool condition, const Corner& x, const Corner& y, const Corner& z) {
-        if (condition) {
-            result.push_back(makeTriangle(x, y, z));
-        }
+    // Per lone corner (b, a, c): the edges that P and Q lie on, and the
+    // lone corner's triangle and the other side's two, all wound as the input.
+    struct Split {
+        std::size_t pFrom, pTo, qFrom, qTo;
+        std::array<std::array<std::size_t, 3>, 3> triangles;
     };
-    switch (lone) {
-    case 0: {  // b alone: P on a-b, Q on b-c
-        const Corner p = onEdge(segment.origin(), a, b);
-        const Corner q = onEdge(segment.end(), b, c);
-        emit(keepC, p, q, c);
-        emit(keepB, p, b, q);
-        emit(keepC && keepA, p, c, a);
-        break;
-    }
-    case 1: {  // a alone: P on a-b, Q on c-a
-        const Corner p = onEdge(segment.origin(), a, b);
-        const Corner q = onEdge(segment.end(), c, a);
-        emit(keepB && keepC, p, b, c);
-        emit(keepC, p, c, q);
-        emit(keepA, p, q, a);
-        break;
-    }
-    default: {  // c alone: P on b-c, Q on c-a
-        const Corner p = onEdge(segment.origin(), b, c);
-        const Corner q = onEdge(segment.end(), c, a);
-        emit(keepC, p, c, q);
-        emit(keepA, p, q, a);
-        emit(keepA && keepB, p, a, b);
-        break;
-    }
+    static constexpr std::array<Split, 3> splits = {{
+        {0, 1, 1, 2, {{{3, 4, 2}, {3, 1, 4}, {3, 2, 0}}}},
+        {0, 1, 2, 0, {{{3, 1, 2}, {3, 2, 4}, {3, 4, 0}}}},
+        {1, 2, 2, 0, {{{3, 2, 4}, {3, 4, 0}, {3, 0, 1}}}},
+    }};
+    const Split& split = splits[static_cast<std::size_t>(lone)];
+    corners[3] = onEdge(segment.origin(), corners[split.pFrom], corners[split.pTo]);
+    corners[4] = onEdge(segment.end(), corners[split.qFrom], corners[split.qTo]);
+
+    // A triangle is kept when the corners it has of the input are.
+    std::vector<ColoredTriangle> result;
+    for (const std::array<std::size_t, 3>& t : split.triangles) {
+        if (kept[t[0]] && kept[t[1]] && kept[t[2]]) {
+            result.push_back(makeTriangle(corners[t[0]], corners[t[1]], corners[t[2]]));
+        }
     }
     return result;
 }

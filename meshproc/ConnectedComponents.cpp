@@ -2,10 +2,10 @@
 
 #include "core/Logging.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <set>
-#include <utility>
 
 namespace Veltrane {
 namespace MeshProcessing {
@@ -33,6 +33,21 @@ float faceArea(const TriMesh& mesh, OpenMesh::FaceHandle fh)
     const TriMesh::Point& p2 = mesh.point(*++fv);
     const float squared = ((p1 - p0) % (p2 - p0)).sqrnorm();
     return 0.5f * static_cast<float>(std::sqrt(static_cast<double>(squared)));
+}
+
+/// Labels the pieces and returns the area of each face's piece, indexed by
+/// face; `areas` receives the areas per label.
+std::vector<float> pieceAreaPerFace(TriMesh& mesh, std::vector<float>& areas)
+{
+    std::vector<int> labelMap;
+    std::vector<int> faceCounts;
+    const OpenMesh::FPropHandleT<int> label = labelConnectedComponents(mesh, labelMap, faceCounts, areas);
+    std::vector<float> result(mesh.n_faces(), 0.0f);
+    for (const OpenMesh::FaceHandle fh : mesh.faces()) {
+        const auto representative = static_cast<std::size_t>(labelMap[static_cast<std::size_t>(mesh.property(label, fh))]);
+        result[static_cast<std::size_t>(fh.idx())] = areas[representative];
+    }
+    return result;
 }
 
 }  // namespace
@@ -107,12 +122,10 @@ TriMesh* removeComponentsByArea(TriMesh* mesh, float minArea, float maxArea)
     if (!mesh) {
         return nullptr;
     }
-    std::vector<int> labelMap;
-    std::vector<int> faceCounts;
     std::vector<float> areas;
-    const OpenMesh::FPropHandleT<int> label = labelConnectedComponents(*mesh, labelMap, faceCounts, areas);
+    const std::vector<float> pieceArea = pieceAreaPerFace(*mesh, areas);
     for (const OpenMesh::FaceHandle fh : mesh->faces()) {
-        const float area = areas[static_cast<std::size_t>(labelMap[static_cast<std::size_t>(mesh->property(label, fh))])];
+        const float area = pieceArea[static_cast<std::size_t>(fh.idx())];
         if (minArea >= area || area > maxArea) {
             mesh->delete_face(fh, true);
         }
@@ -126,10 +139,8 @@ TriMesh* previewComponentAreas(TriMesh* mesh, std::vector<float>* areasOut)
     if (!mesh) {
         return nullptr;
     }
-    std::vector<int> labelMap;
-    std::vector<int> faceCounts;
     std::vector<float> areas;
-    const OpenMesh::FPropHandleT<int> label = labelConnectedComponents(*mesh, labelMap, faceCounts, areas);
+    const std::vector<float> pieceArea = pieceAreaPerFace(*mesh, areas);
     mesh->request_vertex_texcoords2D();
 
     float largest = 0.0f;
@@ -139,7 +150,7 @@ TriMesh* previewComponentAreas(TriMesh* mesh, std::vector<float>* areasOut)
         }
     }
     for (const OpenMesh::FaceHandle fh : mesh->faces()) {
-        const float area = areas[static_cast<std::size_t>(labelMap[static_cast<std::size_t>(mesh->property(label, fh))])];
+        const float area = pieceArea[static_cast<std::size_t>(fh.idx())];
         const float value = largest > 0.0f ? area / largest : 0.0f;
         for (const OpenMesh::VertexHandle vh : mesh->fv_range(fh)) {
             mesh->set_texcoord2D(vh, TriMesh::TexCoord2D(value, value));

@@ -4,7 +4,6 @@
 #include "core/Mesh.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstddef>
 #include <memory>
 #include <new>
