@@ -226,6 +226,48 @@ std::set<std::vector<int>> piecesByWalking(const Mesh& mesh)
     return pieces;
 }
 
+/// Labels by the plain method: every merge rewrites each entry of the label
+/// map that names the larger label. Areas are left out.
+Labelling labelByRewriting(const TriMesh& mesh)
+{
+    Labelling l;
+    l.labelMap = {0};
+    l.faceCounts = {0};
+    l.faceLabels.assign(mesh.n_faces(), 0);
+    for (const OpenMesh::FaceHandle fh : mesh.faces()) {
+        int cur = 0;
+        for (const OpenMesh::FaceHandle g : mesh.ff_range(fh)) {
+            const int raw = l.faceLabels[static_cast<std::size_t>(g.idx())];
+            if (raw == 0) {
+                continue;
+            }
+            const int other = l.labelMap[static_cast<std::size_t>(raw)];
+            if (cur == 0) {
+                cur = other;
+            } else if (other != cur) {
+                const auto [lo, hi] = std::minmax(cur, other);
+                std::replace(l.labelMap.begin() + 1, l.labelMap.end(), hi, lo);
+                cur = lo;
+            }
+        }
+        if (cur == 0) {
+            cur = static_cast<int>(l.labelMap.size());
+            l.labelMap.push_back(cur);
+            l.faceCounts.push_back(0);
+        }
+        ++l.faceCounts[static_cast<std::size_t>(cur)];
+        l.faceLabels[static_cast<std::size_t>(fh.idx())] = cur;
+    }
+    for (std::size_t i = l.labelMap.size(); i-- > 0;) {
+        const auto r = static_cast<std::size_t>(l.labelMap[i]);
+        if (r != i) {
+            l.faceCounts[r] += l.faceCounts[i];
+            l.faceCounts[i] = 0;
+        }
+    }
+    return l;
+}
+
 TEST(ConnectedComponents, ShuffledGridWithHolesMatchesAWalkOverSharedEdges)
 {
     // A 30 x 30 grid with a fifth of its triangles missing, faces in random
@@ -277,6 +319,11 @@ TEST(ConnectedComponents, ShuffledGridWithHolesMatchesAWalkOverSharedEdges)
     }
     EXPECT_EQ(pieces, piecesByWalking(mesh));
     EXPECT_GT(pieces.size(), 5u);
+
+    const Labelling plain = labelByRewriting(*tri);
+    EXPECT_EQ(l.labelMap, plain.labelMap);
+    EXPECT_EQ(l.faceCounts, plain.faceCounts);
+    EXPECT_EQ(l.faceLabels, plain.faceLabels);
 
     for (std::size_t i = 0; i < l.labelMap.size(); ++i) {
         const auto r = static_cast<std::size_t>(l.labelMap[i]);
