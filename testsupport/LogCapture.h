@@ -1,0 +1,28 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Veltrane {
+
+/// Collects what is logged to the application logger while it exists, as
+/// "LEVEL message" lines (for instance "WARN careful").
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    const std::vector<std::string>& lines() const;
+    /// True when a line holds `text`.
+    bool contains(const std::string& text) const;
+    void clear();
+
+private:
+    class Appender;
+    std::shared_ptr<Appender> m_appender;
+};
+
+}  // namespace Veltrane
