@@ -19,7 +19,7 @@ public:
 protected:
     void append(const log4cxx::spi::LoggingEventPtr& event, log4cxx::helpers::Pool&) override
     {
-        lines.push_back(event->getLevel()->toString() + " " + event->getMessage());
+        lines.push_back(event->getLevel()->toString() + " " + event->getRenderedMessage());
     }
 };
 
@@ -38,11 +38,17 @@ const std::vector<std::string>& LogCapture::lines() const
     return m_appender->lines;
 }
 
-bool LogCapture::contains(const std::string& text) const
+bool LogCapture::contains(const std::string& line) const
 {
-    return std::any_of(lines().begin(), lines().end(), [&](const std::string& line) {
-        return line.find(text) != std::string::npos;
-    });
+    return std::find(lines().begin(), lines().end(), line) != lines().end();
+}
+
+std::size_t LogCapture::countStartingWith(const std::string& prefix) const
+{
+    return static_cast<std::size_t>(
+        std::count_if(lines().begin(), lines().end(), [&](const std::string& line) {
+            return line.compare(0, prefix.size(), prefix) == 0;
+        }));
 }
 
 void LogCapture::clear()

@@ -16,8 +16,10 @@ public:
     LogCapture& operator=(const LogCapture&) = delete;
 
     const std::vector<std::string>& lines() const;
-    /// True when a line holds `text`.
-    bool contains(const std::string& text) const;
+    /// True when one of the lines is `line`.
+    bool contains(const std::string& line) const;
+    /// Lines that start with `prefix`.
+    std::size_t countStartingWith(const std::string& prefix) const;
     void clear();
 
 private:

@@ -156,7 +156,8 @@ TEST_F(GlImageTest, RefusesDataThatWouldBeReadAsBytes)
         std::unique_ptr<MemImage> source(MemImage::create(type, 4, 4, 1, 1));
         LogCapture log;
         EXPECT_THROW(GlImage{source.get()}, std::runtime_error);
-        EXPECT_TRUE(log.contains("ERROR GlImage: elements of type " + std::to_string(type)));
+        EXPECT_TRUE(log.contains("ERROR GlImage: elements of type " + std::to_string(type) +
+                                 " cannot be uploaded to a texture"));
 
         GlImage texture(PixelType::UnsignedByte, 2, 2, 1, 1);
         EXPECT_THROW(texture.update(source.get()), std::runtime_error);

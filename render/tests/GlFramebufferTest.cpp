@@ -61,7 +61,7 @@ TEST_F(GlFramebufferTest, IncompleteFramebufferLogsAndThrows)
         EXPECT_STREQ(error.what(), "OpenGL framebuffer error");
     }
     ASSERT_EQ(log.lines().size(), 1u);
-    EXPECT_EQ(log.lines()[0].rfind("ERROR OpenGL framebuffer error: ", 0), 0u);
+    EXPECT_EQ(log.countStartingWith("ERROR OpenGL framebuffer error: "), 1u);
     EXPECT_EQ(attachmentParameter(GL_COLOR_ATTACHMENT0, GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME),
               static_cast<GLint>(sharedExponent.texture()));
     EXPECT_TRUE(framebuffer.drawBuffers().empty());
