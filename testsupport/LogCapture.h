@@ -6,8 +6,8 @@
 
 namespace Veltrane {
 
-/// Collects what is logged to the application logger while it exists, as
-/// "LEVEL message" lines (for instance "WARN careful").
+/// Collects what is logged to the application logger, from any thread, while
+/// it exists, as "LEVEL message" lines (for instance "WARN careful").
 class LogCapture {
 public:
     LogCapture();
@@ -15,7 +15,7 @@ public:
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
-    const std::vector<std::string>& lines() const;
+    std::vector<std::string> lines() const;
     /// True when one of the lines is `line`.
     bool contains(const std::string& line) const;
     /// Lines that start with `prefix`.
