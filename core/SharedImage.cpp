@@ -74,28 +74,30 @@ int SharedImage::kind() const
     return primary ? primary->kind() : DataKind::Empty;
 }
 
-int SharedImage::width() const
+int SharedImage::primaryField(int Image::*field) const
 {
     const Image* primary = image();
-    return primary ? primary->width : 0;
+    return primary ? primary->*field : 0;
+}
+
+int SharedImage::width() const
+{
+    return primaryField(&Image::width);
 }
 
 int SharedImage::height() const
 {
-    const Image* primary = image();
-    return primary ? primary->height : 0;
+    return primaryField(&Image::height);
 }
 
 int SharedImage::slices() const
 {
-    const Image* primary = image();
-    return primary ? primary->slices : 0;
+    return primaryField(&Image::slices);
 }
 
 int SharedImage::channels() const
 {
-    const Image* primary = image();
-    return primary ? primary->channels : 0;
+    return primaryField(&Image::channels);
 }
 
 const double* SharedImage::spacing() const

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/Data.h"
+#include "core/Image.h"
 
 #include <Eigen/Core>
 
@@ -11,7 +11,6 @@ namespace Veltrane {
 
 class ClImage;
 class GlImage;
-class Image;
 class MemImage;
 
 /// One image kept in up to three places: host memory (`MemImage`), an OpenGL
@@ -95,6 +94,8 @@ private:
     using LocationFlags = std::array<bool, 4>;
 
     Image* copyAt(int location) const;
+    /// A size of the primary copy, 0 without one.
+    int primaryField(int Image::*field) const;
     /// Sets the copy pointer of `location` (copy->location() or null).
     void setCopy(int location, Image* copy);
     /// Registers on and takes ownership of a copy the shared image made.

@@ -74,6 +74,14 @@ QGLWidget* GlTestContext::widget()
     return sharedContext().widget;
 }
 
+void GlTestContext::runWithoutContext(const std::function<void()>& action)
+{
+    QGLWidget* context = widget();
+    context->doneCurrent();
+    action();
+    context->makeCurrent();
+}
+
 void GlTest::SetUp()
 {
     std::string why;

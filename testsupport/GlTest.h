@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <functional>
 #include <string>
 
 class QGLWidget;
@@ -20,6 +21,9 @@ public:
     static bool makeCurrent(std::string* why);
     /// The widget that holds the context; null until makeCurrent() succeeded.
     static QGLWidget* widget();
+    /// Runs `action` with no OpenGL context current on this thread, then
+    /// makes the context current again.
+    static void runWithoutContext(const std::function<void()>& action);
 };
 
 /// Fixture for tests that call OpenGL: each test starts with the shared

@@ -7,8 +7,6 @@
 
 #include <GL/glew.h>
 
-#include <QGLWidget>
-
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -265,9 +263,7 @@ TEST_F(GlImageTest, TextureDestroyedWithoutContextGoesWhenTheContextReturns)
 {
     auto texture = std::make_unique<GlImage>(PixelType::UnsignedByte, 4, 4, 1, 1);
     const GLuint name = texture->texture();
-    GlTestContext::widget()->doneCurrent();
-    texture.reset();
-    GlTestContext::widget()->makeCurrent();
+    GlTestContext::runWithoutContext([&] { texture.reset(); });
     EXPECT_TRUE(glIsTexture(name));
     collectReleasedGlObjects();
     EXPECT_FALSE(glIsTexture(name));

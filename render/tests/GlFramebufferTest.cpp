@@ -8,8 +8,6 @@
 
 #include <GL/glew.h>
 
-#include <QGLWidget>
-
 #include <memory>
 #include <stdexcept>
 
@@ -130,9 +128,7 @@ TEST_F(GlFramebufferTest, DestroyedWithoutContextGoesWhenTheContextReturns)
     framebuffer->bind();
     framebuffer->unbind();
     const GLuint name = framebuffer->framebuffer();
-    GlTestContext::widget()->doneCurrent();
-    framebuffer.reset();
-    GlTestContext::widget()->makeCurrent();
+    GlTestContext::runWithoutContext([&] { framebuffer.reset(); });
     EXPECT_TRUE(glIsFramebuffer(name));
     collectReleasedGlObjects();
     EXPECT_FALSE(glIsFramebuffer(name));
