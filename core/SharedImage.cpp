@@ -1,5 +1,6 @@
 #include "core/SharedImage.h"
 
+#include "core/ClImage.h"
 #include "core/GlImage.h"
 #include "core/Logging.h"
 #include "core/MemImage.h"
@@ -32,6 +33,7 @@ SharedImage::SharedImage(Image* image, bool takeOwnership)
 
 SharedImage::~SharedImage()
 {
+    dropCopy(m_cl);
     dropCopy(m_gl);
     dropCopy(m_mem);
 }
@@ -41,6 +43,7 @@ Image* SharedImage::copyAt(int location) const
     switch (location) {
     case ImageLocation::Memory: return m_mem;
     case ImageLocation::OpenGL: return m_gl;
+    case ImageLocation::OpenCL: return m_cl;
     default: return nullptr;
     }
 }
@@ -51,6 +54,8 @@ void SharedImage::setCopy(int location, Image* copy)
         m_mem = static_cast<MemImage*>(copy);
     else if (location == ImageLocation::OpenGL)
         m_gl = static_cast<GlImage*>(copy);
+    else if (location == ImageLocation::OpenCL)
+        m_cl = static_cast<ClImage*>(copy);
 }
 
 void SharedImage::adoptCopy(Image* copy)
@@ -199,6 +204,30 @@ void SharedImage::downloadFromGl()
 
 void SharedImage::readFromCl()
 {
+    const bool created = !m_mem;
+    if (created) {
+        m_mem = MemImage::createCompatible(m_cl);
+        if (!m_mem) {
+            VELTRANE_ERROR("SharedImage syncMem: no memory image of type " << m_cl->type);
+            return;
+        }
+        adoptCopy(m_mem);
+    }
+    // A memory copy of another shape (after resize or assign) must not take
+    // the device's elements: the copy stays flagged as stale instead.
+    const bool sameShape = m_mem->width == m_cl->width && m_mem->height == m_cl->height &&
+                           m_mem->slices == m_cl->slices && m_mem->channels == m_cl->channels;
+    if (!sameShape || !m_cl->downloadInto(m_mem, true)) {
+        VELTRANE_ERROR("SharedImage syncMem: "
+                       << (sameShape ? "reading the OpenCL copy failed"
+                                     : "the OpenCL copy's size differs from the memory copy"));
+        if (created) {
+            dropCopy(m_mem);
+            m_mem = nullptr;
+        }
+        return;
+    }
+    m_newer[ImageLocation::OpenCL][ImageLocation::Memory] = false;
 }
 
 void SharedImage::setMemModified()

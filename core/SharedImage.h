@@ -60,7 +60,9 @@ public:
     /// syncMem(), then syncGl().
     void sync();
     /// Brings the memory copy up to date from the OpenCL or OpenGL copy,
-    /// creating it when there is none.
+    /// creating it when there is none. A failed OpenCL read is logged and
+    /// leaves the memory copy flagged as stale (a copy made for the read is
+    /// dropped).
     void syncMem();
     /// Brings the OpenGL copy up to date from the memory copy, creating it
     /// when there is none. (OpenCL cannot feed it; that is reported.)
