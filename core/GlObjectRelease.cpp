@@ -43,9 +43,7 @@ QPointer<QObject> currentGlOwner(GlObjectType type)
 
 void releaseGlObject(GlObjectType type, unsigned name, const QPointer<QObject>& owner)
 {
-    if (name == 0)
-        return;
-    if (owner.isNull())
+    if (name == 0 || owner.isNull())
         return;
     if (isCurrent(type, owner.data())) {
         detail::deleteGlObjectNow(type, name);
