@@ -2,6 +2,8 @@
 
 #include "core/Logging.h"
 
+#include <Eigen/Geometry>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
