@@ -4,6 +4,7 @@
 #include <limits>
 
 namespace Veltrane {
+namespace PoissonReconstruction {
 
 float AreaMinimizingTriangulator::area(const Point& a, const Point& b, const Point& c)
 {
@@ -97,4 +98,5 @@ void AreaMinimizingTriangulator::emit(int i, int j, std::vector<Triangle>& trian
     emit(m, j, triangles);
 }
 
+}  // namespace PoissonReconstruction
 }  // namespace Veltrane

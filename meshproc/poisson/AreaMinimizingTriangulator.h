@@ -4,6 +4,7 @@
 #include <vector>
 
 namespace Veltrane {
+namespace PoissonReconstruction {
 
 /// Splits a closed polygon into the triangles of least total area (dynamic
 /// programming over chains, cubic in the corner count). Triangles keep the
@@ -33,4 +34,5 @@ private:
     std::vector<int> middle;
 };
 
+}  // namespace PoissonReconstruction
 }  // namespace Veltrane

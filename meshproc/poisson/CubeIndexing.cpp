@@ -4,6 +4,7 @@
 #include <vector>
 
 namespace Veltrane {
+namespace PoissonReconstruction {
 namespace CubeIndexing {
 
 namespace {
@@ -300,4 +301,5 @@ int caseTriangles(int cubeCase, int* triangles)
 }
 
 }  // namespace CubeIndexing
+}  // namespace PoissonReconstruction
 }  // namespace Veltrane

@@ -4,6 +4,7 @@
 #include <utility>
 
 namespace Veltrane {
+namespace PoissonReconstruction {
 
 /// Numbering of a cube's corners, edges and faces shared by the iso-surface
 /// code, and the marching-cubes case of a cube.
@@ -60,4 +61,5 @@ const std::array<int, caseRowLength>& caseTriangleRow(int cubeCase);
 int caseTriangles(int cubeCase, int* triangles);
 
 }  // namespace CubeIndexing
+}  // namespace PoissonReconstruction
 }  // namespace Veltrane

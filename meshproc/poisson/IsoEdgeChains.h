@@ -5,6 +5,7 @@
 #include <vector>
 
 namespace Veltrane {
+namespace PoissonReconstruction {
 
 /// Joins directed iso-line segments into loops by their end keys. `Segment`
 /// has members `from` and `to`, each with a `key`. Consumes `segments`; every
@@ -65,4 +66,5 @@ void chainIsoEdges(std::vector<Segment>& segments, std::vector<std::vector<Segme
     }
 }
 
+}  // namespace PoissonReconstruction
 }  // namespace Veltrane

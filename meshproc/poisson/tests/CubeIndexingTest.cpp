@@ -9,8 +9,8 @@
 #include <tuple>
 #include <vector>
 
-using namespace Veltrane;
-using namespace Veltrane::CubeIndexing;
+using namespace Veltrane::PoissonReconstruction;
+using namespace Veltrane::PoissonReconstruction::CubeIndexing;
 
 namespace {
 

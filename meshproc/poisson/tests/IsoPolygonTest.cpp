@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <limits>
 
-using namespace Veltrane;
+using namespace Veltrane::PoissonReconstruction;
 
 namespace {
 

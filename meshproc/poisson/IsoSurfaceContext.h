@@ -1,0 +1,80 @@
+#pragma once
+
+#include "meshproc/poisson/CoredMeshData.h"
+#include "meshproc/poisson/IsoSurfaceAnomalies.h"
+#include "meshproc/poisson/IsoSurfaceTables.h"
+#include "meshproc/poisson/IsoValue.h"
+
+#include <unordered_map>
+#include <vector>
+
+namespace Veltrane {
+namespace PoissonReconstruction {
+
+/// What every step of one iso-surface extraction shares: the solved tree, the
+/// function evaluator, the iso-value, the coefficients of the coarser depths,
+/// the output, the locks, the corner map of block borders and the anomaly
+/// counts.
+template <class Data>
+struct IsoSurfaceContext {
+    using Node = OctNode<Data>;
+
+    IsoSurfaceContext(Octree<Data>& tree, float isoValue, const std::vector<float>& accumulatedSolution,
+                      CoredMeshData<PlyVertex>& mesh)
+        : tree(tree), evaluator(tree), isoValue(isoValue), accumulatedSolution(accumulatedSolution), mesh(mesh)
+    {
+    }
+
+    /// Depth of the spline set: positions and keys are counted at this depth.
+    int splineDepth() const { return evaluator.splineDepth(); }
+
+    Octree<Data>& tree;
+    SplineEvaluator<Data> evaluator;
+    float isoValue;
+    const std::vector<float>& accumulatedSolution;
+    CoredMeshData<PlyVertex>& mesh;
+    IsoSurfaceLocks locks;
+    IsoSurfaceAnomalies anomalies;
+    /// Values and gradients of corners on block borders, for the whole run.
+    std::unordered_map<VertexKey, CornerSample> boundaryCorners;
+};
+
+/// The marching-cubes case a node holds during extraction.
+template <class Node>
+int nodeCase(const Node* node)
+{
+    return node->nodeData.normalIndex & 0xFF;
+}
+
+/// True when edge (axis, i, j) of the node lies on a face of its block
+/// (always for nodes not deeper than the block depth; never without blocks).
+template <class Node>
+bool isBoundaryEdge(const Node* node, int axis, int i, int j, int blockDepth)
+{
+    if (blockDepth < 0)
+        return false;
+    int d, o[3];
+    node->position(d, o);
+    if (d <= blockDepth)
+        return true;
+    const int lowerAxis = axis == 0 ? 1 : 0;
+    const int upperAxis = axis == 2 ? 1 : 2;
+    const int blockWidth = 1 << (d - blockDepth);
+    return (o[lowerAxis] + i) % blockWidth == 0 || (o[upperAxis] + j) % blockWidth == 0;
+}
+
+/// True when face f of the node lies on a face of its block.
+template <class Node>
+bool isBoundaryFace(const Node* node, int face, int blockDepth)
+{
+    if (blockDepth < 0)
+        return false;
+    int d, o[3];
+    node->position(d, o);
+    if (d <= blockDepth)
+        return true;
+    return (o[face >> 1] + (face & 1)) % (1 << (d - blockDepth)) == 0;
+}
+
+}  // namespace PoissonReconstruction
+}  // namespace Veltrane

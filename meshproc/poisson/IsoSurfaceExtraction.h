@@ -1,0 +1,225 @@
+#pragma once
+
+#include "meshproc/poisson/IsoPolygons.h"
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+namespace Veltrane {
+namespace PoissonReconstruction {
+
+/// True when the node lies inside the region of a free-boundary tree where the
+/// data lives: at least a quarter of the domain away from its border on every
+/// axis. Nodes of depth 0 and 1 never do.
+template <class Node>
+bool insideFreeBoundaryRegion(const Node* node)
+{
+    int d, o[3];
+    node->position(d, o);
+    if (d < 2)
+        return false;
+    const int margin = 1 << (d - 2);
+    for (int axis = 0; axis < 3; ++axis)
+        if (o[axis] < margin || o[axis] >= (1 << d) - margin)
+            return false;
+    return true;
+}
+
+/// Extracts the iso-surface of a solved tree into `context.mesh`: marching
+/// cubes on the leaves, crack-free across depth changes. The tree is cut into
+/// blocks (the subtrees of the nodes of `blockDepth` that have children),
+/// extracted one after another deepest leaves first, then the leaves not
+/// deeper than the block depth. Needs the tree's node table and the
+/// coefficients of the coarser depths (`context.accumulatedSolution`).
+template <class Data>
+class IsoSurfaceExtractor {
+public:
+    using Node = OctNode<Data>;
+
+    IsoSurfaceExtractor(IsoSurfaceContext<Data>& context, int blockDepth, bool addBarycentres)
+        : context_(context), tree_(context.tree), blockDepth_(blockDepth), addBarycentres_(addBarycentres),
+          threads_(std::max(1, int(context.tree.threads)))
+    {
+    }
+
+    void run()
+    {
+        auto& table = tree_.sortedNodes;
+        tree_.splineData.computeValueTables(BSplineData::Values | BSplineData::Derivatives, 0.0,
+                                            double(tree_.normalSmooth));
+        maxLeafDepth_ = Node::height(&tree_.root);
+        clearCases();
+
+        const int cornerCapacity = table.maxBlockCornerCount(blockDepth_, maxLeafDepth_, threads_);
+        const int edgeCapacity = table.maxBlockEdgeCount(blockDepth_, threads_);
+        blockTables_.hasEdgeVertices = true;
+        blockTables_.cornerValues.reserve(size_t(cornerCapacity));
+        blockTables_.cornerGradients.reserve(size_t(cornerCapacity));
+        blockTables_.edgeVertices.reserve(size_t(edgeCapacity));
+        table.setCornerTable(coarseTables_.cornerTable, nullptr, blockDepth_, threads_);
+        coarseTables_.firstDepth = 0;
+        coarseTables_.lastDepth = blockDepth_;
+        coarseTables_.cornerValues.reserve(size_t(coarseTables_.cornerTable.count));
+        coarseTables_.cornerGradients.reserve(size_t(coarseTables_.cornerTable.count));
+
+        keys3_.resize(size_t(threads_));
+        keys5_.resize(size_t(threads_));
+        for (int t = 0; t < threads_; ++t) {
+            keys3_[size_t(t)].set(maxLeafDepth_);
+            keys5_[size_t(t)].set(maxLeafDepth_);
+        }
+
+        extractBlocks();
+        for (const auto& entry : blockTables_.boundaryVertices)
+            coarseTables_.boundaryVertices[entry.first] = entry.second;
+        extractCoarseLeaves();
+    }
+
+private:
+    void clearCases()
+    {
+        auto& table = tree_.sortedNodes;
+        const int64_t count = table.depthStart[size_t(maxLeafDepth_) + 1];
+        NodeTableDetail::forEachThread(threads_, [&](int t) {
+            for (int64_t i = count * t / threads_; i < count * (t + 1) / threads_; ++i)
+                table.nodes[size_t(i)]->nodeData.normalIndex = 0;
+        });
+    }
+
+    bool producesSurface(const Node* node) const
+    {
+        return tree_.boundaryType != 0 || insideFreeBoundaryRegion(node);
+    }
+
+    void extractBlocks()
+    {
+        auto& table = tree_.sortedNodes;
+        int outOfCoreBase = 0;
+        const int32_t first = table.depthStart[size_t(blockDepth_)];
+        const int32_t end = table.depthStart[size_t(blockDepth_) + 1];
+        for (int32_t b = first; b < end; ++b) {
+            Node* block = table.nodes[size_t(b)];
+            if (!block->children)
+                continue;
+            table.setCornerTable(blockTables_.cornerTable, block, table.levels - 1, threads_);
+            table.setEdgeTable(blockTables_.edgeTable, block, table.levels - 1, threads_);
+            blockTables_.firstDepth = blockDepth_;
+            blockTables_.lastDepth = table.levels - 1;
+            blockTables_.cornerValues.clear(size_t(blockTables_.cornerTable.count));
+            blockTables_.cornerGradients.clear(size_t(blockTables_.cornerTable.count));
+            blockTables_.edgeVertices.clear(size_t(blockTables_.edgeTable.count));
+            std::vector<Point3D<float>> blockPositions;
+            for (int depth = maxLeafDepth_; depth > blockDepth_; --depth) {
+                const std::vector<Node*> leaves = blockLeaves(block, depth);
+                vertexPass(leaves, blockPositions);
+                polygonPass(leaves, blockPositions, outOfCoreBase);
+            }
+            outOfCoreBase = context_.mesh.outOfCorePointTotal();
+        }
+    }
+
+    static std::vector<Node*> blockLeaves(Node* block, int depth)
+    {
+        std::vector<Node*> leaves;
+        for (Node* leaf = Node::nextLeafInTree(block, nullptr); leaf; leaf = Node::nextLeafInTree(block, leaf))
+            if (leaf->depth == depth && leaf->nodeData.tableIndex >= 0)
+                leaves.push_back(leaf);
+        return leaves;
+    }
+
+    template <class Body>
+    void forEachLeaf(const std::vector<Node*>& leaves, Body body)
+    {
+        const int64_t n = int64_t(leaves.size());
+        NodeTableDetail::forEachThread(threads_, [&](int t) {
+            for (int64_t i = n * t / threads_; i < n * (t + 1) / threads_; ++i)
+                body(t, leaves[size_t(i)]);
+        });
+    }
+
+    void vertexPass(const std::vector<Node*>& leaves, std::vector<Point3D<float>>& blockPositions)
+    {
+        forEachLeaf(leaves, [&](int t, Node* leaf) {
+            ComputeLeafCorners(context_.evaluator, tree_.minDepth, leaf, blockTables_, keys3_[size_t(t)],
+                               context_.accumulatedSolution, context_.isoValue);
+            handOverBlockCorner(leaf);
+            if (producesSurface(leaf))
+                AddEdgeVertices(context_, leaf, blockDepth_, keys5_[size_t(t)], blockTables_, &blockPositions, true);
+        });
+    }
+
+    void polygonPass(const std::vector<Node*>& leaves, std::vector<Point3D<float>>& blockPositions,
+                     int outOfCoreBase)
+    {
+        std::vector<Point3D<float>> centres;
+        forEachLeaf(leaves, [&](int, Node* leaf) {
+            if (producesSurface(leaf))
+                AddLeafPolygons(context_, leaf, blockTables_, &blockPositions, outOfCoreBase, blockDepth_,
+                                addBarycentres_ ? &centres : nullptr);
+        });
+        blockPositions.insert(blockPositions.end(), centres.begin(), centres.end());
+    }
+
+    // A leaf at a corner of its block hands that corner's value to the coarse
+    // leaves, so that both sides of the block border agree on it.
+    void handOverBlockCorner(const Node* leaf)
+    {
+        int d, o[3];
+        leaf->position(d, o);
+        const int span = 1 << (d - blockDepth_);
+        int corner = 0;
+        for (int axis = 0; axis < 3; ++axis) {
+            const int r = o[axis] % span;
+            if (r != 0 && r != span - 1)
+                return;
+            if (r != 0)
+                corner |= 1 << axis;
+        }
+        const Node* ancestor = leaf;
+        while (ancestor->depth > blockDepth_)
+            ancestor = ancestor->parent;
+        const int32_t blockIndex = blockTables_.cornerIndex(leaf, corner);
+        const int32_t coarseIndex = coarseTables_.cornerIndex(ancestor, corner);
+        float value;
+        if (blockIndex >= 0 && coarseIndex >= 0 && blockTables_.cornerValues.get(size_t(blockIndex), value))
+            coarseTables_.cornerValues.overwrite(size_t(coarseIndex), value);
+    }
+
+    void extractCoarseLeaves()
+    {
+        auto& table = tree_.sortedNodes;
+        NeighborCache3<Node> key3;
+        NeighborCache5<Node> key5;
+        key3.set(maxLeafDepth_);
+        key5.set(maxLeafDepth_);
+        for (int depth = std::min(blockDepth_, table.levels - 1); depth >= 0; --depth) {
+            for (int32_t i = table.depthStart[size_t(depth)]; i < table.depthStart[size_t(depth) + 1]; ++i) {
+                Node* leaf = table.nodes[size_t(i)];
+                if (leaf->children)
+                    continue;
+                ComputeLeafCorners(context_.evaluator, tree_.minDepth, leaf, coarseTables_, key3,
+                                   context_.accumulatedSolution, context_.isoValue);
+                if (!producesSurface(leaf))
+                    continue;
+                AddEdgeVertices(context_, leaf, 0, key5, coarseTables_, nullptr, true);
+                std::vector<Point3D<float>> centres;
+                AddLeafPolygons(context_, leaf, coarseTables_, nullptr, 0, 0, addBarycentres_ ? &centres : nullptr);
+            }
+        }
+    }
+
+    IsoSurfaceContext<Data>& context_;
+    Octree<Data>& tree_;
+    int blockDepth_;
+    bool addBarycentres_;
+    int threads_;
+    int maxLeafDepth_ = 0;
+    IsoSurfaceTables blockTables_;
+    IsoSurfaceTables coarseTables_;
+    std::vector<NeighborCache3<Node>> keys3_;
+    std::vector<NeighborCache5<Node>> keys5_;
+};
+
+}  // namespace PoissonReconstruction
+}  // namespace Veltrane

@@ -1,0 +1,68 @@
+#include "meshproc/poisson/PoissonReconstruction.h"
+
+#include <omp.h>
+
+namespace Veltrane {
+namespace PoissonReconstruction {
+
+Parameters::Parameters() : threads(omp_get_num_procs()) {}
+
+int maxSupportedDepth(int boundary)
+{
+    return boundary == 0 ? 12 : 13;
+}
+
+std::unique_ptr<Mesh> meshFromCoredData(CoredMeshData<PlyVertex>& data)
+{
+    const size_t inCoreCount = data.inCorePoints.size();
+    const size_t pointCount = inCoreCount + size_t(data.outOfCorePointTotal());
+    std::vector<Mesh::Vector> points;
+    points.reserve(pointCount);
+    std::vector<Mesh::Triple> faces;
+    faces.reserve(size_t(data.polygonTotal()));
+
+    data.rewind();
+    for (const PlyVertex& vertex : data.inCorePoints)
+        points.emplace_back(vertex.point[0], vertex.point[1], vertex.point[2]);
+    PlyVertex vertex;
+    for (int32_t i = 0; i < data.outOfCorePointTotal() && data.readNextOutOfCorePoint(vertex); ++i)
+        points.emplace_back(vertex.point[0], vertex.point[1], vertex.point[2]);
+
+    std::vector<PolygonCorner> polygon;
+    for (int32_t i = 0; i < data.polygonTotal() && data.readNextPolygon(polygon); ++i) {
+        if (polygon.size() != 3)
+            continue;
+        Mesh::Triple face;
+        bool valid = true;
+        for (int k = 0; k < 3; ++k) {
+            const int64_t index = polygon[size_t(k)].inCore ? int64_t(polygon[size_t(k)].index)
+                                                            : int64_t(inCoreCount) + polygon[size_t(k)].index;
+            valid = valid && index >= 0 && index < int64_t(points.size());
+            face[k] = int(index);
+        }
+        if (valid)
+            faces.push_back(face);
+    }
+
+    // Keep only the vertices the faces use, in their order.
+    std::vector<int> newIndex(points.size(), -1);
+    for (const Mesh::Triple& face : faces)
+        for (int k = 0; k < 3; ++k)
+            newIndex[size_t(face[k])] = 0;
+    auto mesh = std::make_unique<Mesh>();
+    mesh->vertices().reserve(points.size());
+    for (size_t i = 0; i < points.size(); ++i) {
+        if (newIndex[i] < 0)
+            continue;
+        newIndex[i] = int(mesh->vertices().size());
+        mesh->vertices().push_back(points[i]);
+    }
+    for (Mesh::Triple& face : faces)
+        for (int k = 0; k < 3; ++k)
+            face[k] = newIndex[size_t(face[k])];
+    mesh->faces() = std::move(faces);
+    return mesh;
+}
+
+}  // namespace PoissonReconstruction
+}  // namespace Veltrane

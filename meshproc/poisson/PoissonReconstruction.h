@@ -1,0 +1,49 @@
+#pragma once
+
+#include "core/Mesh.h"
+#include "meshproc/poisson/CoredMeshData.h"
+
+#include <memory>
+
+namespace Veltrane {
+namespace PoissonReconstruction {
+
+/// Settings of one screened Poisson surface reconstruction, with their
+/// defaults; the caller changes fields before the call.
+struct Parameters {
+    Parameters();
+
+    int32_t depth = 8;          ///< maximum octree depth
+    int32_t solverDivide = 8;   ///< depth from which the solver works in subtrees
+    int32_t isoDivide = 8;      ///< depth from which the extraction works in blocks
+    int32_t kernelDepth = -1;   ///< density estimation depth; -1: depth - 2
+    int32_t adaptiveExp = 1;    ///< exponent of the adaptive sample weights
+    int32_t minIters = 24;      ///< least conjugate-gradient iterations per depth
+    int32_t iters = -1;         ///< fixed iterations per depth; -1: none
+    int32_t voxelDepth = -1;    ///< not used by the reconstruction
+    int32_t minDepth = 5;       ///< depth down to which the tree is complete
+    int32_t maxSolveDepth = -1; ///< deepest solved depth; -1: depth
+    int32_t boundary = 1;       ///< < 0: function vanishes on the cube, 0: free, > 0: derivative vanishes
+    int32_t threads;            ///< threads of every parallel loop; the processor count by default
+    float samplesPerNode = 1.0f;
+    float scale = 1.1f;         ///< reconstruction cube edge / largest extent of the points
+    float accuracy = 0.001f;    ///< residual target of the conjugate gradients
+    float pointWeight = 4.0f;   ///< weight of the screening term
+    bool showResidual = false;
+    bool confidence = false;
+    bool density = false;       ///< run the octree variant that keeps a density per node
+};
+
+/// The deepest `depth` a run supports: every position of the finest grid must
+/// fit its 15-bit key field (one depth less with the free boundary, whose
+/// spline set is one depth deeper).
+int maxSupportedDepth(int boundary);
+
+/// The output mesh of an extraction: the in-core points, then the out-of-core
+/// points in the order written, as vertices; every three-corner polygon as a
+/// face in corner order (polygons with another corner count are dropped).
+/// Vertices no face uses are left out. Rewinds `data` for reading.
+std::unique_ptr<Mesh> meshFromCoredData(CoredMeshData<PlyVertex>& data);
+
+}  // namespace PoissonReconstruction
+}  // namespace Veltrane

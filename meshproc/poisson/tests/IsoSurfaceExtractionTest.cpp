@@ -1,0 +1,182 @@
+#include "meshproc/poisson/IsoSurfaceExtraction.h"
+#include "meshproc/poisson/PoissonReconstruction.h"
+
+#include <Eigen/Geometry>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <map>
+
+using namespace Veltrane;
+using namespace Veltrane::PoissonReconstruction;
+
+namespace {
+
+using Node = OctNode<NodeData>;
+using Tree = Octree<NodeData>;
+
+/// Signed distance to a sphere in the unit cube: negative inside.
+struct Sphere {
+    double cx = 0.5, cy = 0.5, cz = 0.5, radius = 0.3;
+    double operator()(double x, double y, double z) const
+    {
+        return std::sqrt((x - cx) * (x - cx) + (y - cy) * (y - cy) + (z - cz) * (z - cz)) - radius;
+    }
+};
+
+/// A tree complete to `coarseDepth` with the coefficients of that depth set to
+/// the function at the node centres; leaves for which `refine` holds get one
+/// more depth of children with zero coefficients, so every leaf sees the same
+/// function.
+void buildTree(Tree& tree, int coarseDepth, int boundary, const std::function<double(double, double, double)>& f,
+               const std::function<bool(const Node*)>& refine)
+{
+    tree.boundaryType = boundary;
+    tree.minDepth = coarseDepth;
+    tree.cubeWidth = 2.0f;
+    tree.cubeOrigin[0] = -1;
+    tree.cubeOrigin[1] = -1;
+    tree.cubeOrigin[2] = -1;
+    tree.threads = 2;
+    Node::refineToDepth(&tree.root, coarseDepth, tree.allocator);
+    std::vector<Node*> coarse;
+    for (Node* n = Node::nextLeafInTree(&tree.root, nullptr); n; n = Node::nextLeafInTree(&tree.root, n))
+        coarse.push_back(n);
+    for (Node* n : coarse) {
+        Point3D<float> centre;
+        float width;
+        n->cell(centre, width);
+        n->nodeData.solution = float(f(centre[0], centre[1], centre[2]));
+        if (refine(n))
+            n->initChildren(tree.allocator);
+    }
+    const int splineDepth = Node::height(&tree.root);
+    tree.splineData.build(splineDepth, boundary);
+    tree.normalSmooth = 1.0f / float(1 << splineDepth);
+    tree.sortedNodes.build(&tree.root);
+}
+
+std::vector<float> accumulatedFromSolution(const Tree& tree)
+{
+    const int maxLeafDepth = Node::height(&tree.root);
+    std::vector<float> accumulated(size_t(tree.sortedNodes.depthStart[size_t(maxLeafDepth)]), 0.0f);
+    for (int32_t i = tree.sortedNodes.depthStart[size_t(tree.minDepth)]; i < int32_t(accumulated.size()); ++i)
+        accumulated[size_t(i)] = tree.sortedNodes.nodes[size_t(i)]->nodeData.solution;
+    return accumulated;
+}
+
+struct Extraction {
+    std::unique_ptr<Mesh> mesh;
+    int anomalies = 0;
+    int outOfCore = 0;
+    int inCore = 0;
+};
+
+Extraction extract(Tree& tree, int blockDepth, float isoValue = 0)
+{
+    const std::vector<float> accumulated = accumulatedFromSolution(tree);
+    CoredFileMeshData<PlyVertex> data;
+    IsoSurfaceContext<NodeData> context(tree, isoValue, accumulated, data);
+    IsoSurfaceExtractor<NodeData>(context, blockDepth, true).run();
+    Extraction result;
+    result.anomalies = context.anomalies.total();
+    result.inCore = int(data.inCorePoints.size());
+    result.outOfCore = data.outOfCorePointTotal();
+    result.mesh = meshFromCoredData(data);
+    return result;
+}
+
+/// Every directed edge once and its reverse once: closed and consistently
+/// oriented. Returns the Euler characteristic.
+int checkClosedManifold(const Mesh& mesh)
+{
+    std::map<std::pair<int, int>, int> directed;
+    for (const auto& f : mesh.faces())
+        for (int k = 0; k < 3; ++k)
+            ++directed[{f[k], f[(k + 1) % 3]}];
+    int problems = 0;
+    for (const auto& e : directed) {
+        const auto reverse = directed.find({e.first.second, e.first.first});
+        if (e.second != 1 || reverse == directed.end() || reverse->second != 1)
+            ++problems;
+    }
+    EXPECT_EQ(problems, 0);
+    const int edges = int(directed.size()) / 2;
+    return int(mesh.vertices().size()) - edges + int(mesh.faces().size());
+}
+
+double signedVolume(const Mesh& mesh)
+{
+    double volume = 0;
+    for (const auto& f : mesh.faces()) {
+        const auto& a = mesh.vertices()[size_t(f[0])];
+        const auto& b = mesh.vertices()[size_t(f[1])];
+        const auto& c = mesh.vertices()[size_t(f[2])];
+        volume += a.dot(b.cross(c)) / 6.0;
+    }
+    return volume;
+}
+
+}  // namespace
+
+TEST(IsoSurfaceExtraction, UniformTreeGivesClosedSphere)
+{
+    struct Case {
+        int depth, boundary, blockDepth;
+    };
+    for (const Case& c : {Case{3, 1, 0}, Case{3, -1, 0}, Case{4, 1, 1}, Case{4, 1, 2}}) {
+        SCOPED_TRACE(testing::Message() << "depth " << c.depth << " boundary " << c.boundary << " block "
+                                        << c.blockDepth);
+        Tree tree;
+        buildTree(tree, c.depth, c.boundary, Sphere(), [](const Node*) { return false; });
+        const Extraction result = extract(tree, c.blockDepth, c.boundary == -1 ? -0.5f : 0.0f);
+        ASSERT_GT(result.mesh->faces().size(), 0u);
+        EXPECT_EQ(result.anomalies, 0);
+        EXPECT_EQ(checkClosedManifold(*result.mesh), 2);
+        // Input coordinates: the unit cube mapped onto [-1, 1]^3, radius 0.6.
+        const double cell = 2.0 / (1 << c.depth);
+        for (const auto& v : result.mesh->vertices())
+            EXPECT_NEAR((v - Eigen::Vector3d(0, 0, 0)).norm(), 0.6, 0.25 * cell);
+        EXPECT_GT(std::abs(signedVolume(*result.mesh)), 0.5 * 4.0 / 3.0 * M_PI * 0.216);
+    }
+}
+
+// Depth changes and block borders: the surface stays closed where a coarse
+// leaf meets finer ones, inside a block and across block borders.
+TEST(IsoSurfaceExtraction, AdaptiveTreeGivesClosedSphere)
+{
+    const Sphere sphere;
+    auto nearSurface = [&](const Node* n) {
+        Point3D<float> centre;
+        float width;
+        n->cell(centre, width);
+        return std::abs(sphere(centre[0], centre[1], centre[2])) < width;
+    };
+    // Refined below x = 0.375, a face of no block of depth 1 or 2 (the tree
+    // must not change depth across a block face).
+    auto lowPart = [](const Node* n) {
+        Point3D<float> centre;
+        float width;
+        n->cell(centre, width);
+        return centre[0] < 0.375f;
+    };
+    struct Case {
+        const char* name;
+        std::function<bool(const Node*)> refine;
+        int blockDepth;
+    };
+    for (const Case& c : {Case{"near surface", nearSurface, 0}, Case{"near surface", nearSurface, 2},
+                          Case{"low part", lowPart, 0}, Case{"low part", lowPart, 1}, Case{"low part", lowPart, 2},
+                          Case{"low part", lowPart, 3}}) {
+        SCOPED_TRACE(testing::Message() << c.name << ", block depth " << c.blockDepth);
+        Tree tree;
+        buildTree(tree, 3, 1, sphere, c.refine);
+        const Extraction result = extract(tree, c.blockDepth);
+        ASSERT_GT(result.mesh->faces().size(), 0u);
+        EXPECT_EQ(result.anomalies, 0);
+        EXPECT_EQ(checkClosedManifold(*result.mesh), 2);
+        for (const auto& v : result.mesh->vertices())
+            EXPECT_NEAR(v.norm(), 0.6, 0.25 * 2.0 / 8);
+    }
+}
