@@ -1,5 +1,6 @@
 #include "meshproc/poisson/IsoSurfaceExtraction.h"
 #include "meshproc/poisson/PoissonReconstruction.h"
+#include "meshproc/poisson/tests/PoissonTestTrees.h"
 
 #include <Eigen/Geometry>
 #include <gtest/gtest.h>
@@ -13,8 +14,7 @@ using namespace Veltrane::PoissonReconstruction;
 
 namespace {
 
-using Node = OctNode<NodeData>;
-using Tree = Octree<NodeData>;
+using namespace Veltrane::PoissonReconstruction::TestTrees;
 
 /// Signed distance to a sphere in the unit cube: negative inside.
 struct Sphere {
@@ -24,47 +24,6 @@ struct Sphere {
         return std::sqrt((x - cx) * (x - cx) + (y - cy) * (y - cy) + (z - cz) * (z - cz)) - radius;
     }
 };
-
-/// A tree complete to `coarseDepth` with the coefficients of that depth set to
-/// the function at the node centres; leaves for which `refine` holds get one
-/// more depth of children with zero coefficients, so every leaf sees the same
-/// function.
-void buildTree(Tree& tree, int coarseDepth, int boundary, const std::function<double(double, double, double)>& f,
-               const std::function<bool(const Node*)>& refine)
-{
-    tree.boundaryType = boundary;
-    tree.minDepth = coarseDepth;
-    tree.cubeWidth = 2.0f;
-    tree.cubeOrigin[0] = -1;
-    tree.cubeOrigin[1] = -1;
-    tree.cubeOrigin[2] = -1;
-    tree.threads = 2;
-    Node::refineToDepth(&tree.root, coarseDepth, tree.allocator);
-    std::vector<Node*> coarse;
-    for (Node* n = Node::nextLeafInTree(&tree.root, nullptr); n; n = Node::nextLeafInTree(&tree.root, n))
-        coarse.push_back(n);
-    for (Node* n : coarse) {
-        Point3D<float> centre;
-        float width;
-        n->cell(centre, width);
-        n->nodeData.solution = float(f(centre[0], centre[1], centre[2]));
-        if (refine(n))
-            n->initChildren(tree.allocator);
-    }
-    const int splineDepth = Node::height(&tree.root);
-    tree.splineData.build(splineDepth, boundary);
-    tree.normalSmooth = 1.0f / float(1 << splineDepth);
-    tree.sortedNodes.build(&tree.root);
-}
-
-std::vector<float> accumulatedFromSolution(const Tree& tree)
-{
-    const int maxLeafDepth = Node::height(&tree.root);
-    std::vector<float> accumulated(size_t(tree.sortedNodes.depthStart[size_t(maxLeafDepth)]), 0.0f);
-    for (int32_t i = tree.sortedNodes.depthStart[size_t(tree.minDepth)]; i < int32_t(accumulated.size()); ++i)
-        accumulated[size_t(i)] = tree.sortedNodes.nodes[size_t(i)]->nodeData.solution;
-    return accumulated;
-}
 
 struct Extraction {
     std::unique_ptr<Mesh> mesh;
