@@ -2,6 +2,8 @@
 
 #include <omp.h>
 
+#include <algorithm>
+
 namespace Veltrane {
 namespace PoissonReconstruction {
 
@@ -10,6 +12,30 @@ Parameters::Parameters() : threads(omp_get_num_procs()) {}
 int maxSupportedDepth(int boundary)
 {
     return boundary == 0 ? 12 : 13;
+}
+
+bool deriveRunSettings(const Parameters& parameters, RunSettings& settings, std::string& error)
+{
+    settings.boundaryType = parameters.boundary < 0 ? -1 : parameters.boundary > 0 ? 1 : 0;
+    const int maxDepth = maxSupportedDepth(settings.boundaryType);
+    if (parameters.depth < 1 || parameters.depth > maxDepth) {
+        error = "depth must lie between 1 and " + std::to_string(maxDepth) + ", not " + std::to_string(parameters.depth);
+        return false;
+    }
+    if (parameters.threads <= 0) {
+        error = "threads must be positive, not " + std::to_string(parameters.threads);
+        return false;
+    }
+    settings.maxSolveDepth = parameters.maxSolveDepth == -1 ? parameters.depth : parameters.maxSolveDepth;
+    settings.solverDivide = std::max(parameters.solverDivide, parameters.minDepth);
+    settings.isoDivide = std::max(parameters.isoDivide, parameters.minDepth);
+    settings.kernelDepth = parameters.kernelDepth == -1 ? parameters.depth - 2 : parameters.kernelDepth;
+    settings.splineDepth = settings.boundaryType == 0 ? parameters.depth + 1 : parameters.depth;
+    if (settings.kernelDepth > parameters.depth) {
+        error = "kernelDepth can't be greater than depth";
+        return false;
+    }
+    return true;
 }
 
 std::unique_ptr<Mesh> meshFromCoredData(CoredMeshData<PlyVertex>& data)

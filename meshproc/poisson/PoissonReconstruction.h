@@ -4,6 +4,7 @@
 #include "meshproc/poisson/CoredMeshData.h"
 
 #include <memory>
+#include <string>
 
 namespace Veltrane {
 namespace PoissonReconstruction {
@@ -38,6 +39,21 @@ struct Parameters {
 /// fit its 15-bit key field (one depth less with the free boundary, whose
 /// spline set is one depth deeper).
 int maxSupportedDepth(int boundary);
+
+/// The values a run derives from its parameters before it starts.
+struct RunSettings {
+    int maxSolveDepth = 0;  ///< depth when the parameter is -1
+    int solverDivide = 0;   ///< at least minDepth
+    int isoDivide = 0;      ///< at least minDepth
+    int kernelDepth = 0;    ///< depth - 2 when the parameter is -1
+    int boundaryType = 0;   ///< -1, 0 or 1 by the sign of `boundary`
+    int splineDepth = 0;    ///< depth, one more for the free boundary
+};
+
+/// Derives the run's settings; false with `error` set when the parameters
+/// cannot be run (depth outside 1 .. maxSupportedDepth, no threads, a kernel
+/// depth above the depth).
+bool deriveRunSettings(const Parameters& parameters, RunSettings& settings, std::string& error);
 
 /// The output mesh of an extraction: the in-core points, then the out-of-core
 /// points in the order written, as vertices; every three-corner polygon as a

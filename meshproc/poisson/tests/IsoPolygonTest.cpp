@@ -1,5 +1,7 @@
 #include "meshproc/poisson/AreaMinimizingTriangulator.h"
 #include "meshproc/poisson/IsoEdgeChains.h"
+#include "meshproc/poisson/IsoPolygons.h"
+#include "meshproc/poisson/tests/PoissonTestTrees.h"
 
 #include <gtest/gtest.h>
 
@@ -145,4 +147,76 @@ TEST(ChainIsoEdges, OpenChainStaysOpen)
     EXPECT_EQ(loops[0].back().to.key, 4u);
     for (size_t i = 0; i + 1 < loops[0].size(); ++i)
         EXPECT_EQ(loops[0][i].to.key, loops[0][i + 1].from.key);
+}
+
+namespace {
+
+struct OutputFixture {
+    TestTrees::Tree tree;
+    std::vector<float> accumulated;
+    CoredFileMeshData<PlyVertex> data;
+    IsoSurfaceContext<NodeData> context{tree, 0.0f, accumulated, data};
+
+    std::vector<std::vector<PolygonCorner>> polygons()
+    {
+        data.rewind();
+        std::vector<std::vector<PolygonCorner>> result;
+        std::vector<PolygonCorner> polygon;
+        for (int i = 0; i < data.polygonTotal() && data.readNextPolygon(polygon); ++i)
+            result.push_back(polygon);
+        return result;
+    }
+};
+
+PlyVertex at(float x, float y, float z)
+{
+    PlyVertex v;
+    v.point[0] = x;
+    v.point[1] = y;
+    v.point[2] = z;
+    return v;
+}
+
+}  // namespace
+
+TEST(OutputTriangulatedPolygon, AlignedCornersGetACentreFan)
+{
+    OutputFixture f;
+    f.data.inCorePoints = {at(0, 0, 0), at(1, 0, 0), at(1, 1, 0), at(0, 1, 0)};
+    const std::vector<PolygonCorner> square{{0, true}, {1, true}, {2, true}, {3, true}};
+    std::vector<Point3D<float>> centres;
+    EXPECT_EQ(OutputTriangulatedPolygon(f.context, square, nullptr, 0, &centres), 4);
+    ASSERT_EQ(centres.size(), 1u);
+    EXPECT_FLOAT_EQ(centres[0][0], 0.5f);
+    EXPECT_FLOAT_EQ(centres[0][1], 0.5f);
+    EXPECT_EQ(f.data.outOfCorePointTotal(), 1);
+    const auto polygons = f.polygons();
+    ASSERT_EQ(polygons.size(), 4u);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(polygons[size_t(i)][0], (PolygonCorner{i, true}));
+        EXPECT_EQ(polygons[size_t(i)][1], (PolygonCorner{(i + 1) % 4, true}));
+        EXPECT_EQ(polygons[size_t(i)][2], (PolygonCorner{0, false}));
+    }
+}
+
+TEST(OutputTriangulatedPolygon, WithoutCentreListTheAreaDecides)
+{
+    OutputFixture f;
+    // Out-of-core corners are read from the block positions at index - base.
+    const std::vector<Point3D<float>> positions{at(0, 0, 0).point, at(1, 0, 0).point, at(1, 1, 0).point,
+                                                at(0, 1, 0).point};
+    const std::vector<PolygonCorner> square{{10, false}, {11, false}, {12, false}, {13, false}};
+    EXPECT_EQ(OutputTriangulatedPolygon(f.context, square, &positions, 10, nullptr), 4);
+    EXPECT_EQ(f.context.anomalies.total(), 0);
+    // Two corners make nothing; a corner outside the positions is counted and
+    // the polygon dropped.
+    EXPECT_EQ(OutputTriangulatedPolygon(f.context, {{10, false}, {11, false}}, &positions, 10, nullptr), 2);
+    EXPECT_EQ(OutputTriangulatedPolygon(f.context, {{10, false}, {11, false}, {14, false}}, &positions, 10, nullptr),
+              3);
+    EXPECT_EQ(f.context.anomalies.missingVertices, 1);
+
+    const auto polygons = f.polygons();
+    ASSERT_EQ(polygons.size(), 2u);
+    EXPECT_EQ(polygons[0], (std::vector<PolygonCorner>{{10, false}, {11, false}, {12, false}}));
+    EXPECT_EQ(polygons[1], (std::vector<PolygonCorner>{{12, false}, {13, false}, {10, false}}));
 }
