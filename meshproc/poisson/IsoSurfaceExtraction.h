@@ -221,5 +221,41 @@ private:
     std::vector<NeighborCache5<Node>> keys5_;
 };
 
+/// The coefficients of the depths above the deepest leaf depth with the
+/// coarser depths folded in: entry i holds node i's solution plus the
+/// prolongation of every coarser depth from minDepth on (0 above minDepth).
+/// `prolongToDepth(d, values)` adds to every entry of depth d the two-tap
+/// prolongation of the entries of depth d - 1.
+template <class Data, class Prolong>
+std::vector<float> accumulateCoarserSolution(const Octree<Data>& tree, Prolong prolongToDepth)
+{
+    const auto& table = tree.sortedNodes;
+    const int maxLeafDepth = OctNode<Data>::height(&tree.root);
+    const int64_t first = table.depthStart[size_t(std::min(int(tree.minDepth), maxLeafDepth))];
+    const int64_t end = table.depthStart[size_t(maxLeafDepth)];
+    std::vector<float> accumulated(size_t(end), 0.0f);
+    const int threads = std::max(1, int(tree.threads));
+    NodeTableDetail::forEachThread(threads, [&](int t) {
+        for (int64_t i = first + (end - first) * t / threads; i < first + (end - first) * (t + 1) / threads; ++i)
+            accumulated[size_t(i)] = table.nodes[size_t(i)]->nodeData.solution;
+    });
+    for (int depth = tree.minDepth; depth < maxLeafDepth; ++depth)
+        prolongToDepth(depth, accumulated);
+    return accumulated;
+}
+
+/// Extracts the iso-surface of the solved tree into `mesh` (see
+/// IsoSurfaceExtractor) and logs one warning with the counts of the
+/// inconsistencies it worked around. Returns their total.
+template <class Data>
+int ExtractIsoSurface(Octree<Data>& tree, float isoValue, int blockDepth, const std::vector<float>& accumulatedSolution,
+                      CoredMeshData<PlyVertex>& mesh, bool addBarycentres)
+{
+    IsoSurfaceContext<Data> context(tree, isoValue, accumulatedSolution, mesh);
+    IsoSurfaceExtractor<Data>(context, blockDepth, addBarycentres).run();
+    context.anomalies.log();
+    return context.anomalies.total();
+}
+
 }  // namespace PoissonReconstruction
 }  // namespace Veltrane

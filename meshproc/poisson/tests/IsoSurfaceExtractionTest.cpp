@@ -34,12 +34,12 @@ struct Extraction {
 
 Extraction extract(Tree& tree, int blockDepth, float isoValue = 0)
 {
-    const std::vector<float> accumulated = accumulatedFromSolution(tree);
+    // Only the coarsest complete depth carries coefficients: nothing to
+    // prolong into the deeper ones.
+    const std::vector<float> accumulated = accumulateCoarserSolution(tree, [](int, std::vector<float>&) {});
     CoredFileMeshData<PlyVertex> data;
-    IsoSurfaceContext<NodeData> context(tree, isoValue, accumulated, data);
-    IsoSurfaceExtractor<NodeData>(context, blockDepth, true).run();
     Extraction result;
-    result.anomalies = context.anomalies.total();
+    result.anomalies = ExtractIsoSurface(tree, isoValue, blockDepth, accumulated, data, true);
     result.inCore = int(data.inCorePoints.size());
     result.outOfCore = data.outOfCorePointTotal();
     result.mesh = meshFromCoredData(data);

@@ -1,4 +1,4 @@
-#include "meshproc/poisson/IsoPolygons.h"
+#include "meshproc/poisson/IsoSurfaceExtraction.h"
 #include "meshproc/poisson/PoissonReconstruction.h"
 #include "meshproc/poisson/tests/PoissonTestTrees.h"
 
@@ -72,7 +72,7 @@ TEST(IsoVertices, CoarseLeafFindsTheVertexOnTheRefinedSide)
     tree.splineData.computeValueTables(BSplineData::Values, 0.0);
     NeighborCache3<Node> key;
     key.set(3);
-    const std::vector<float> accumulated = accumulatedFromSolution(tree);
+    const std::vector<float> accumulated = accumulateCoarserSolution(tree, [](int, std::vector<float>&) {});
     for (Node* n : allNodes(tree))
         n->nodeData.normalIndex = 0;
     for (int depth : {3, 2})

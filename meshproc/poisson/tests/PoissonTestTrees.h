@@ -68,17 +68,6 @@ inline void buildTree(Tree& tree, int coarseDepth, int boundary,
     tree.sortedNodes.build(&tree.root);
 }
 
-/// The coefficients of the depths below the deepest leaf as the extraction
-/// sees them when only the coarsest complete depth carries coefficients.
-inline std::vector<float> accumulatedFromSolution(const Tree& tree)
-{
-    const int maxLeafDepth = Node::height(&tree.root);
-    std::vector<float> accumulated(size_t(tree.sortedNodes.depthStart[size_t(maxLeafDepth)]), 0.0f);
-    for (int32_t i = tree.sortedNodes.depthStart[size_t(tree.minDepth)]; i < int32_t(accumulated.size()); ++i)
-        accumulated[size_t(i)] = tree.sortedNodes.nodes[size_t(i)]->nodeData.solution;
-    return accumulated;
-}
-
 }  // namespace TestTrees
 }  // namespace PoissonReconstruction
 }  // namespace Veltrane
