@@ -4,7 +4,6 @@
 #include "meshproc/poisson/IsoEdgeChains.h"
 #include "meshproc/poisson/IsoVertices.h"
 
-#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -220,14 +219,15 @@ inline bool hasAlignedCorners(const std::vector<AreaMinimizingTriangulator::Poin
     return false;
 }
 
-/// Appends the polygon as triangles: a fan around an added centre vertex when
-/// two corners that are not neighbours share a coordinate exactly (and centre
-/// vertices are wanted), the least-area triangulation otherwise. Returns the
-/// polygon's corner count.
+/// Turns the polygon into triangles kept in the worker: a fan around a new
+/// centre vertex when two corners that are not neighbours share a coordinate
+/// exactly (and centre vertices are wanted), the least-area triangulation
+/// otherwise. Out-of-core corners are found in `blockPositions` at index -
+/// outOfCoreBase. Returns the polygon's corner count.
 template <class Data>
-int OutputTriangulatedPolygon(IsoSurfaceContext<Data>& context, const std::vector<PolygonCorner>& polygon,
-                              const std::vector<Point3D<float>>* blockPositions, int outOfCoreBase,
-                              std::vector<Point3D<float>>* centres)
+int OutputTriangulatedPolygon(IsoSurfaceContext<Data>& context, IsoSurfaceWorker<OctNode<Data>>& worker,
+                              const std::vector<PolygonCorner>& polygon,
+                              const std::vector<Point3D<float>>* blockPositions, int outOfCoreBase, bool addCentres)
 {
     const int n = int(polygon.size());
     if (n < 3)
@@ -249,43 +249,65 @@ int OutputTriangulatedPolygon(IsoSurfaceContext<Data>& context, const std::vecto
         points.push_back({p[0], p[1], p[2]});
     }
 
-    auto appendTriangle = [&](const PolygonCorner& a, const PolygonCorner& b, const PolygonCorner& c) {
-        std::lock_guard<std::mutex> lock(context.locks.polygon);
-        context.mesh.appendPolygon({a, b, c});
+    auto addTriangle = [&](const PolygonCorner& a, const PolygonCorner& b, const PolygonCorner& c, int centre) {
+        PendingTriangle triangle;
+        triangle.corners = {a, b, c};
+        triangle.centre = centre;
+        worker.triangles.push_back(triangle);
     };
     if (n == 3) {
-        appendTriangle(polygon[0], polygon[1], polygon[2]);
+        addTriangle(polygon[0], polygon[1], polygon[2], -1);
         return n;
     }
-    if (centres && hasAlignedCorners(points)) {
+    if (addCentres && hasAlignedCorners(points)) {
         PlyVertex centre;
         for (const auto& p : points)
             for (int axis = 0; axis < 3; ++axis)
                 centre.point[axis] += p[size_t(axis)];
         centre.point /= float(n);
-        PolygonCorner centreCorner;
-        centreCorner.inCore = false;
-        {
-            std::lock_guard<std::mutex> lock(context.locks.outOfCore);
-            centreCorner.index = context.mesh.appendOutOfCorePoint(centre);
-            centres->push_back(centre.point);
-        }
+        const int centreIndex = int(worker.centres.size());
+        worker.centres.push_back(centre);
         for (int i = 0; i < n; ++i)
-            appendTriangle(polygon[size_t(i)], polygon[size_t((i + 1) % n)], centreCorner);
+            addTriangle(polygon[size_t(i)], polygon[size_t((i + 1) % n)], PolygonCorner{}, centreIndex);
         return n;
     }
     AreaMinimizingTriangulator triangulator;
     for (const auto& t : triangulator.triangulate(points))
-        appendTriangle(polygon[size_t(t[0])], polygon[size_t(t[1])], polygon[size_t(t[2])]);
+        addTriangle(polygon[size_t(t[0])], polygon[size_t(t[1])], polygon[size_t(t[2])], -1);
     return n;
 }
 
-/// All polygons of a leaf, triangulated and appended to the output. Returns
-/// the summed corner counts of its polygons.
+/// Appends a worker's centre vertices (out of core, their positions also to
+/// `centrePositions` when given) and then its triangles to the output.
 template <class Data>
-int AddLeafPolygons(IsoSurfaceContext<Data>& context, const OctNode<Data>* leaf, const IsoSurfaceTables& tables,
+void mergeWorkerPolygons(IsoSurfaceContext<Data>& context, IsoSurfaceWorker<OctNode<Data>>& worker,
+                         std::vector<Point3D<float>>* centrePositions)
+{
+    std::vector<int32_t> centreIndex;
+    centreIndex.reserve(worker.centres.size());
+    for (const PlyVertex& centre : worker.centres) {
+        centreIndex.push_back(context.mesh.appendOutOfCorePoint(centre));
+        if (centrePositions)
+            centrePositions->push_back(centre.point);
+    }
+    std::vector<PolygonCorner> polygon(3);
+    for (const PendingTriangle& triangle : worker.triangles) {
+        polygon.assign(triangle.corners.begin(), triangle.corners.end());
+        if (triangle.centre >= 0)
+            polygon[2] = PolygonCorner{centreIndex[size_t(triangle.centre)], false};
+        context.mesh.appendPolygon(polygon);
+    }
+    worker.centres.clear();
+    worker.triangles.clear();
+}
+
+/// All polygons of a leaf, triangulated into the worker. Returns the summed
+/// corner counts of its polygons.
+template <class Data>
+int AddLeafPolygons(IsoSurfaceContext<Data>& context, IsoSurfaceWorker<OctNode<Data>>& worker,
+                    const OctNode<Data>* leaf, const IsoSurfaceTables& tables,
                     const std::vector<Point3D<float>>* blockPositions, int outOfCoreBase, int blockDepth,
-                    std::vector<Point3D<float>>* centres)
+                    bool addCentres)
 {
     using Node = OctNode<Data>;
     std::vector<IsoEdge<Node>> segments;
@@ -305,7 +327,7 @@ int AddLeafPolygons(IsoSurfaceContext<Data>& context, const OctNode<Data>* leaf,
             else
                 ++context.anomalies.missingVertices;
         }
-        corners += OutputTriangulatedPolygon(context, polygon, blockPositions, outOfCoreBase, centres);
+        corners += OutputTriangulatedPolygon(context, worker, polygon, blockPositions, outOfCoreBase, addCentres);
     }
     return corners;
 }

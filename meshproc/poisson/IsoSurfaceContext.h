@@ -5,7 +5,9 @@
 #include "meshproc/poisson/IsoSurfaceTables.h"
 #include "meshproc/poisson/IsoValue.h"
 
+#include <array>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace Veltrane {
@@ -13,8 +15,11 @@ namespace PoissonReconstruction {
 
 /// What every step of one iso-surface extraction shares: the solved tree, the
 /// function evaluator, the iso-value, the coefficients of the coarser depths,
-/// the output, the locks, the corner map of block borders and the anomaly
-/// counts.
+/// the output, the corner map of block borders and the anomaly counts.
+///
+/// Parallel passes read the shared state only; each thread collects what it
+/// creates in its IsoSurfaceWorker, and the workers are merged in thread order
+/// after the pass, so the output does not depend on thread scheduling.
 template <class Data>
 struct IsoSurfaceContext {
     using Node = OctNode<Data>;
@@ -33,10 +38,48 @@ struct IsoSurfaceContext {
     float isoValue;
     const std::vector<float>& accumulatedSolution;
     CoredMeshData<PlyVertex>& mesh;
-    IsoSurfaceLocks locks;
     IsoSurfaceAnomalies anomalies;
     /// Values and gradients of corners on block borders, for the whole run.
     std::unordered_map<VertexKey, CornerSample> boundaryCorners;
+};
+
+/// An iso-vertex a worker placed and has not handed to the output yet: either
+/// found by edge key (in core) or by its edge's index in the tables.
+struct PendingVertex {
+    bool inCore = false;
+    EdgeKey key = 0;
+    int32_t edgeIndex = -1;
+    PlyVertex vertex;
+};
+
+/// A triangle a worker produced; `centre` >= 0 names the worker's centre
+/// vertex that stands for corner 2.
+struct PendingTriangle {
+    std::array<PolygonCorner, 3> corners;
+    int centre = -1;
+};
+
+/// One thread's neighbour keys and what it computed and created during one
+/// pass of the extraction.
+template <class Node>
+struct IsoSurfaceWorker {
+    explicit IsoSurfaceWorker(int maxDepth)
+    {
+        key3.set(maxDepth);
+        key5.set(maxDepth);
+    }
+
+    NeighborCache3<Node> key3;
+    NeighborCache5<Node> key5;
+    /// Gradients of interior corners (by corner index) computed this pass.
+    std::unordered_map<int32_t, std::array<float, 3>> cornerGradients;
+    /// Samples of block-border corners computed this pass.
+    std::unordered_map<VertexKey, CornerSample> boundaryCorners;
+    std::vector<PendingVertex> vertices;
+    std::unordered_set<EdgeKey> pendingKeys;
+    std::unordered_set<int32_t> pendingEdges;
+    std::vector<PendingTriangle> triangles;
+    std::vector<PlyVertex> centres;
 };
 
 /// The marching-cubes case a node holds during extraction.

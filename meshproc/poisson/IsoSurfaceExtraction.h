@@ -36,6 +36,7 @@ template <class Data>
 class IsoSurfaceExtractor {
 public:
     using Node = OctNode<Data>;
+    using Worker = IsoSurfaceWorker<Node>;
 
     IsoSurfaceExtractor(IsoSurfaceContext<Data>& context, int blockDepth, bool addBarycentres)
         : context_(context), tree_(context.tree), blockDepth_(blockDepth), addBarycentres_(addBarycentres),
@@ -63,12 +64,9 @@ public:
         coarseTables_.cornerValues.reserve(size_t(coarseTables_.cornerTable.count));
         coarseTables_.cornerGradients.reserve(size_t(coarseTables_.cornerTable.count));
 
-        keys3_.resize(size_t(threads_));
-        keys5_.resize(size_t(threads_));
-        for (int t = 0; t < threads_; ++t) {
-            keys3_[size_t(t)].set(maxLeafDepth_);
-            keys5_[size_t(t)].set(maxLeafDepth_);
-        }
+        workers_.clear();
+        for (int t = 0; t < threads_; ++t)
+            workers_.emplace_back(maxLeafDepth_);
 
         extractBlocks();
         for (const auto& entry : blockTables_.boundaryVertices)
@@ -106,9 +104,9 @@ private:
             table.setEdgeTable(blockTables_.edgeTable, block, table.levels - 1, threads_);
             blockTables_.firstDepth = blockDepth_;
             blockTables_.lastDepth = table.levels - 1;
-            blockTables_.cornerValues.clear(size_t(blockTables_.cornerTable.count));
-            blockTables_.cornerGradients.clear(size_t(blockTables_.cornerTable.count));
-            blockTables_.edgeVertices.clear(size_t(blockTables_.edgeTable.count));
+            blockTables_.cornerValues.reserve(size_t(blockTables_.cornerTable.count));
+            blockTables_.cornerGradients.reserve(size_t(blockTables_.cornerTable.count));
+            blockTables_.edgeVertices.reserve(size_t(blockTables_.edgeTable.count));
             std::vector<Point3D<float>> blockPositions;
             for (int depth = maxLeafDepth_; depth > blockDepth_; --depth) {
                 const std::vector<Node*> leaves = blockLeaves(block, depth);
@@ -134,31 +132,44 @@ private:
         const int64_t n = int64_t(leaves.size());
         NodeTableDetail::forEachThread(threads_, [&](int t) {
             for (int64_t i = n * t / threads_; i < n * (t + 1) / threads_; ++i)
-                body(t, leaves[size_t(i)]);
+                body(workers_[size_t(t)], size_t(i));
         });
     }
 
+    // Corner values are evaluated in parallel from what earlier depths cached;
+    // a corner first evaluated at this depth takes the value of the first leaf
+    // (in leaf order) that touches it.
     void vertexPass(const std::vector<Node*>& leaves, std::vector<Point3D<float>>& blockPositions)
     {
-        forEachLeaf(leaves, [&](int t, Node* leaf) {
-            ComputeLeafCorners(context_.evaluator, tree_.minDepth, leaf, blockTables_, keys3_[size_t(t)],
-                               context_.accumulatedSolution, context_.isoValue);
-            handOverBlockCorner(leaf);
-            if (producesSurface(leaf))
-                AddEdgeVertices(context_, leaf, blockDepth_, keys5_[size_t(t)], blockTables_, &blockPositions, true);
+        std::vector<CornerValues> values(leaves.size());
+        std::vector<unsigned> evaluated(leaves.size());
+        forEachLeaf(leaves, [&](Worker& worker, size_t i) {
+            evaluated[i] = leafCornerValues(context_.evaluator, leaves[i], blockTables_, worker.key3,
+                                            context_.accumulatedSolution, values[i]);
         });
+        for (size_t i = 0; i < leaves.size(); ++i) {
+            storeLeafCornerValues(leaves[i], blockTables_, evaluated[i], values[i]);
+            handOverBlockCorner(leaves[i]);
+        }
+        forEachLeaf(leaves, [&](Worker& worker, size_t i) {
+            setLeafCase(leaves[i], values[i], context_.isoValue, tree_.minDepth);
+            if (producesSurface(leaves[i]))
+                AddEdgeVertices(context_, leaves[i], blockDepth_, worker, blockTables_, true);
+        });
+        for (Worker& worker : workers_)
+            mergeWorkerVertices(context_, worker, blockTables_, &blockPositions);
     }
 
     void polygonPass(const std::vector<Node*>& leaves, std::vector<Point3D<float>>& blockPositions,
                      int outOfCoreBase)
     {
-        std::vector<Point3D<float>> centres;
-        forEachLeaf(leaves, [&](int, Node* leaf) {
-            if (producesSurface(leaf))
-                AddLeafPolygons(context_, leaf, blockTables_, &blockPositions, outOfCoreBase, blockDepth_,
-                                addBarycentres_ ? &centres : nullptr);
+        forEachLeaf(leaves, [&](Worker& worker, size_t i) {
+            if (producesSurface(leaves[i]))
+                AddLeafPolygons(context_, worker, leaves[i], blockTables_, &blockPositions, outOfCoreBase,
+                                blockDepth_, addBarycentres_);
         });
-        blockPositions.insert(blockPositions.end(), centres.begin(), centres.end());
+        for (Worker& worker : workers_)
+            mergeWorkerPolygons(context_, worker, &blockPositions);
     }
 
     // A leaf at a corner of its block hands that corner's value to the coarse
@@ -189,22 +200,20 @@ private:
     void extractCoarseLeaves()
     {
         auto& table = tree_.sortedNodes;
-        NeighborCache3<Node> key3;
-        NeighborCache5<Node> key5;
-        key3.set(maxLeafDepth_);
-        key5.set(maxLeafDepth_);
+        Worker worker(maxLeafDepth_);
         for (int depth = std::min(blockDepth_, table.levels - 1); depth >= 0; --depth) {
             for (int32_t i = table.depthStart[size_t(depth)]; i < table.depthStart[size_t(depth) + 1]; ++i) {
                 Node* leaf = table.nodes[size_t(i)];
                 if (leaf->children)
                     continue;
-                ComputeLeafCorners(context_.evaluator, tree_.minDepth, leaf, coarseTables_, key3,
+                ComputeLeafCorners(context_.evaluator, tree_.minDepth, leaf, coarseTables_, worker.key3,
                                    context_.accumulatedSolution, context_.isoValue);
                 if (!producesSurface(leaf))
                     continue;
-                AddEdgeVertices(context_, leaf, 0, key5, coarseTables_, nullptr, true);
-                std::vector<Point3D<float>> centres;
-                AddLeafPolygons(context_, leaf, coarseTables_, nullptr, 0, 0, addBarycentres_ ? &centres : nullptr);
+                AddEdgeVertices(context_, leaf, 0, worker, coarseTables_, true);
+                mergeWorkerVertices(context_, worker, coarseTables_, nullptr);
+                AddLeafPolygons(context_, worker, leaf, coarseTables_, nullptr, 0, 0, addBarycentres_);
+                mergeWorkerPolygons(context_, worker, nullptr);
             }
         }
     }
@@ -217,8 +226,7 @@ private:
     int maxLeafDepth_ = 0;
     IsoSurfaceTables blockTables_;
     IsoSurfaceTables coarseTables_;
-    std::vector<NeighborCache3<Node>> keys3_;
-    std::vector<NeighborCache5<Node>> keys5_;
+    std::vector<Worker> workers_;
 };
 
 /// The coefficients of the depths above the deepest leaf depth with the

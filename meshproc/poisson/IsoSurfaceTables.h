@@ -5,7 +5,6 @@
 
 #include <array>
 #include <cstdint>
-#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -22,14 +21,6 @@ using EdgeKey = uint64_t;
 struct CornerSample {
     float value = 0;
     std::array<float, 3> gradient{};
-};
-
-/// The critical sections that serialise the shared writes of one extraction.
-struct IsoSurfaceLocks {
-    std::mutex boundaryVertex;  ///< boundaryVertices and the in-core points
-    std::mutex outOfCore;       ///< out-of-core points, edgeVertices, block positions
-    std::mutex polygon;         ///< appended polygons
-    std::mutex boundaryCorner;  ///< the shared corner map
 };
 
 /// The tables of one extraction stage: corner and edge numbering of the nodes

@@ -237,6 +237,44 @@ float ComputeIsoValue(Octree<Data>& tree)
     return isoValue;
 }
 
+using CornerValues = std::array<float, CubeIndexing::cornerCount>;
+
+/// The eight corner values of a leaf: those the tables' cache holds, the rest
+/// evaluated. Returns the bits of the corners it evaluated. Reads the cache
+/// only, so leaves can run in parallel while nothing writes it.
+template <class Data>
+unsigned leafCornerValues(const SplineEvaluator<Data>& evaluator, OctNode<Data>* leaf, const IsoSurfaceTables& tables,
+                          NeighborCache3<OctNode<Data>>& key, const std::vector<float>& accumulated,
+                          CornerValues& values)
+{
+    key.get(leaf);
+    unsigned evaluated = 0;
+    for (int c = 0; c < CubeIndexing::cornerCount; ++c) {
+        const int32_t k = tables.cornerIndex(leaf, c);
+        if (k >= 0 && tables.cornerValues.get(size_t(k), values[size_t(c)]))
+            continue;
+        values[size_t(c)] = evaluator.EvaluateCornerValue(key, leaf, c, accumulated);
+        evaluated |= 1u << c;
+    }
+    return evaluated;
+}
+
+/// Stores the evaluated corner values of a leaf in the tables' cache unless a
+/// corner has a value already, and replaces `values` by the cached ones, so
+/// that every leaf sharing a corner uses one value.
+template <class Node>
+void storeLeafCornerValues(const Node* leaf, IsoSurfaceTables& tables, unsigned evaluated, CornerValues& values)
+{
+    for (int c = 0; c < CubeIndexing::cornerCount; ++c) {
+        const int32_t k = tables.cornerIndex(leaf, c);
+        if (k < 0)
+            continue;
+        if (evaluated & (1u << c))
+            tables.cornerValues.put(size_t(k), values[size_t(c)]);
+        tables.cornerValues.get(size_t(k), values[size_t(c)]);
+    }
+}
+
 /// Atomically ORs `bits` into a node's case field.
 template <class Node>
 void orCaseBits(Node* node, int32_t bits)
@@ -244,32 +282,14 @@ void orCaseBits(Node* node, int32_t bits)
     __atomic_fetch_or(&node->nodeData.normalIndex, bits, __ATOMIC_RELAXED);
 }
 
-/// Evaluates (or takes from the tables' cache) the eight corner values of a
-/// leaf, stores its marching-cubes case in its normalIndex and passes the bit
-/// of the corner it shares with its ancestors up to them.
-template <class Data>
-void ComputeLeafCorners(const SplineEvaluator<Data>& evaluator, int minDepth, OctNode<Data>* leaf,
-                        IsoSurfaceTables& tables, NeighborCache3<OctNode<Data>>& key,
-                        const std::vector<float>& accumulated, float isoValue)
+/// Stores the leaf's marching-cubes case in its normalIndex and passes the bit
+/// of the corner it shares with its parent up: to the parent, and on to each
+/// ancestor of depth at least `minDepth` reached through the same child index.
+template <class Node>
+void setLeafCase(Node* leaf, const CornerValues& values, float isoValue, int minDepth)
 {
-    using Node = OctNode<Data>;
-    key.get(leaf);
-    std::array<float, CubeIndexing::cornerCount> values{};
-    for (int c = 0; c < CubeIndexing::cornerCount; ++c) {
-        const int32_t k = tables.cornerIndex(leaf, c);
-        float value;
-        if (k >= 0 && tables.cornerValues.get(size_t(k), value)) {
-            values[size_t(c)] = value;
-            continue;
-        }
-        value = evaluator.EvaluateCornerValue(key, leaf, c, accumulated);
-        if (k >= 0)
-            tables.cornerValues.put(size_t(k), value);
-        values[size_t(c)] = value;
-    }
     const int cubeCase = CubeIndexing::cubeCase(values, isoValue);
     leaf->nodeData.normalIndex = cubeCase;
-
     if (!leaf->parent)
         return;
     const int child = leaf->childIndex();
@@ -282,6 +302,20 @@ void ComputeLeafCorners(const SplineEvaluator<Data>& evaluator, int minDepth, Oc
         node = node->parent;
         orCaseBits(node, bit);
     }
+}
+
+/// Evaluates (or takes from the tables' cache) the eight corner values of a
+/// leaf, caches them, sets the leaf's case and passes its shared corner's bit
+/// up to its ancestors.
+template <class Data>
+void ComputeLeafCorners(const SplineEvaluator<Data>& evaluator, int minDepth, OctNode<Data>* leaf,
+                        IsoSurfaceTables& tables, NeighborCache3<OctNode<Data>>& key,
+                        const std::vector<float>& accumulated, float isoValue)
+{
+    CornerValues values;
+    const unsigned evaluated = leafCornerValues(evaluator, leaf, tables, key, accumulated, values);
+    storeLeafCornerValues(leaf, tables, evaluated, values);
+    setLeafCase(leaf, values, isoValue, minDepth);
 }
 
 }  // namespace PoissonReconstruction

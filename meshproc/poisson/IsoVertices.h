@@ -5,7 +5,6 @@
 #include "meshproc/poisson/Polynomial.h"
 
 #include <cmath>
-#include <mutex>
 
 namespace Veltrane {
 namespace PoissonReconstruction {
@@ -82,6 +81,15 @@ bool GetRootIndex(const Node* node, int edge, int splineDepth, EdgeRoot<Node>& r
     return false;
 }
 
+/// The gradient at corner c of `node` from its 5 x 5 x 5 neighbours.
+template <class Data>
+std::array<float, 3> cornerGradient(IsoSurfaceContext<Data>& context, IsoSurfaceWorker<OctNode<Data>>& worker,
+                                    const OctNode<Data>* node, int corner)
+{
+    worker.key5.get(const_cast<OctNode<Data>*>(node));
+    return context.evaluator.EvaluateCornerGradient(worker.key5, node, corner, context.accumulatedSolution);
+}
+
 /// Parameter in [0, 1] of the iso-crossing along an edge from the values u1,
 /// u2 and the derivatives d1, d2 along the edge (scaled to the edge length) at
 /// its two ends: the root of the quadratic through both values whose end
@@ -128,12 +136,15 @@ inline float edgeRootParameter(float u1, float u2, float d1, float d2, float iso
 
 /// Places the iso-vertex on the root's edge, in the unit cube: fits a
 /// quadratic to the corner values and the gradients along the edge. Corner
-/// values come from the tables; gradients are computed once per corner (for
-/// corners on block borders once per run, through the shared corner map).
+/// values come from the tables. Gradients come from what earlier passes left in
+/// the tables (interior corners) or the shared corner map (block-border
+/// corners, whose stored value also replaces the table's), else from the
+/// worker's own results of this pass, else they are computed and kept in the
+/// worker.
 template <class Data>
 bool ComputeRootPosition(IsoSurfaceContext<Data>& context, const EdgeRoot<OctNode<Data>>& root,
-                         NeighborCache5<OctNode<Data>>& key, Point3D<float>& position, IsoSurfaceTables& tables,
-                         int blockDepth, bool averageRoots)
+                         IsoSurfaceWorker<OctNode<Data>>& worker, Point3D<float>& position,
+                         const IsoSurfaceTables& tables, int blockDepth, bool averageRoots)
 {
     using Node = OctNode<Data>;
     const Node* node = root.node;
@@ -148,50 +159,34 @@ bool ComputeRootPosition(IsoSurfaceContext<Data>& context, const EdgeRoot<OctNod
     const int i = edge & 1;
     const int j = (edge >> 1) & 1;
     const bool onBoundary = isBoundaryEdge(node, axis, i, j, blockDepth);
+    const int splineDepth = context.splineDepth();
     float values[2];
     std::array<float, 3> gradients[2];
-    bool haveGradient[2] = {false, false};
-    int32_t indices[2];
     for (int k = 0; k < 2; ++k) {
-        indices[k] = tables.cornerIndex(node, corners[k]);
-        if (indices[k] < 0 || !tables.cornerValues.get(size_t(indices[k]), values[k])) {
+        const int32_t index = tables.cornerIndex(node, corners[k]);
+        if (index < 0 || !tables.cornerValues.get(size_t(index), values[k])) {
             ++context.anomalies.missingVertices;
             return false;
         }
-    }
-    const int splineDepth = context.splineDepth();
-    VertexKey cornerKeys[2];
-    for (int k = 0; k < 2; ++k)
-        cornerKeys[k] = cornerKey(node, corners[k], splineDepth).key;
-    if (onBoundary) {
-        std::lock_guard<std::mutex> lock(context.locks.boundaryCorner);
-        for (int k = 0; k < 2; ++k) {
-            const auto found = context.boundaryCorners.find(cornerKeys[k]);
-            if (found != context.boundaryCorners.end()) {
-                values[k] = found->second.value;
-                gradients[k] = found->second.gradient;
-                haveGradient[k] = true;
+        if (onBoundary) {
+            const VertexKey cornerKeyValue = cornerKey(node, corners[k], splineDepth).key;
+            auto shared = context.boundaryCorners.find(cornerKeyValue);
+            if (shared == context.boundaryCorners.end()) {
+                shared = worker.boundaryCorners.find(cornerKeyValue);
+                if (shared == worker.boundaryCorners.end()) {
+                    CornerSample sample;
+                    sample.value = values[k];
+                    sample.gradient = cornerGradient(context, worker, node, corners[k]);
+                    shared = worker.boundaryCorners.emplace(cornerKeyValue, sample).first;
+                }
             }
-        }
-    } else {
-        for (int k = 0; k < 2; ++k)
-            haveGradient[k] = tables.cornerGradients.get(size_t(indices[k]), gradients[k]);
-    }
-    if (!haveGradient[0] || !haveGradient[1]) {
-        Node* mutableNode = const_cast<Node*>(node);
-        key.get(mutableNode);
-        for (int k = 0; k < 2; ++k) {
-            if (haveGradient[k])
-                continue;
-            gradients[k] = context.evaluator.EvaluateCornerGradient(key, node, corners[k], context.accumulatedSolution);
-            if (onBoundary) {
-                std::lock_guard<std::mutex> lock(context.locks.boundaryCorner);
-                CornerSample& sample = context.boundaryCorners[cornerKeys[k]];
-                sample.value = values[k];
-                sample.gradient = gradients[k];
-            } else {
-                tables.cornerGradients.put(size_t(indices[k]), gradients[k]);
-            }
+            values[k] = shared->second.value;
+            gradients[k] = shared->second.gradient;
+        } else if (!tables.cornerGradients.get(size_t(index), gradients[k])) {
+            auto own = worker.cornerGradients.find(index);
+            if (own == worker.cornerGradients.end())
+                own = worker.cornerGradients.emplace(index, cornerGradient(context, worker, node, corners[k])).first;
+            gradients[k] = own->second;
         }
     }
 
@@ -222,19 +217,19 @@ PlyVertex inputVertex(const Octree<Data>& tree, const Point3D<float>& position)
     return vertex;
 }
 
-/// Creates the missing iso-vertices on the twelve edges of a leaf: in memory
-/// (found by key) when the edge lies on a block border or the tables keep no
-/// edge vertices, streamed out otherwise. Returns how many it created.
+/// Places the missing iso-vertices on the twelve edges of a leaf and keeps
+/// them in the worker: vertices on block borders (or of tables without edge
+/// vertices) are to be found by edge key, the others by edge index. Returns
+/// how many it placed.
 template <class Data>
 int AddEdgeVertices(IsoSurfaceContext<Data>& context, OctNode<Data>* leaf, int blockDepth,
-                    NeighborCache5<OctNode<Data>>& key, IsoSurfaceTables& tables,
-                    std::vector<Point3D<float>>* blockPositions, bool averageRoots)
+                    IsoSurfaceWorker<OctNode<Data>>& worker, const IsoSurfaceTables& tables, bool averageRoots)
 {
     using Node = OctNode<Data>;
     const int cubeCase = nodeCase(leaf);
     if (cubeCase == 0 || cubeCase == 255)
         return 0;
-    int created = 0;
+    int placed = 0;
     for (int axis = 0; axis < 3; ++axis)
         for (int i = 0; i < 2; ++i)
             for (int j = 0; j < 2; ++j) {
@@ -242,44 +237,63 @@ int AddEdgeVertices(IsoSurfaceContext<Data>& context, OctNode<Data>* leaf, int b
                 EdgeRoot<Node> root;
                 if (!GetRootIndex<Node>(leaf, edge, context.splineDepth(), root, context.anomalies))
                     continue;
-                if (!tables.hasEdgeVertices || isBoundaryEdge(leaf, axis, i, j, blockDepth)) {
-                    {
-                        std::lock_guard<std::mutex> lock(context.locks.boundaryVertex);
-                        if (tables.boundaryVertices.count(root.key))
-                            continue;
-                    }
-                    Point3D<float> position;
-                    if (!ComputeRootPosition(context, root, key, position, tables, blockDepth, averageRoots))
+                PendingVertex pending;
+                pending.inCore = !tables.hasEdgeVertices || isBoundaryEdge(leaf, axis, i, j, blockDepth);
+                if (pending.inCore) {
+                    pending.key = root.key;
+                    if (tables.boundaryVertices.count(root.key) || worker.pendingKeys.count(root.key))
                         continue;
-                    const PlyVertex vertex = inputVertex(context.tree, position);
-                    std::lock_guard<std::mutex> lock(context.locks.boundaryVertex);
-                    if (tables.boundaryVertices.count(root.key))
-                        continue;
-                    tables.boundaryVertices[root.key] = int32_t(context.mesh.inCorePoints.size());
-                    context.mesh.inCorePoints.push_back(vertex);
-                    ++created;
                 } else {
-                    const int32_t index = tables.edgeIndex(root.node, root.edge);
-                    if (index < 0) {
+                    pending.edgeIndex = tables.edgeIndex(root.node, root.edge);
+                    if (pending.edgeIndex < 0) {
                         ++context.anomalies.missingVertices;
                         continue;
                     }
-                    if (tables.edgeVertices.isSet(size_t(index)))
+                    if (tables.edgeVertices.isSet(size_t(pending.edgeIndex)) ||
+                        worker.pendingEdges.count(pending.edgeIndex))
                         continue;
-                    Point3D<float> position;
-                    if (!ComputeRootPosition(context, root, key, position, tables, blockDepth, averageRoots))
-                        continue;
-                    const PlyVertex vertex = inputVertex(context.tree, position);
-                    std::lock_guard<std::mutex> lock(context.locks.outOfCore);
-                    if (tables.edgeVertices.isSet(size_t(index)))
-                        continue;
-                    tables.edgeVertices.put(size_t(index), context.mesh.appendOutOfCorePoint(vertex));
-                    if (blockPositions)
-                        blockPositions->push_back(vertex.point);
-                    ++created;
                 }
+                Point3D<float> position;
+                if (!ComputeRootPosition(context, root, worker, position, tables, blockDepth, averageRoots))
+                    continue;
+                pending.vertex = inputVertex(context.tree, position);
+                if (pending.inCore)
+                    worker.pendingKeys.insert(pending.key);
+                else
+                    worker.pendingEdges.insert(pending.edgeIndex);
+                worker.vertices.push_back(pending);
+                ++placed;
             }
-    return created;
+    return placed;
+}
+
+/// Hands a worker's vertices and corner gradients of one pass to the output
+/// and the tables; what an earlier worker (or pass) already created wins.
+/// Out-of-core vertices also go to `blockPositions` when given.
+template <class Data>
+void mergeWorkerVertices(IsoSurfaceContext<Data>& context, IsoSurfaceWorker<OctNode<Data>>& worker,
+                         IsoSurfaceTables& tables, std::vector<Point3D<float>>* blockPositions)
+{
+    for (const PendingVertex& pending : worker.vertices) {
+        if (pending.inCore) {
+            if (tables.boundaryVertices.emplace(pending.key, int32_t(context.mesh.inCorePoints.size())).second)
+                context.mesh.inCorePoints.push_back(pending.vertex);
+        } else if (!tables.edgeVertices.isSet(size_t(pending.edgeIndex))) {
+            tables.edgeVertices.put(size_t(pending.edgeIndex), context.mesh.appendOutOfCorePoint(pending.vertex));
+            if (blockPositions)
+                blockPositions->push_back(pending.vertex.point);
+        }
+    }
+    for (const auto& gradient : worker.cornerGradients)
+        if (!tables.cornerGradients.isSet(size_t(gradient.first)))
+            tables.cornerGradients.put(size_t(gradient.first), gradient.second);
+    for (const auto& sample : worker.boundaryCorners)
+        context.boundaryCorners.emplace(sample.first, sample.second);
+    worker.vertices.clear();
+    worker.pendingKeys.clear();
+    worker.pendingEdges.clear();
+    worker.cornerGradients.clear();
+    worker.boundaryCorners.clear();
 }
 
 }  // namespace PoissonReconstruction

@@ -1,41 +1,31 @@
 #pragma once
 
-#include <atomic>
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <vector>
 
 namespace Veltrane {
 namespace PoissonReconstruction {
 
-/// Per-index cache of values that several threads may compute at once: the
-/// first finished writer stores its value, later writers drop theirs (they
-/// computed the same value), and readers see a value only once it is complete.
+/// Per-index values that are computed once and then reused: each entry is
+/// empty until its first value is stored. Not synchronised: the extraction
+/// stores only between its parallel passes, which only read.
 template <class T>
 class OnceCache {
 public:
-    /// Room for `count` entries, all empty. Keeps the storage when it is
-    /// already large enough.
+    /// Room for `count` entries, all empty; keeps the storage when it is large
+    /// enough already.
     void reserve(size_t count)
     {
-        if (count > capacity_) {
-            values_.reset(new T[count]());
-            flags_.reset(new std::atomic<uint8_t>[count]);
-            capacity_ = count;
+        if (count > values_.size()) {
+            values_.resize(count);
+            set_.resize(count);
         }
-        clear(count);
+        std::fill(set_.begin(), set_.begin() + long(count), uint8_t(0));
     }
 
-    /// Empties the first `count` entries.
-    void clear(size_t count)
-    {
-        for (size_t k = 0; k < count && k < capacity_; ++k)
-            flags_[k].store(empty, std::memory_order_relaxed);
-    }
-
-    size_t capacity() const { return capacity_; }
-
-    bool isSet(size_t index) const { return flags_[index].load(std::memory_order_acquire) == ready; }
+    bool isSet(size_t index) const { return set_[index] != 0; }
 
     /// The stored value of `index` into `value`; false while there is none.
     bool get(size_t index, T& value) const
@@ -46,32 +36,23 @@ public:
         return true;
     }
 
-    /// Stores `value` unless the entry is already taken.
+    /// Stores `value` unless the entry has one already.
     void put(size_t index, const T& value)
     {
-        uint8_t expected = empty;
-        if (flags_[index].compare_exchange_strong(expected, writing, std::memory_order_acquire)) {
-            values_[index] = value;
-            flags_[index].store(ready, std::memory_order_release);
-        }
+        if (!isSet(index))
+            overwrite(index, value);
     }
 
-    /// Replaces the entry; only for a single writer with no concurrent reader
-    /// of the same index.
+    /// Stores `value`, replacing what the entry held.
     void overwrite(size_t index, const T& value)
     {
         values_[index] = value;
-        flags_[index].store(ready, std::memory_order_release);
+        set_[index] = 1;
     }
 
 private:
-    static constexpr uint8_t empty = 0;
-    static constexpr uint8_t writing = 1;
-    static constexpr uint8_t ready = 2;
-
-    std::unique_ptr<T[]> values_;
-    std::unique_ptr<std::atomic<uint8_t>[]> flags_;
-    size_t capacity_ = 0;
+    std::vector<T> values_;
+    std::vector<uint8_t> set_;
 };
 
 }  // namespace PoissonReconstruction

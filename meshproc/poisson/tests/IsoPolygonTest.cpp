@@ -156,9 +156,11 @@ struct OutputFixture {
     std::vector<float> accumulated;
     CoredFileMeshData<PlyVertex> data;
     IsoSurfaceContext<NodeData> context{tree, 0.0f, accumulated, data};
+    IsoSurfaceWorker<TestTrees::Node> worker{0};
 
-    std::vector<std::vector<PolygonCorner>> polygons()
+    std::vector<std::vector<PolygonCorner>> polygons(std::vector<Point3D<float>>* centres = nullptr)
     {
+        mergeWorkerPolygons(context, worker, centres);
         data.rewind();
         std::vector<std::vector<PolygonCorner>> result;
         std::vector<PolygonCorner> polygon;
@@ -184,13 +186,13 @@ TEST(OutputTriangulatedPolygon, AlignedCornersGetACentreFan)
     OutputFixture f;
     f.data.inCorePoints = {at(0, 0, 0), at(1, 0, 0), at(1, 1, 0), at(0, 1, 0)};
     const std::vector<PolygonCorner> square{{0, true}, {1, true}, {2, true}, {3, true}};
+    EXPECT_EQ(OutputTriangulatedPolygon(f.context, f.worker, square, nullptr, 0, true), 4);
     std::vector<Point3D<float>> centres;
-    EXPECT_EQ(OutputTriangulatedPolygon(f.context, square, nullptr, 0, &centres), 4);
+    const auto polygons = f.polygons(&centres);
     ASSERT_EQ(centres.size(), 1u);
     EXPECT_FLOAT_EQ(centres[0][0], 0.5f);
     EXPECT_FLOAT_EQ(centres[0][1], 0.5f);
     EXPECT_EQ(f.data.outOfCorePointTotal(), 1);
-    const auto polygons = f.polygons();
     ASSERT_EQ(polygons.size(), 4u);
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(polygons[size_t(i)][0], (PolygonCorner{i, true}));
@@ -199,19 +201,20 @@ TEST(OutputTriangulatedPolygon, AlignedCornersGetACentreFan)
     }
 }
 
-TEST(OutputTriangulatedPolygon, WithoutCentreListTheAreaDecides)
+TEST(OutputTriangulatedPolygon, WithoutCentresTheAreaDecides)
 {
     OutputFixture f;
     // Out-of-core corners are read from the block positions at index - base.
     const std::vector<Point3D<float>> positions{at(0, 0, 0).point, at(1, 0, 0).point, at(1, 1, 0).point,
                                                 at(0, 1, 0).point};
     const std::vector<PolygonCorner> square{{10, false}, {11, false}, {12, false}, {13, false}};
-    EXPECT_EQ(OutputTriangulatedPolygon(f.context, square, &positions, 10, nullptr), 4);
+    EXPECT_EQ(OutputTriangulatedPolygon(f.context, f.worker, square, &positions, 10, false), 4);
     EXPECT_EQ(f.context.anomalies.total(), 0);
     // Two corners make nothing; a corner outside the positions is counted and
     // the polygon dropped.
-    EXPECT_EQ(OutputTriangulatedPolygon(f.context, {{10, false}, {11, false}}, &positions, 10, nullptr), 2);
-    EXPECT_EQ(OutputTriangulatedPolygon(f.context, {{10, false}, {11, false}, {14, false}}, &positions, 10, nullptr),
+    EXPECT_EQ(OutputTriangulatedPolygon(f.context, f.worker, {{10, false}, {11, false}}, &positions, 10, false), 2);
+    EXPECT_EQ(OutputTriangulatedPolygon(f.context, f.worker, {{10, false}, {11, false}, {14, false}}, &positions, 10,
+                                        false),
               3);
     EXPECT_EQ(f.context.anomalies.missingVertices, 1);
 

@@ -139,3 +139,25 @@ TEST(IsoSurfaceExtraction, AdaptiveTreeGivesClosedSphere)
             EXPECT_NEAR(v.norm(), 0.6, 0.25 * 2.0 / 8);
     }
 }
+
+TEST(IsoSurfaceExtraction, RepeatedRunsGiveIdenticalMeshes)
+{
+    const Sphere sphere{0.5, 0.52, 0.47, 0.31};
+    std::unique_ptr<Mesh> first;
+    for (int run = 0; run < 3; ++run) {
+        Tree tree;
+        buildTree(tree, 4, 1, sphere, [&](const Node* n) {
+            const Point3D<float> c = centreOf(n);
+            return std::abs(sphere(c[0], c[1], c[2])) < widthOf(n);
+        });
+        tree.threads = 4;
+        Extraction result = extract(tree, 1);
+        EXPECT_EQ(result.anomalies, 0);
+        if (!first) {
+            first = std::move(result.mesh);
+            continue;
+        }
+        EXPECT_EQ(result.mesh->vertices(), first->vertices());
+        EXPECT_EQ(result.mesh->faces(), first->faces());
+    }
+}
