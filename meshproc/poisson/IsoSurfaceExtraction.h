@@ -108,21 +108,22 @@ private:
             blockTables_.cornerGradients.reserve(size_t(blockTables_.cornerTable.count));
             blockTables_.edgeVertices.reserve(size_t(blockTables_.edgeTable.count));
             std::vector<Point3D<float>> blockPositions;
+            const std::vector<std::vector<Node*>> leaves = blockLeavesByDepth(block);
             for (int depth = maxLeafDepth_; depth > blockDepth_; --depth) {
-                const std::vector<Node*> leaves = blockLeaves(block, depth);
-                vertexPass(leaves, blockPositions);
-                polygonPass(leaves, blockPositions, outOfCoreBase);
+                vertexPass(leaves[size_t(depth)], blockPositions);
+                polygonPass(leaves[size_t(depth)], blockPositions, outOfCoreBase);
             }
             outOfCoreBase = context_.mesh.outOfCorePointTotal();
         }
     }
 
-    static std::vector<Node*> blockLeaves(Node* block, int depth)
+    // The indexed leaves of the block's subtree per depth, in depth-first order.
+    std::vector<std::vector<Node*>> blockLeavesByDepth(Node* block) const
     {
-        std::vector<Node*> leaves;
+        std::vector<std::vector<Node*>> leaves(size_t(maxLeafDepth_) + 1);
         for (Node* leaf = Node::nextLeafInTree(block, nullptr); leaf; leaf = Node::nextLeafInTree(block, leaf))
-            if (leaf->depth == depth && leaf->nodeData.tableIndex >= 0)
-                leaves.push_back(leaf);
+            if (leaf->nodeData.tableIndex >= 0)
+                leaves[size_t(leaf->depth)].push_back(leaf);
         return leaves;
     }
 
