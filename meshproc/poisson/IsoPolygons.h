@@ -38,6 +38,24 @@ void bookSegment(const EdgeRoot<Node>& from, const EdgeRoot<Node>& to, std::vect
     balances.emplace(to.key, RootBalance<Node>{to, 0}).first->second.balance -= 1;
 }
 
+/// Books the segment between the iso-vertices of edges a and b of `leaf`
+/// (turned round when `reversed`); a missing vertex drops it as a bad edge.
+template <class Node>
+void bookLeafSegment(const Node* leaf, int a, int b, bool reversed, int splineDepth,
+                     std::vector<IsoEdge<Node>>& segments, RootBalanceMap<Node>& balances,
+                     IsoSurfaceAnomalies& anomalies)
+{
+    EdgeRoot<Node> first, second;
+    if (!GetRootIndex(leaf, a, splineDepth, first, anomalies) || !GetRootIndex(leaf, b, splineDepth, second, anomalies)) {
+        ++anomalies.badEdges;
+        return;
+    }
+    if (reversed)
+        bookSegment(second, first, segments, balances);
+    else
+        bookSegment(first, second, segments, balances);
+}
+
 /// Calls visit(first edge, second edge) for every side of the case's triangles
 /// that is an iso-line segment on `face`.
 template <class Visit>
@@ -87,12 +105,7 @@ public:
         if (cubeCase == 0 || cubeCase == 255)
             return;
         forEachFaceSegment(cubeCase, face_, [&](int a, int b) {
-            EdgeRoot<Node> first, second;
-            if (GetRootIndex(leaf, a, splineDepth_, first, anomalies_) &&
-                GetRootIndex(leaf, b, splineDepth_, second, anomalies_))
-                bookSegment(second, first, segments_, balances_);
-            else
-                ++anomalies_.badEdges;
+            bookLeafSegment(leaf, a, b, true, splineDepth_, segments_, balances_, anomalies_);
         });
     }
 
@@ -150,12 +163,7 @@ void AssembleIsoPolygons(IsoSurfaceContext<Data>& context, const OctNode<Data>* 
             continue;
         }
         forEachFaceSegment(nodeCase(leaf), face, [&](int a, int b) {
-            EdgeRoot<Node> first, second;
-            if (GetRootIndex(leaf, a, splineDepth, first, anomalies) &&
-                GetRootIndex(leaf, b, splineDepth, second, anomalies))
-                bookSegment(first, second, segments, balances);
-            else
-                ++anomalies.badEdges;
+            bookLeafSegment(leaf, a, b, false, splineDepth, segments, balances, anomalies);
         });
     }
 

@@ -89,34 +89,34 @@ int nodeCase(const Node* node)
     return node->nodeData.normalIndex & 0xFF;
 }
 
-/// True when edge (axis, i, j) of the node lies on a face of its block
-/// (always for nodes not deeper than the block depth; never without blocks).
-template <class Node>
-bool isBoundaryEdge(const Node* node, int axis, int i, int j, int blockDepth)
+/// Whether a grid line at `position` (in cells of depth d) of a node of depth
+/// d lies on a face of its block: never without blocks (negative block depth),
+/// always for nodes not deeper than the block depth.
+inline bool onBlockFace(int position, int d, int blockDepth)
 {
     if (blockDepth < 0)
         return false;
+    return d <= blockDepth || position % (1 << (d - blockDepth)) == 0;
+}
+
+/// True when edge (axis, i, j) of the node lies on a face of its block.
+template <class Node>
+bool isBoundaryEdge(const Node* node, int axis, int i, int j, int blockDepth)
+{
     int d, o[3];
     node->position(d, o);
-    if (d <= blockDepth)
-        return true;
     const int lowerAxis = axis == 0 ? 1 : 0;
     const int upperAxis = axis == 2 ? 1 : 2;
-    const int blockWidth = 1 << (d - blockDepth);
-    return (o[lowerAxis] + i) % blockWidth == 0 || (o[upperAxis] + j) % blockWidth == 0;
+    return onBlockFace(o[lowerAxis] + i, d, blockDepth) || onBlockFace(o[upperAxis] + j, d, blockDepth);
 }
 
 /// True when face f of the node lies on a face of its block.
 template <class Node>
 bool isBoundaryFace(const Node* node, int face, int blockDepth)
 {
-    if (blockDepth < 0)
-        return false;
     int d, o[3];
     node->position(d, o);
-    if (d <= blockDepth)
-        return true;
-    return (o[face >> 1] + (face & 1)) % (1 << (d - blockDepth)) == 0;
+    return onBlockFace(o[face >> 1] + (face & 1), d, blockDepth);
 }
 
 }  // namespace PoissonReconstruction

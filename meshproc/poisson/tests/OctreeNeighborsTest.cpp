@@ -15,6 +15,23 @@ std::array<int, 3> offsets(const Node* n)
     return {o[0], o[1], o[2]};
 }
 
+// The neighbour must be the cube at `expected` of the node's depth, or null
+// when that lies outside the root cube.
+void expectNeighbourAt(const Node* neighbour, const Node* node, const std::array<int, 3>& expected)
+{
+    const int size = 1 << node->depth;
+    bool outside = false;
+    for (int v : expected)
+        outside = outside || v < 0 || v >= size;
+    if (outside) {
+        EXPECT_EQ(neighbour, nullptr);
+        return;
+    }
+    ASSERT_NE(neighbour, nullptr);
+    EXPECT_EQ(neighbour->depth, node->depth);
+    EXPECT_EQ(offsets(neighbour), expected);
+}
+
 }  // namespace
 
 TEST(OctreeNeighbors, CompleteTreeNeighboursAreTheAdjacentCubes)
@@ -22,21 +39,12 @@ TEST(OctreeNeighbors, CompleteTreeNeighboursAreTheAdjacentCubes)
     Tree tree;
     Node::refineToDepth(&tree.root, 3, tree.allocator);
     for (Node* n : allNodes(tree)) {
-        const int size = 1 << n->depth;
         const auto o = offsets(n);
         for (int axis = 0; axis < 3; ++axis)
             for (int side = 0; side < 2; ++side) {
                 std::array<int, 3> expected = o;
                 expected[size_t(axis)] += side ? 1 : -1;
-                const bool outside = expected[size_t(axis)] < 0 || expected[size_t(axis)] >= size;
-                const Node* neighbour = faceNeighbor(n, axis, side);
-                if (outside) {
-                    EXPECT_EQ(neighbour, nullptr);
-                    continue;
-                }
-                ASSERT_NE(neighbour, nullptr);
-                EXPECT_EQ(neighbour->depth, n->depth);
-                EXPECT_EQ(offsets(neighbour), expected);
+                expectNeighbourAt(faceNeighbor(n, axis, side), n, expected);
             }
         for (int edge = 0; edge < 12; ++edge) {
             const int axis = edge >> 2;
@@ -45,17 +53,7 @@ TEST(OctreeNeighbors, CompleteTreeNeighboursAreTheAdjacentCubes)
             std::array<int, 3> expected = o;
             expected[size_t(lowerAxis)] += (edge & 1) ? 1 : -1;
             expected[size_t(upperAxis)] += ((edge >> 1) & 1) ? 1 : -1;
-            bool outside = false;
-            for (int v : expected)
-                outside = outside || v < 0 || v >= size;
-            const Node* neighbour = edgeNeighbor(n, edge);
-            if (outside) {
-                EXPECT_EQ(neighbour, nullptr);
-                continue;
-            }
-            ASSERT_NE(neighbour, nullptr);
-            EXPECT_EQ(neighbour->depth, n->depth);
-            EXPECT_EQ(offsets(neighbour), expected);
+            expectNeighbourAt(edgeNeighbor(n, edge), n, expected);
         }
     }
 }
