@@ -40,8 +40,7 @@ TempFileBuffer::TempFileBuffer()
 TempFileBuffer::~TempFileBuffer()
 {
     std::fclose(file_);
-    if (removeOnClose_)
-        std::remove(fileName_.c_str());
+    std::remove(fileName_.c_str());
 }
 
 void TempFileBuffer::writeBuffer(size_t bytes)

@@ -85,7 +85,6 @@ private:
     void writeBuffer(size_t bytes);
     void fillBuffer();
 
-    bool removeOnClose_ = true;
     std::FILE* file_ = nullptr;
     std::vector<char> buffer_;
     std::string fileName_;

@@ -74,7 +74,12 @@ void fillFromParent(NeighborLevel<Node, Size>& level, const NeighborLevel<Node, 
 
 }  // namespace NeighborCacheDetail
 
-/// Levels 0..D of one neighbourhood size, one per depth, for one thread.
+/// Levels 0..D of one neighbourhood size, one per depth, for one thread. A
+/// level is derived from the parent's level, so a depth-first walk recomputes
+/// only the levels below the last common ancestor. A cached level is reused as
+/// long as its centre is the node asked for (the creating queries also ask
+/// that no slot they could fill is null); it is not refreshed when nodes are
+/// created elsewhere.
 template <class Node, int Size>
 class NeighborCacheLevels {
 public:
@@ -92,6 +97,17 @@ public:
     int depth() const { return static_cast<int>(levels_.size()) - 1; }
     Level& level(int d) { return levels_[static_cast<size_t>(d)]; }
 
+    /// The node's neighbours as they exist; creates nothing.
+    Level& get(Node* node)
+    {
+        Level& level = levelOf(node);
+        if (level.centre() == node || restart(level, node, !node->parent))
+            return level;
+        NeighborCacheDetail::fillFromParent(level, get(node->parent), node,
+                                            [](Node*, int, int, int, int, int, int) { return true; });
+        return level;
+    }
+
 protected:
     Level& levelOf(const Node* node)
     {
@@ -101,8 +117,9 @@ protected:
         return levels_[static_cast<size_t>(node->depth)];
     }
 
-    /// Clears the level; a node without parent gets only its centre slot, and
-    /// then the level is complete (true).
+    /// Clears the level. A node that sees no neighbours (`alone`: the root, or
+    /// the root of the subtree looked at) gets only its centre slot, and then
+    /// the level is complete (true).
     static bool restart(Level& level, Node* node, bool alone)
     {
         level.clear();
@@ -116,29 +133,15 @@ private:
     std::vector<Level> levels_;
 };
 
-/// Per-depth cache of 3 x 3 x 3 neighbourhoods, for one thread. A level is
-/// derived from the parent's level, so a depth-first walk recomputes only the
-/// levels below the last common ancestor. A cached level is reused as long as
-/// its centre is the node asked for (the creating queries also ask that no
-/// slot they could fill is null); it is not refreshed when nodes are created
-/// elsewhere.
+/// Per-depth cache of 3 x 3 x 3 neighbourhoods, with the queries that create
+/// missing nodes while the tree is built and refined, and the query limited to
+/// one subtree.
 template <class Node>
 class NeighborCache3 : public NeighborCacheLevels<Node, 3> {
     using Base = NeighborCacheLevels<Node, 3>;
 
 public:
     using Level = typename Base::Level;
-
-    /// The node's neighbours as they exist; creates nothing.
-    Level& get(Node* node)
-    {
-        Level& level = this->levelOf(node);
-        if (level.centre() == node || Base::restart(level, node, !node->parent))
-            return level;
-        NeighborCacheDetail::fillFromParent(level, get(node->parent), node,
-                                            [](Node*, int, int, int, int, int, int) { return true; });
-        return level;
-    }
 
     /// Creates every missing neighbour inside the unit cube (giving coarser
     /// leaves children) and returns the complete neighbourhood.
@@ -201,25 +204,14 @@ private:
     }
 };
 
-/// Per-depth cache of 5 x 5 x 5 neighbourhoods, for one thread (see
-/// NeighborCache3). Only the inner 3 x 3 x 3 of a parent's level is consulted.
+/// Per-depth cache of 5 x 5 x 5 neighbourhoods. Only the inner 3 x 3 x 3 of a
+/// parent's level is consulted.
 template <class Node>
 class NeighborCache5 : public NeighborCacheLevels<Node, 5> {
     using Base = NeighborCacheLevels<Node, 5>;
 
 public:
     using Level = typename Base::Level;
-
-    /// The node's neighbours as they exist; creates nothing.
-    Level& get(Node* node)
-    {
-        Level& level = this->levelOf(node);
-        if (level.centre() == node || Base::restart(level, node, !node->parent))
-            return level;
-        NeighborCacheDetail::fillFromParent(level, get(node->parent), node,
-                                            [](Node*, int, int, int, int, int, int) { return true; });
-        return level;
-    }
 
     /// Fills only the slots in [x0, x1) x [y0, y1) x [z0, z1), creating the
     /// missing ones. A level already cached for this node is returned at once,
