@@ -233,10 +233,8 @@ private:
 /// The coefficients of the depths above the deepest leaf depth with the
 /// coarser depths folded in: entry i holds node i's solution plus the
 /// prolongation of every coarser depth from minDepth on (0 above minDepth).
-/// `prolongToDepth(d, values)` adds to every entry of depth d the two-tap
-/// prolongation of the entries of depth d - 1.
-template <class Data, class Prolong>
-std::vector<float> accumulateCoarserSolution(const Octree<Data>& tree, Prolong prolongToDepth)
+template <class Data>
+std::vector<float> accumulateCoarserSolution(const Octree<Data>& tree)
 {
     const auto& table = tree.sortedNodes;
     const int maxLeafDepth = OctNode<Data>::height(&tree.root);
@@ -249,18 +247,21 @@ std::vector<float> accumulateCoarserSolution(const Octree<Data>& tree, Prolong p
             accumulated[size_t(i)] = table.nodes[size_t(i)]->nodeData.solution;
     });
     for (int depth = tree.minDepth; depth < maxLeafDepth; ++depth)
-        prolongToDepth(depth, accumulated);
+        tree.ProlongToDepth(depth, accumulated);
     return accumulated;
 }
 
-/// Extracts the iso-surface of the solved tree into `mesh` (see
-/// IsoSurfaceExtractor) and logs one warning with the counts of the
+/// Extracts the iso-surface of the solved tree into `mesh`: refines the faces
+/// of the blocks of `isoDivide` levels, folds the coarser coefficients in, runs
+/// the IsoSurfaceExtractor and logs one warning with the counts of the
 /// inconsistencies it worked around. Returns their total.
 template <class Data>
-int ExtractIsoSurface(Octree<Data>& tree, float isoValue, int blockDepth, const std::vector<float>& accumulatedSolution,
-                      CoredMeshData<PlyVertex>& mesh, bool addBarycentres)
+int ExtractIsoSurface(Octree<Data>& tree, float isoValue, int isoDivide, CoredMeshData<PlyVertex>& mesh,
+                      bool addBarycentres)
 {
-    IsoSurfaceContext<Data> context(tree, isoValue, accumulatedSolution, mesh);
+    const int blockDepth = tree.RefineBlockBoundaries(isoDivide);
+    const std::vector<float> accumulated = accumulateCoarserSolution(tree);
+    IsoSurfaceContext<Data> context(tree, isoValue, accumulated, mesh);
     IsoSurfaceExtractor<Data>(context, blockDepth, addBarycentres).run();
     context.anomalies.log();
     return context.anomalies.total();

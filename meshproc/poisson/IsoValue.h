@@ -4,6 +4,7 @@
 #include "meshproc/poisson/IsoSurfaceTables.h"
 #include "meshproc/poisson/NeighborCache.h"
 #include "meshproc/poisson/Octree.h"
+#include "platform/AtomicBits.h"
 
 #include <array>
 #include <cstdint>
@@ -275,13 +276,6 @@ void storeLeafCornerValues(const Node* leaf, IsoSurfaceTables& tables, unsigned 
     }
 }
 
-/// Atomically ORs `bits` into a node's case field.
-template <class Node>
-void orCaseBits(Node* node, int32_t bits)
-{
-    __atomic_fetch_or(&node->nodeData.normalIndex, bits, __ATOMIC_RELAXED);
-}
-
 /// Stores the leaf's marching-cubes case in its normalIndex and passes the bit
 /// of the corner it shares with its parent up: to the parent, and on to each
 /// ancestor of depth at least `minDepth` reached through the same child index.
@@ -297,10 +291,10 @@ void setLeafCase(Node* leaf, const CornerValues& values, float isoValue, int min
     if (!(cubeCase & bit))
         return;
     Node* node = leaf->parent;
-    orCaseBits(node, bit);
+    atomicOr(node->nodeData.normalIndex, bit);
     while (node->parent && node->childIndex() == child && node->parent->depth >= minDepth) {
         node = node->parent;
-        orCaseBits(node, bit);
+        atomicOr(node->nodeData.normalIndex, bit);
     }
 }
 

@@ -1,8 +1,13 @@
 #include "meshproc/poisson/PoissonReconstruction.h"
 
+#include "core/Logging.h"
+#include "meshproc/poisson/IsoSurfaceExtraction.h"
+
 #include <omp.h>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 
 namespace Veltrane {
 namespace PoissonReconstruction {
@@ -11,8 +16,90 @@ Parameters::Parameters() : threads(omp_get_num_procs()) {}
 
 int maxSupportedDepth(int boundary)
 {
-    return boundary == 0 ? 12 : 13;
+    // The free boundary builds its splines one depth deeper than the tree.
+    constexpr int deepest = Octree<NodeData>::maxTreeDepth;
+    return boundary == 0 ? deepest - 1 : deepest;
 }
+
+MyPointStream::MyPointStream(const std::vector<Mesh::Vector>& positions, const std::vector<Mesh::Vector>& normals)
+    : positions_(&positions), normals_(&normals)
+{
+}
+
+void MyPointStream::rewind()
+{
+    cursor_ = 0;
+}
+
+bool MyPointStream::readPoint(float position[3], float normal[3])
+{
+    const size_t index = size_t(cursor_);
+    if (index >= positions_->size() || index >= normals_->size())
+        return false;
+    for (int axis = 0; axis < 3; ++axis) {
+        position[axis] = float((*positions_)[index][axis]);
+        normal[axis] = float((*normals_)[index][axis]);
+    }
+    ++cursor_;
+    return true;
+}
+
+std::unique_ptr<Mesh> reconstruct(const std::vector<Mesh::Vector>& positions, const std::vector<Mesh::Vector>& normals,
+                                  const Parameters& parameters)
+{
+    try {
+        if (parameters.density)
+            return runReconstruction<DensityNodeData>(positions, normals, parameters);
+        return runReconstruction<NodeData>(positions, normals, parameters);
+    } catch (...) {
+        VELTRANE_ERROR("Error in Poisson Reconstruction");
+        return nullptr;
+    }
+}
+
+template <class Data>
+std::unique_ptr<Mesh> runReconstruction(const std::vector<Mesh::Vector>& positions,
+                                        const std::vector<Mesh::Vector>& normals, const Parameters& parameters)
+{
+    RunSettings settings;
+    std::string error;
+    if (!deriveRunSettings(parameters, settings, error)) {
+        VELTRANE_ERROR(error);
+        return nullptr;
+    }
+
+    Octree<Data> tree;
+    tree.threads = parameters.threads;
+    tree.boundaryType = settings.boundaryType;
+    tree.splineRadius = 1.5f;
+    tree.splineWidth = 3;
+    tree.normalSmooth = 1.0f / float(1 << settings.splineDepth);
+    tree.splineData.build(settings.splineDepth, settings.boundaryType);
+
+    MyPointStream points(positions, normals);
+    const std::array<float, 16> identity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    tree.BuildTree(points, parameters.depth, parameters.minDepth, settings.kernelDepth, parameters.samplesPerNode,
+                   parameters.scale, parameters.confidence, parameters.pointWeight, parameters.adaptiveExp, identity);
+    tree.PruneEmptyChildren();
+    tree.FinalizeTree(settings.isoDivide);
+    tree.ComputeConstraints();
+    tree.SolveSystem(settings.solverDivide, parameters.showResidual, parameters.minIters, settings.maxSolveDepth,
+                     parameters.iters, double(parameters.accuracy));
+
+    CoredFileMeshData<PlyVertex> data;
+    const float isoValue = ComputeIsoValue(tree);
+    if (!std::isfinite(isoValue)) {
+        VELTRANE_ERROR("Poisson reconstruction needs points with non-zero normals");
+        return nullptr;
+    }
+    ExtractIsoSurface(tree, isoValue, settings.isoDivide, data, true);
+    return meshFromCoredData(data);
+}
+
+template std::unique_ptr<Mesh> runReconstruction<NodeData>(const std::vector<Mesh::Vector>&,
+                                                           const std::vector<Mesh::Vector>&, const Parameters&);
+template std::unique_ptr<Mesh> runReconstruction<DensityNodeData>(const std::vector<Mesh::Vector>&,
+                                                                  const std::vector<Mesh::Vector>&, const Parameters&);
 
 bool deriveRunSettings(const Parameters& parameters, RunSettings& settings, std::string& error)
 {

@@ -2,9 +2,11 @@
 
 #include "core/Mesh.h"
 #include "meshproc/poisson/CoredMeshData.h"
+#include "meshproc/poisson/PointStream.h"
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace Veltrane {
 namespace PoissonReconstruction {
@@ -54,6 +56,38 @@ struct RunSettings {
 /// cannot be run (depth outside 1 .. maxSupportedDepth, no threads, a kernel
 /// depth above the depth).
 bool deriveRunSettings(const Parameters& parameters, RunSettings& settings, std::string& error);
+
+/// The oriented points of a mesh: position and normal of each vertex, as long
+/// as both exist (a mesh with fewer normals than vertices yields only as many
+/// points as it has normals). Does not own the vectors.
+class MyPointStream : public PointStream {
+public:
+    MyPointStream(const std::vector<Mesh::Vector>& positions, const std::vector<Mesh::Vector>& normals);
+
+    void rewind() override;
+    bool readPoint(float position[3], float normal[3]) override;
+
+private:
+    int32_t cursor_ = 0;
+    const std::vector<Mesh::Vector>* positions_;
+    const std::vector<Mesh::Vector>* normals_;
+};
+
+/// Screened Poisson surface reconstruction of the oriented points (positions
+/// with their normals, one normal per position): the closed surface that
+/// fits them, as a triangle mesh in the points' coordinates (vertices and
+/// faces only). Returns null after logging an error when the parameters are
+/// unusable, the points carry no usable normal, or the run fails
+/// ("Error in Poisson Reconstruction"). Runs the octree variant that `density`
+/// selects; each run owns its octree and nodes.
+std::unique_ptr<Mesh> reconstruct(const std::vector<Mesh::Vector>& positions, const std::vector<Mesh::Vector>& normals,
+                                  const Parameters& parameters);
+
+/// The reconstruction pipeline on the octree variant with node payload `Data`;
+/// throws on a failure inside the octree steps.
+template <class Data>
+std::unique_ptr<Mesh> runReconstruction(const std::vector<Mesh::Vector>& positions,
+                                        const std::vector<Mesh::Vector>& normals, const Parameters& parameters);
 
 /// The output mesh of an extraction: the in-core points, then the out-of-core
 /// points in the order written, as vertices; every three-corner polygon as a

@@ -32,14 +32,13 @@ struct Extraction {
     int inCore = 0;
 };
 
+// Extraction in blocks of the given depth.
 Extraction extract(Tree& tree, int blockDepth, float isoValue = 0)
 {
-    // Only the coarsest complete depth carries coefficients: nothing to
-    // prolong into the deeper ones.
-    const std::vector<float> accumulated = accumulateCoarserSolution(tree, [](int, std::vector<float>&) {});
     CoredFileMeshData<PlyVertex> data;
     Extraction result;
-    result.anomalies = ExtractIsoSurface(tree, isoValue, blockDepth, accumulated, data, true);
+    const int isoDivide = Node::height(&tree.root) - blockDepth;
+    result.anomalies = ExtractIsoSurface(tree, isoValue, isoDivide, data, true);
     result.inCore = int(data.inCorePoints.size());
     result.outOfCore = data.outOfCorePointTotal();
     result.mesh = meshFromCoredData(data);

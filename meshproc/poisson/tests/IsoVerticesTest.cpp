@@ -72,7 +72,7 @@ TEST(IsoVertices, CoarseLeafFindsTheVertexOnTheRefinedSide)
     tree.splineData.computeValueTables(BSplineData::Values, 0.0);
     NeighborCache3<Node> key;
     key.set(3);
-    const std::vector<float> accumulated = accumulateCoarserSolution(tree, [](int, std::vector<float>&) {});
+    const std::vector<float> accumulated = accumulateCoarserSolution(tree);
     for (Node* n : allNodes(tree))
         n->nodeData.normalIndex = 0;
     for (int depth : {3, 2})
