@@ -82,3 +82,21 @@ TEST(PoissonParameters, RejectedSettings)
         EXPECT_EQ(error, c.error);
     }
 }
+
+TEST(MyPointStream, ReadsPairsUntilEitherListEnds)
+{
+    const std::vector<Veltrane::Mesh::Vector> positions{{1, 2, 3}, {4, 5, 6}, {7, 8, 9}};
+    const std::vector<Veltrane::Mesh::Vector> normals{{0, 0, 1}, {0, 1, 0}};
+    MyPointStream stream(positions, normals);
+    float p[3], n[3];
+    for (int pass = 0; pass < 2; ++pass) {
+        ASSERT_TRUE(stream.readPoint(p, n));
+        EXPECT_EQ(p[0], 1.0f);
+        EXPECT_EQ(n[2], 1.0f);
+        ASSERT_TRUE(stream.readPoint(p, n));
+        EXPECT_EQ(p[2], 6.0f);
+        EXPECT_EQ(n[1], 1.0f);
+        EXPECT_FALSE(stream.readPoint(p, n));
+        stream.rewind();
+    }
+}
