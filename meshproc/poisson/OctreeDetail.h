@@ -142,6 +142,31 @@ inline void parentWindow(int childIndex, int start[3], int end[3])
     }
 }
 
+/// Gives the listed nodes their position in the list as tableIndex for as long
+/// as it lives, and their own index back when it goes, also on an exception.
+template <class Node>
+class LocalNumbering {
+public:
+    LocalNumbering(const std::vector<Node*>& nodes, const std::vector<int32_t>& list, int length)
+        : nodes_(nodes), list_(list), length_(length)
+    {
+        for (int j = 0; j < length_; ++j)
+            nodes_[static_cast<size_t>(list_[static_cast<size_t>(j)])]->nodeData.tableIndex = j;
+    }
+    ~LocalNumbering()
+    {
+        for (int j = 0; j < length_; ++j)
+            nodes_[static_cast<size_t>(list_[static_cast<size_t>(j)])]->nodeData.tableIndex = list_[static_cast<size_t>(j)];
+    }
+    LocalNumbering(const LocalNumbering&) = delete;
+    LocalNumbering& operator=(const LocalNumbering&) = delete;
+
+private:
+    const std::vector<Node*>& nodes_;
+    const std::vector<int32_t>& list_;
+    int length_;
+};
+
 /// Iteration limit and tolerance of the conjugate gradients for `rows`
 /// unknowns: with iters < 0 the cube root of the row count (at least
 /// minIters) and a tolerance that grows with the rows, else iters steps.

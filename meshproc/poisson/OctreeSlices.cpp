@@ -10,31 +10,6 @@ namespace PoissonReconstruction {
 
 namespace {
 
-/// Gives the listed nodes their position in the list as tableIndex for as long
-/// as it lives, and their own index back when it goes, also on an exception.
-template <class Node>
-class LocalNumbering {
-public:
-    LocalNumbering(const std::vector<Node*>& nodes, const std::vector<int32_t>& list, int length)
-        : nodes_(nodes), list_(list), length_(length)
-    {
-        for (int j = 0; j < length_; ++j)
-            nodes_[static_cast<size_t>(list_[static_cast<size_t>(j)])]->nodeData.tableIndex = j;
-    }
-    ~LocalNumbering()
-    {
-        for (int j = 0; j < length_; ++j)
-            nodes_[static_cast<size_t>(list_[static_cast<size_t>(j)])]->nodeData.tableIndex = list_[static_cast<size_t>(j)];
-    }
-    LocalNumbering(const LocalNumbering&) = delete;
-    LocalNumbering& operator=(const LocalNumbering&) = delete;
-
-private:
-    const std::vector<Node*>& nodes_;
-    const std::vector<int32_t>& list_;
-    int length_;
-};
-
 template <class Node>
 const Node* ancestorAt(const Node* node, int depth)
 {
@@ -127,7 +102,7 @@ template <class Data>
 void Octree<Data>::BuildSliceMatrix(SparseMatrix& matrix, int d, const std::vector<int32_t>& list, int length,
                                     const Node* r, const std::vector<float>& accumulatedSolution)
 {
-    const LocalNumbering<Node> numbering(sortedNodes.nodes, list, length);
+    const OctreeDetail::LocalNumbering<Node> numbering(sortedNodes.nodes, list, length);
     matrix.resize(length);
     LaplacianStencil stencil;
     ChildStencils<double> childStencils;
