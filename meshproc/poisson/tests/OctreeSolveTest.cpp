@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <map>
 #include <utility>
@@ -39,15 +40,6 @@ void computeSolverTables(TreeOctree& tree)
 {
     tree.splineData.computeInnerProductTables(BSplineData::DerivativeValue | BSplineData::DerivativeDerivative,
                                               tree.boundaryType == 0);
-}
-
-/// Value at p of the tensor-product function of a node.
-double basis(const TreeOctree& tree, const TreeNode* node, const Point3D<float>& p)
-{
-    double value = 1;
-    for (int axis = 0; axis < 3; ++axis)
-        value *= tree.splineData.functions[static_cast<size_t>(node->offset[axis])](double(p[axis]));
-    return value;
 }
 
 /// |b - A x| with A the symmetric matrix whose lower half the rows hold.
@@ -98,14 +90,29 @@ TEST(OctreeSolveTest, MatrixRowsAreLaplacianPlusScreening)
             for (int32_t row = 0; row < matrix.rowCount(); ++row) {
                 const TreeNode* c = tree.sortedNodes.nodes[start + row];
                 const NodeKey key = keyOf(c);
-                // Samples of this depth in the 27 cells around c.
-                std::vector<const PointSample*> nearSamples;
+                // Screening of c with its neighbour at offset (a, b, e): the
+                // sum over the samples of this depth in the 27 cells around c
+                // of weight * B_c * B_n, from the functions' values per axis.
+                std::vector<std::array<std::array<double, 5>, 3>> valuesAtSamples;
+                std::vector<double> weights;
                 for (int a = -1; a <= 1; ++a)
                     for (int b = -1; b <= 1; ++b)
                         for (int e = -1; e <= 1; ++e) {
                             const auto found = nodes.find({d, key[1] + a, key[2] + b, key[3] + e});
-                            if (found != nodes.end() && found->second->nodeData.sampleIndex >= 0)
-                                nearSamples.push_back(&tree.samples[static_cast<size_t>(found->second->nodeData.sampleIndex)]);
+                            if (found == nodes.end() || found->second->nodeData.sampleIndex < 0)
+                                continue;
+                            const PointSample& sample =
+                                tree.samples[static_cast<size_t>(found->second->nodeData.sampleIndex)];
+                            std::array<std::array<double, 5>, 3> values{};
+                            for (int axis = 0; axis < 3; ++axis)
+                                for (int shift = -2; shift <= 2; ++shift) {
+                                    const int f = c->offset[axis] + shift;
+                                    if (f >= (1 << d) - 1 && f < (2 << d) - 1)
+                                        values[axis][shift + 2] =
+                                            tree.splineData.functions[static_cast<size_t>(f)](double(sample.position[axis]));
+                                }
+                            valuesAtSamples.push_back(values);
+                            weights.push_back(sample.weight);
                         }
                 for (int a = -2; a <= 2; ++a)
                     for (int b = -2; b <= 2; ++b)
@@ -115,9 +122,11 @@ TEST(OctreeSolveTest, MatrixRowsAreLaplacianPlusScreening)
                                 continue;
                             const TreeNode* n = found->second;
                             double expected = tree.LaplacianTerm(c, n);
-                            for (const PointSample* sample : nearSamples)
-                                expected += sample->weight * basis(tree, c, sample->position) *
-                                            basis(tree, n, sample->position);
+                            for (size_t i = 0; i < weights.size(); ++i) {
+                                const auto& v = valuesAtSamples[i];
+                                expected += weights[i] * v[0][2] * v[1][2] * v[2][2] * v[0][a + 2] * v[1][b + 2] *
+                                            v[2][e + 2];
+                            }
                             const auto entry = stored.find({row, n->nodeData.tableIndex - start});
                             const double actual = entry == stored.end() ? 0.0 : entry->second;
                             ASSERT_NEAR(actual, expected, 1e-5 * largest)
