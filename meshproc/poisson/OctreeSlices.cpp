@@ -114,25 +114,10 @@ void Octree<Data>::BuildSliceMatrix(SparseMatrix& matrix, int d, const std::vect
         NeighborCache5<Node> key;
         key.set(d);
         for (int32_t j = from; j < to; ++j) {
+            // Nodes inside the slice keep the whole window.
             Node* c = sortedNodes.nodes[static_cast<size_t>(list[static_cast<size_t>(j)])];
-            int o[3], cd;
-            c->position(cd, o);
-            bool inside = true;
-            for (int axis = 0; axis < 3; ++axis)
-                inside = inside && (o[axis] >> (d - e)) == rootOffset[axis];
-            const StencilWindow window = inside ? StencilWindow() : sliceRowWindow(c, e, rootOffset);
-            const Level5& level = key.get(c);
-            const bool active = isActive(c);
-            const int size = active ? countLowerHalfNeighbors(level, window) : 1;
-#pragma omp critical(poissonMatrixRows)
-            matrix.setRowSize(j, size);
-            if (active) {
-                matrix.rowSize(j) = FillMatrixRow(level, matrix.row(j), 0, stencil, window);
-                SubtractCoarserTerms(key, c, accumulatedSolution, childStencils.forChild(c->childIndex()));
-            } else {
-                matrix.row(j)[0] = {j, 1.0f};
-                matrix.rowSize(j) = 1;
-            }
+            buildRow(matrix, j, key, c, sliceRowWindow(c, e, rootOffset), 0, stencil, childStencils,
+                     accumulatedSolution);
         }
     });
 }

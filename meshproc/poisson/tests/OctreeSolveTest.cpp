@@ -264,8 +264,8 @@ TEST(OctreeSolveTest, ThreadCountDoesNotChangeTheSolution)
     for (const SolveCase test : {SolveCase{-1, 2, 20}, SolveCase{0, 3, 20}, SolveCase{1, 2, 3}}) {
         SCOPED_TRACE(testing::Message() << test.boundary << " " << test.solverDivide);
         // Few iterations: the parallel products and sums are what is checked.
-        const std::vector<double> one = solveSphere({test.boundary, 1, test.solverDivide}, 4, 8).second;
-        const std::vector<double> many = solveSphere(test, 4, 8).second;
+        const std::vector<double> one = solveSphere({test.boundary, 1, test.solverDivide}, 4, 4).second;
+        const std::vector<double> many = solveSphere(test, 4, 4).second;
         for (size_t i = 0; i < one.size(); ++i)
             EXPECT_NEAR(many[i], one[i], 1e-4) << i;
     }
