@@ -38,6 +38,9 @@ int bucketOf(const Mesh::Vector& v)
     return static_cast<int>((k < 0 ? -k : k) % bucketCount);
 }
 
+/// Below this many elements a loop is not worth waking the other threads for.
+constexpr std::int64_t parallelMinimum = 4096;
+
 /// new[map[i]] = old[i] over the old entries, the highest-numbered entry
 /// winning where several share a new index. Written as a gather from each new
 /// entry's winner so the parallel loop has one writer per element.
@@ -50,7 +53,7 @@ std::vector<T> gatherByMap(const std::vector<T>& old, const std::vector<int>& ne
         source[static_cast<std::size_t>(newIndex[i])] = static_cast<int>(i);
     }
     std::vector<T> result(static_cast<std::size_t>(count), T::Zero());
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (count >= parallelMinimum)
     for (int j = 0; j < count; ++j) {
         if (source[static_cast<std::size_t>(j)] >= 0) {
             result[static_cast<std::size_t>(j)] = old[static_cast<std::size_t>(source[static_cast<std::size_t>(j)])];
@@ -62,7 +65,7 @@ std::vector<T> gatherByMap(const std::vector<T>& old, const std::vector<int>& ne
 void remapTriples(std::vector<Mesh::Triple>& triples, const std::vector<int>& newIndex)
 {
     const auto n = static_cast<std::int64_t>(triples.size());
-#pragma omp parallel for schedule(static)
+#pragma omp parallel for schedule(static) if (n >= parallelMinimum)
     for (std::int64_t f = 0; f < n; ++f) {
         Mesh::Triple& triple = triples[static_cast<std::size_t>(f)];
         for (int k = 0; k < 3; ++k) {
@@ -326,6 +329,10 @@ void Mesh::removeDuplicateVertices()
 
 void Mesh::mergeCloseVertices(double tolerance)
 {
+    if (!(tolerance >= 0.0)) {
+        VELTRANE_ERROR("Cannot merge vertices closer than a negative distance: " << tolerance);
+        return;
+    }
     if (tolerance == 0.0) {
         removeDuplicateVertices();
         return;

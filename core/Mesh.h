@@ -91,14 +91,15 @@ public:
     bool isValid() const;
 
     /// Merges vertices with identical coordinates (a merged attribute keeps the
-    /// highest-numbered member's value), then removeDegenerateFaces(). Vertices
-    /// with a non-finite coordinate are never merged.
+    /// highest-numbered member's value), then removeDegenerateFaces(). A vertex
+    /// with a NaN coordinate equals nothing and is never merged.
     void removeDuplicateVertices();
 
     /// Merges each vertex with the vertices within `tolerance` of it, then
     /// removeDegenerateFaces(); 0 runs removeDuplicateVertices(). Merging is
     /// not transitive: a vertex joins the group of the last unassigned vertex
     /// that claims it. The result does not depend on the number of threads.
+    /// A negative (or NaN) tolerance is refused: the mesh stays as it is.
     void mergeCloseVertices(double tolerance);
 
     /// Drops faces whose three vertex indices are not all different, with their

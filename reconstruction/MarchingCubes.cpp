@@ -27,39 +27,63 @@ void share(int& target, int source)
     }
 }
 
-/// The edge vertices that cell (x, y, z) shares with the cells visited before
-/// it: (x-1, y), (x, y-1) and (x-1, y-1) of its own layer, and (x, y), (x-1, y)
-/// and (x, y-1) of the layer below.
-void takeSharedVertices(EdgeVertices& e, const EdgeVertices* left, const EdgeVertices* front,
-                        const EdgeVertices* leftFront, const EdgeVertices* below,
-                        const EdgeVertices* leftBelow, const EdgeVertices* frontBelow)
+/// The cells visited before cell (x, y, z) that share an edge with it, null
+/// where there is none: (x-1, y), (x, y-1), (x-1, y-1) and (x+1, y-1) of its
+/// own layer, and (x, y), (x-1, y), (x, y-1), (x+1, y) and (x, y+1) of the
+/// layer below.
+struct EarlierNeighbours {
+    const EdgeVertices* left = nullptr;
+    const EdgeVertices* front = nullptr;
+    const EdgeVertices* leftFront = nullptr;
+    const EdgeVertices* rightFront = nullptr;
+    const EdgeVertices* below = nullptr;
+    const EdgeVertices* leftBelow = nullptr;
+    const EdgeVertices* frontBelow = nullptr;
+    const EdgeVertices* rightBelow = nullptr;
+    const EdgeVertices* backBelow = nullptr;
+};
+
+/// Takes the vertices that the earlier neighbours created on shared edges.
+/// Every edge is looked up in every earlier cell that has it, so a cell
+/// skipped for an unobserved corner leaves no seam when another cell around
+/// the edge has the vertex.
+void takeSharedVertices(EdgeVertices& e, const EarlierNeighbours& n)
 {
-    if (left) {
-        share(e[3], (*left)[1]);
-        share(e[7], (*left)[5]);
-        share(e[8], (*left)[9]);
-        share(e[11], (*left)[10]);
-        if (leftFront) {
-            share(e[8], (*leftFront)[10]);
-        }
-        if (leftBelow) {
-            share(e[3], (*leftBelow)[5]);
-        }
+    if (n.left) {
+        share(e[3], (*n.left)[1]);
+        share(e[7], (*n.left)[5]);
+        share(e[8], (*n.left)[9]);
+        share(e[11], (*n.left)[10]);
     }
-    if (front) {
-        share(e[0], (*front)[2]);
-        share(e[4], (*front)[6]);
-        share(e[8], (*front)[11]);
-        share(e[9], (*front)[10]);
-        if (frontBelow) {
-            share(e[0], (*frontBelow)[6]);
-        }
+    if (n.leftFront) {
+        share(e[8], (*n.leftFront)[10]);
     }
-    if (below) {
-        share(e[0], (*below)[4]);
-        share(e[1], (*below)[5]);
-        share(e[2], (*below)[6]);
-        share(e[3], (*below)[7]);
+    if (n.leftBelow) {
+        share(e[3], (*n.leftBelow)[5]);
+    }
+    if (n.front) {
+        share(e[0], (*n.front)[2]);
+        share(e[4], (*n.front)[6]);
+        share(e[8], (*n.front)[11]);
+        share(e[9], (*n.front)[10]);
+    }
+    if (n.rightFront) {
+        share(e[9], (*n.rightFront)[11]);
+    }
+    if (n.frontBelow) {
+        share(e[0], (*n.frontBelow)[6]);
+    }
+    if (n.below) {
+        share(e[0], (*n.below)[4]);
+        share(e[1], (*n.below)[5]);
+        share(e[2], (*n.below)[6]);
+        share(e[3], (*n.below)[7]);
+    }
+    if (n.rightBelow) {
+        share(e[1], (*n.rightBelow)[7]);
+    }
+    if (n.backBelow) {
+        share(e[2], (*n.backBelow)[4]);
     }
 }
 
@@ -119,18 +143,20 @@ std::unique_ptr<Mesh> marchingCubes(const TypedImage<float>& distance,
                                                                      ny * static_cast<std::size_t>(o[2]));
         }
 
-        // Two layers of cells: the previous one (records 0 ... nx*ny-1) and
-        // the current one.
+        // Edge vertices of two layers of cells, the one below and the current
+        // one. A record is only read for edges that the reading cell crosses,
+        // and then the recorded cell crosses them too, so only the records of
+        // cells skipped for an unobserved corner need clearing; the others
+        // are overwritten or never consulted.
         EdgeVertices none;
         none.fill(-1);
-        std::vector<EdgeVertices> cache(2 * nx * ny, none);
-        const std::size_t layer = nx * ny;
+        std::vector<EdgeVertices> belowLayer(nx * ny, none);
+        std::vector<EdgeVertices> currentLayer(nx * ny, none);
 
         for (std::size_t z = 0; z + 1 < nz; ++z) {
             for (std::size_t y = 0; y + 1 < ny; ++y) {
                 for (std::size_t x = 0; x + 1 < nx; ++x) {
-                    EdgeVertices& record = cache[layer + x + nx * y];
-                    record = none;
+                    EdgeVertices& record = currentLayer[x + nx * y];
 
                     const std::size_t base = x + nx * (y + ny * z);
                     float corner[8];
@@ -138,22 +164,47 @@ std::unique_ptr<Mesh> marchingCubes(const TypedImage<float>& distance,
                     bool observed = true;
                     for (int c = 0; c < 8; ++c) {
                         corner[c] = values[base + cornerOffset[c]];
-                        observed = observed && !std::isnan(corner[c]);
+                        observed &= !std::isnan(corner[c]);
                         caseIndex |= (isoValue > corner[c]) << c;
                     }
+                    if (!observed) {
+                        record = none;
+                        continue;
+                    }
                     const int entries = marchingCubesTriangleEntries[caseIndex];
-                    if (!observed || entries == 0) {
+                    if (entries == 0) {
                         continue;
                     }
 
-                    EdgeVertices e = none;
+                    // Records past x = nx-2 or y = ny-2 are never written and
+                    // hold no vertex, so those neighbours need no test.
                     const std::size_t cell = x + nx * y;
-                    takeSharedVertices(e, x > 0 ? &cache[layer + cell - 1] : nullptr,
-                                       y > 0 ? &cache[layer + cell - nx] : nullptr,
-                                       x > 0 && y > 0 ? &cache[layer + cell - nx - 1] : nullptr,
-                                       z > 0 ? &cache[cell] : nullptr,
-                                       x > 0 && z > 0 ? &cache[cell - 1] : nullptr,
-                                       y > 0 && z > 0 ? &cache[cell - nx] : nullptr);
+                    const EdgeVertices* current = currentLayer.data() + cell;
+                    const EdgeVertices* previous = belowLayer.data() + cell;
+                    EarlierNeighbours neighbours;
+                    if (x > 0) {
+                        neighbours.left = current - 1;
+                    }
+                    if (y > 0) {
+                        neighbours.front = current - nx;
+                        neighbours.rightFront = current - nx + 1;
+                        if (x > 0) {
+                            neighbours.leftFront = current - nx - 1;
+                        }
+                    }
+                    if (z > 0) {
+                        neighbours.below = previous;
+                        neighbours.rightBelow = previous + 1;
+                        neighbours.backBelow = previous + nx;
+                        if (x > 0) {
+                            neighbours.leftBelow = previous - 1;
+                        }
+                        if (y > 0) {
+                            neighbours.frontBelow = previous - nx;
+                        }
+                    }
+                    EdgeVertices e = none;
+                    takeSharedVertices(e, neighbours);
 
                     const signed char* row = marchingCubesTriangleTable[caseIndex];
                     for (int t = 0; t < entries; t += 3) {
@@ -195,7 +246,7 @@ std::unique_ptr<Mesh> marchingCubes(const TypedImage<float>& distance,
                     record = e;
                 }
             }
-            std::copy(cache.begin() + static_cast<std::ptrdiff_t>(layer), cache.end(), cache.begin());
+            belowLayer.swap(currentLayer);
         }
 
         VELTRANE_INFO("Mesh: " << faces.size() << " triangles, " << vertices.size() << " vertices");

@@ -17,8 +17,8 @@ class Mesh;
 /// same size (red, green, blue, weight) whose colours are interpolated onto
 /// the vertices. Vertex positions are in image coordinates: voxel (i, j, k)
 /// lies at (i, j, k) times the distance volume's spacing. A vertex on an edge
-/// shared by neighbouring cells is created once, so the mesh is welded except
-/// next to unobserved voxels. Faces are wound counter-clockwise seen from the
+/// shared by neighbouring cells is created once, so the mesh comes out welded,
+/// next to unobserved voxels too. Faces are wound counter-clockwise seen from the
 /// side above the iso value. The mesh has no normals; with colours it has one
 /// colour per vertex and `colorIndices()` equal to `faces()`.
 ///

@@ -181,12 +181,18 @@ public:
     /// The slice's matrix over the listed nodes (numbered by list position).
     void BuildSliceMatrix(SparseMatrix& matrix, int d, const std::vector<int32_t>& list, int length, const Node* r,
                           const std::vector<float>& accumulatedSolution);
-    /// Window of a node outside the slice: the part of its neighbourhood that
-    /// lies at most two cells outside the slice root's cube.
+    /// Window of a listed node: the whole neighbourhood for a node inside the
+    /// slice root's cube; for one outside, clipped so that no neighbour lies
+    /// more than two cells outside that cube.
     static StencilWindow sliceRowWindow(const Node* node, int rootDepth, const int rootOffset[3]);
 
 private:
     int threadCount() const { return threads > 0 ? threads : 1; }
+    /// One matrix row for node (the identity row for an inactive node), and
+    /// the node's coarser terms taken off its constraint.
+    void buildRow(SparseMatrix& matrix, int32_t row, NeighborCache5<Node>& key, Node* node,
+                  const StencilWindow& window, int firstIndex, const LaplacianStencil& stencil,
+                  const ChildStencils<double>& childStencils, const std::vector<float>& accumulatedSolution);
     bool nearSlice(const Node* r, const Node* node) const;
     template <class Visit>
     void visitSliceNeighbors(const Node* r, const Node* node, int d, Visit& visit) const;

@@ -80,17 +80,11 @@ void Octree<Data>::SameDepthDivergenceStencil(int d, DivergenceStencil& stencil)
     stencil = DivergenceStencil();
     if (d < 2)
         return;
-    const int f = (1 << d) - 1 + (1 << (d - 1));
-    for (int i = 0; i < 5; ++i)
-        for (int j = 0; j < 5; ++j)
-            for (int k = 0; k < 5; ++k) {
-                const int nx = f - 2 + i, ny = f - 2 + j, nz = f - 2 + k;
-                const float product = vv(f, nx) * vv(f, ny) * vv(f, nz);
-                Point3D<double>& entry = stencil(i, j, k);
-                entry[0] = double(dv(f, nx)) * product;
-                entry[1] = double(dv(f, ny)) * product;
-                entry[2] = double(dv(f, nz)) * product;
-            }
+    OctreeDetail::forEachSameDepthPair(d, [&](int i, int j, int k, const int* f, const int* n) {
+        const float product = vv(f[0], n[0]) * vv(f[1], n[1]) * vv(f[2], n[2]);
+        for (int axis = 0; axis < 3; ++axis)
+            stencil(i, j, k)[axis] = double(dv(f[axis], n[axis])) * product;
+    });
 }
 
 template <class Data>
@@ -99,22 +93,12 @@ void Octree<Data>::ChildDivergenceStencils(int d, ChildStencils<Point3D<double>>
     stencils = ChildStencils<Point3D<double>>();
     if (d < 2)
         return;
-    const int parentFirst = (1 << (d - 1)) - 1 + (1 << (d - 2)) - 2;
-    for (int c = 0; c < 8; ++c) {
-        int child[3];
+    OctreeDetail::forEachChildPair(d, [&](int c, int i, int j, int k, const int* child, const int* p) {
+        const float product = vv(child[0], p[0]) * vv(child[1], p[1]) * vv(child[2], p[2]);
         for (int axis = 0; axis < 3; ++axis)
-            child[axis] = (1 << d) - 1 + (1 << (d - 1)) + ((c >> axis) & 1);
-        DivergenceStencil& stencil = stencils.forChild(c);
-        for (int i = 0; i < 5; ++i)
-            for (int j = 0; j < 5; ++j)
-                for (int k = 0; k < 5; ++k) {
-                    const int p[3] = {parentFirst + i, parentFirst + j, parentFirst + k};
-                    const float product = vv(child[0], p[0]) * vv(child[1], p[1]) * vv(child[2], p[2]);
-                    Point3D<double>& entry = stencil(i, j, k);
-                    for (int axis = 0; axis < 3; ++axis)
-                        entry[axis] = double(scatter ? dv(p[axis], child[axis]) : dv(child[axis], p[axis])) * product;
-                }
-    }
+            stencils.forChild(c)(i, j, k)[axis] =
+                double(scatter ? dv(p[axis], child[axis]) : dv(child[axis], p[axis])) * product;
+    });
 }
 
 template <class Data>
@@ -215,20 +199,13 @@ void Octree<Data>::ComputeConstraints()
                 if (d == 0 || c->nodeData.tableIndex < 0 || c->nodeData.normalIndex < 0 || isZero(normalOf(c)))
                     continue;
                 const Point3D<float>& normal = normalOf(c);
-                const Level5& parentLevel = key.get(c->parent);
                 const DivergenceStencil& stencil = childStencils.forChild(c->childIndex());
                 const bool interior4 = OctreeDetail::isInterior(c, 4, boundaryType);
-                int low[3], high[3];
-                OctreeDetail::parentWindow(c->childIndex(), low, high);
-                for (int x = low[0]; x < high[0]; ++x)
-                    for (int y = low[1]; y < high[1]; ++y)
-                        for (int z = low[2]; z < high[2]; ++z) {
-                            const Node* p = parentLevel.neighbors[x][y][z];
-                            if (!p || p->nodeData.tableIndex == -1)
-                                continue;
-                            sum[static_cast<size_t>(p->nodeData.tableIndex - parentStart)] +=
-                                interior4 ? dot(normal, stencil(x, y, z)) : DivergenceTerm(c, p, normal);
-                        }
+                OctreeDetail::forEachInParentWindow(
+                    key.get(c->parent), c->childIndex(), [&](int x, int y, int z, const Node* p) {
+                        sum[static_cast<size_t>(p->nodeData.tableIndex - parentStart)] +=
+                            interior4 ? dot(normal, stencil(x, y, z)) : DivergenceTerm(c, p, normal);
+                    });
             }
         });
 #pragma omp parallel for num_threads(threads) schedule(static)
@@ -265,21 +242,14 @@ void Octree<Data>::ComputeConstraints()
             key.set(d - 1);
             for (int32_t i = from; i < to; ++i) {
                 Node* c = nodes[i];
-                const Level5& parentLevel = key.get(c->parent);
                 const DivergenceStencil& stencil = childStencils.forChild(c->childIndex());
                 const bool interior4 = OctreeDetail::isInterior(c, 4, boundaryType);
-                int low[3], high[3];
-                OctreeDetail::parentWindow(c->childIndex(), low, high);
                 float sum = 0;
-                for (int x = low[0]; x < high[0]; ++x)
-                    for (int y = low[1]; y < high[1]; ++y)
-                        for (int z = low[2]; z < high[2]; ++z) {
-                            const Node* p = parentLevel.neighbors[x][y][z];
-                            if (!p || p->nodeData.tableIndex == -1)
-                                continue;
-                            const Point3D<float>& normal = coarseNormals[static_cast<size_t>(p->nodeData.tableIndex)];
-                            sum += interior4 ? dot(normal, stencil(x, y, z)) : DivergenceTerm(p, c, normal);
-                        }
+                OctreeDetail::forEachInParentWindow(
+                    key.get(c->parent), c->childIndex(), [&](int x, int y, int z, const Node* p) {
+                        const Point3D<float>& normal = coarseNormals[static_cast<size_t>(p->nodeData.tableIndex)];
+                        sum += interior4 ? dot(normal, stencil(x, y, z)) : DivergenceTerm(p, c, normal);
+                    });
                 c->nodeData.constraint += sum;
             }
         });

@@ -132,15 +132,100 @@ void forEachParentTap(const Node* node, const NeighborLevel<Node, 3>& parentLeve
             }
 }
 
-/// The parent window of a child: [0, 4) on an axis whose child bit is 0,
-/// [1, 5) where it is 1.
-inline void parentWindow(int childIndex, int start[3], int end[3])
+/// Calls f(x, y, z, p) for the nodes p of the parent's 5 x 5 x 5
+/// neighbourhood inside the parent window of a child: [0, 4) on an axis whose
+/// child bit is 0, [1, 5) where it is 1. Missing and unnumbered nodes are
+/// skipped.
+template <class Node, class F>
+void forEachInParentWindow(const NeighborLevel<Node, 5>& parentLevel, int childIndex, F f)
 {
-    for (int axis = 0; axis < 3; ++axis) {
+    int start[3];
+    for (int axis = 0; axis < 3; ++axis)
         start[axis] = (childIndex >> axis) & 1;
-        end[axis] = start[axis] + 4;
+    for (int x = start[0]; x < start[0] + 4; ++x)
+        for (int y = start[1]; y < start[1] + 4; ++y)
+            for (int z = start[2]; z < start[2] + 4; ++z) {
+                Node* p = parentLevel.neighbors[x][y][z];
+                if (p && p->nodeData.tableIndex >= 0)
+                    f(x, y, z, p);
+            }
+}
+
+/// Calls f(a, b, e, sample) for the point samples of the 27 nodes around the
+/// centre of a 5 x 5 x 5 level, (a, b, e) in {-1, 0, 1}^3 their offsets.
+template <class Node, class Sample, class F>
+void forEachSampleAround(const NeighborLevel<Node, 5>& level, const std::vector<Sample>& samples, F f)
+{
+    for (int a = -1; a <= 1; ++a)
+        for (int b = -1; b <= 1; ++b)
+            for (int e = -1; e <= 1; ++e) {
+                const Node* n = level.neighbors[2 + a][2 + b][2 + e];
+                if (n && n->nodeData.sampleIndex != -1)
+                    f(a, b, e, samples[static_cast<size_t>(n->nodeData.sampleIndex)]);
+            }
+}
+
+/// Calls f(i, j, k, centre, neighbour) with the function index triples of
+/// the same-depth stencil entries of depth d >= 2: the centre function at
+/// offset 2^(d-1) and its neighbour (i - 2, j - 2, k - 2) away.
+template <class F>
+void forEachSameDepthPair(int d, F f)
+{
+    const int c = (1 << d) - 1 + (1 << (d - 1));
+    const int centre[3] = {c, c, c};
+    for (int i = 0; i < 5; ++i)
+        for (int j = 0; j < 5; ++j)
+            for (int k = 0; k < 5; ++k) {
+                const int neighbour[3] = {c - 2 + i, c - 2 + j, c - 2 + k};
+                f(i, j, k, centre, neighbour);
+            }
+}
+
+/// Calls f(childIndex, i, j, k, child, parent) with the function index
+/// triples of the child stencil entries of depth d >= 2: each child of the
+/// centre node of depth d - 1 and that node's neighbour (i - 2, j - 2, k - 2)
+/// away.
+template <class F>
+void forEachChildPair(int d, F f)
+{
+    const int parentFirst = (1 << (d - 1)) - 1 + (1 << (d - 2)) - 2;
+    for (int c = 0; c < 8; ++c) {
+        int child[3];
+        for (int axis = 0; axis < 3; ++axis)
+            child[axis] = (1 << d) - 1 + (1 << (d - 1)) + ((c >> axis) & 1);
+        for (int i = 0; i < 5; ++i)
+            for (int j = 0; j < 5; ++j)
+                for (int k = 0; k < 5; ++k) {
+                    const int parent[3] = {parentFirst + i, parentFirst + j, parentFirst + k};
+                    f(c, i, j, k, child, parent);
+                }
     }
 }
+
+/// Gives the listed nodes their position in the list as tableIndex for as long
+/// as it lives, and their own index back when it goes, also on an exception.
+template <class Node>
+class LocalNumbering {
+public:
+    LocalNumbering(const std::vector<Node*>& nodes, const std::vector<int32_t>& list, int length)
+        : nodes_(nodes), list_(list), length_(length)
+    {
+        for (int j = 0; j < length_; ++j)
+            nodes_[static_cast<size_t>(list_[static_cast<size_t>(j)])]->nodeData.tableIndex = j;
+    }
+    ~LocalNumbering()
+    {
+        for (int j = 0; j < length_; ++j)
+            nodes_[static_cast<size_t>(list_[static_cast<size_t>(j)])]->nodeData.tableIndex = list_[static_cast<size_t>(j)];
+    }
+    LocalNumbering(const LocalNumbering&) = delete;
+    LocalNumbering& operator=(const LocalNumbering&) = delete;
+
+private:
+    const std::vector<Node*>& nodes_;
+    const std::vector<int32_t>& list_;
+    int length_;
+};
 
 /// Iteration limit and tolerance of the conjugate gradients for `rows`
 /// unknowns: with iters < 0 the cube root of the row count (at least

@@ -10,31 +10,6 @@ namespace PoissonReconstruction {
 
 namespace {
 
-/// Gives the listed nodes their position in the list as tableIndex for as long
-/// as it lives, and their own index back when it goes, also on an exception.
-template <class Node>
-class LocalNumbering {
-public:
-    LocalNumbering(const std::vector<Node*>& nodes, const std::vector<int32_t>& list, int length)
-        : nodes_(nodes), list_(list), length_(length)
-    {
-        for (int j = 0; j < length_; ++j)
-            nodes_[static_cast<size_t>(list_[static_cast<size_t>(j)])]->nodeData.tableIndex = j;
-    }
-    ~LocalNumbering()
-    {
-        for (int j = 0; j < length_; ++j)
-            nodes_[static_cast<size_t>(list_[static_cast<size_t>(j)])]->nodeData.tableIndex = list_[static_cast<size_t>(j)];
-    }
-    LocalNumbering(const LocalNumbering&) = delete;
-    LocalNumbering& operator=(const LocalNumbering&) = delete;
-
-private:
-    const std::vector<Node*>& nodes_;
-    const std::vector<int32_t>& list_;
-    int length_;
-};
-
 template <class Node>
 const Node* ancestorAt(const Node* node, int depth)
 {
@@ -127,7 +102,7 @@ template <class Data>
 void Octree<Data>::BuildSliceMatrix(SparseMatrix& matrix, int d, const std::vector<int32_t>& list, int length,
                                     const Node* r, const std::vector<float>& accumulatedSolution)
 {
-    const LocalNumbering<Node> numbering(sortedNodes.nodes, list, length);
+    const OctreeDetail::LocalNumbering<Node> numbering(sortedNodes.nodes, list, length);
     matrix.resize(length);
     LaplacianStencil stencil;
     ChildStencils<double> childStencils;
@@ -139,25 +114,10 @@ void Octree<Data>::BuildSliceMatrix(SparseMatrix& matrix, int d, const std::vect
         NeighborCache5<Node> key;
         key.set(d);
         for (int32_t j = from; j < to; ++j) {
+            // Nodes inside the slice keep the whole window.
             Node* c = sortedNodes.nodes[static_cast<size_t>(list[static_cast<size_t>(j)])];
-            int o[3], cd;
-            c->position(cd, o);
-            bool inside = true;
-            for (int axis = 0; axis < 3; ++axis)
-                inside = inside && (o[axis] >> (d - e)) == rootOffset[axis];
-            const StencilWindow window = inside ? StencilWindow() : sliceRowWindow(c, e, rootOffset);
-            const Level5& level = key.get(c);
-            const bool active = isActive(c);
-            const int size = active ? countLowerHalfNeighbors(level, window) : 1;
-#pragma omp critical(poissonMatrixRows)
-            matrix.setRowSize(j, size);
-            if (active) {
-                matrix.rowSize(j) = FillMatrixRow(level, matrix.row(j), 0, stencil, window);
-                SubtractCoarserTerms(key, c, accumulatedSolution, childStencils.forChild(c->childIndex()));
-            } else {
-                matrix.row(j)[0] = {j, 1.0f};
-                matrix.rowSize(j) = 1;
-            }
+            buildRow(matrix, j, key, c, sliceRowWindow(c, e, rootOffset), 0, stencil, childStencils,
+                     accumulatedSolution);
         }
     });
 }

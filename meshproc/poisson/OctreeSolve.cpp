@@ -44,14 +44,9 @@ void Octree<Data>::SameDepthLaplacianStencil(int d, LaplacianStencil& stencil) c
     stencil = LaplacianStencil();
     if (d < 2)
         return;
-    const int f = (1 << d) - 1 + (1 << (d - 1));
-    const int centre[3] = {f, f, f};
-    for (int i = 0; i < 5; ++i)
-        for (int j = 0; j < 5; ++j)
-            for (int k = 0; k < 5; ++k) {
-                const int n[3] = {f - 2 + i, f - 2 + j, f - 2 + k};
-                stencil(i, j, k) = double(laplacian(splineData, centre, n));
-            }
+    OctreeDetail::forEachSameDepthPair(d, [&](int i, int j, int k, const int* centre, const int* neighbour) {
+        stencil(i, j, k) = double(laplacian(splineData, centre, neighbour));
+    });
 }
 
 template <class Data>
@@ -60,19 +55,9 @@ void Octree<Data>::ChildLaplacianStencils(int d, ChildStencils<double>& stencils
     stencils = ChildStencils<double>();
     if (d < 2)
         return;
-    const int parentFirst = (1 << (d - 1)) - 1 + (1 << (d - 2)) - 2;
-    for (int c = 0; c < 8; ++c) {
-        int child[3];
-        for (int axis = 0; axis < 3; ++axis)
-            child[axis] = (1 << d) - 1 + (1 << (d - 1)) + ((c >> axis) & 1);
-        LaplacianStencil& stencil = stencils.forChild(c);
-        for (int i = 0; i < 5; ++i)
-            for (int j = 0; j < 5; ++j)
-                for (int k = 0; k < 5; ++k) {
-                    const int p[3] = {parentFirst + i, parentFirst + j, parentFirst + k};
-                    stencil(i, j, k) = double(laplacian(splineData, child, p));
-                }
-    }
+    OctreeDetail::forEachChildPair(d, [&](int c, int i, int j, int k, const int* child, const int* parent) {
+        stencils.forChild(c)(i, j, k) = double(laplacian(splineData, child, parent));
+    });
 }
 
 template <class Data>
@@ -111,31 +96,24 @@ int Octree<Data>::FillMatrixRow(const Level5& level, SparseEntry* row, int first
     if (screening) {
         const int firstFunction = (1 << d) - 1;
         const int endFunction = (1 << (d + 1)) - 1;
-        for (int a = -1; a <= 1; ++a)
-            for (int b = -1; b <= 1; ++b)
-                for (int e = -1; e <= 1; ++e) {
-                    const Node* n = level.neighbors[2 + a][2 + b][2 + e];
-                    if (!n || n->nodeData.sampleIndex == -1)
-                        continue;
-                    const PointSample& sample = samples[static_cast<size_t>(n->nodeData.sampleIndex)];
-                    const int shift[3] = {a, b, e};
-                    float values[3][3];
-                    for (int axis = 0; axis < 3; ++axis)
-                        for (int k = 0; k < 3; ++k) {
-                            const int f = c->offset[axis] + shift[axis] + 1 - k;
-                            values[axis][k] = f >= firstFunction && f < endFunction
-                                                  ? float(piece(f, k, sample.position[axis]))
-                                                  : 0.0f;
-                        }
-                    const float w = sample.weight;
-                    const float own = values[0][a + 1] * values[1][b + 1] * values[2][e + 1];
-                    diagonal += w * own * own;
-                    for (int kx = 0; kx < 3; ++kx)
-                        for (int ky = 0; ky < 3; ++ky)
-                            for (int kz = 0; kz < 3; ++kz)
-                                screen[a + 3 - kx][b + 3 - ky][e + 3 - kz] +=
-                                    w * own * values[0][kx] * values[1][ky] * values[2][kz];
+        OctreeDetail::forEachSampleAround(level, samples, [&](int a, int b, int e, const PointSample& sample) {
+            const int shift[3] = {a, b, e};
+            float values[3][3];
+            for (int axis = 0; axis < 3; ++axis)
+                for (int k = 0; k < 3; ++k) {
+                    const int f = c->offset[axis] + shift[axis] + 1 - k;
+                    values[axis][k] =
+                        f >= firstFunction && f < endFunction ? float(piece(f, k, sample.position[axis])) : 0.0f;
                 }
+            const float w = sample.weight;
+            const float own = values[0][a + 1] * values[1][b + 1] * values[2][e + 1];
+            diagonal += w * own * own;
+            for (int kx = 0; kx < 3; ++kx)
+                for (int ky = 0; ky < 3; ++ky)
+                    for (int kz = 0; kz < 3; ++kz)
+                        screen[a + 3 - kx][b + 3 - ky][e + 3 - kz] +=
+                            w * own * values[0][kx] * values[1][ky] * values[2][kz];
+        });
     }
 
     const bool interior2 = OctreeDetail::isInterior(c, 2, boundaryType);
@@ -167,35 +145,22 @@ void Octree<Data>::SubtractCoarserTerms(NeighborCache5<Node>& key, Node* node,
     if (d <= minDepth)
         return;
     float& constraint = node->nodeData.constraint;
-    const Level5& parentLevel = key.get(node->parent);
     const bool interior4 = OctreeDetail::isInterior(node, 4, boundaryType);
-    int low[3], high[3];
-    OctreeDetail::parentWindow(node->childIndex(), low, high);
-    for (int x = low[0]; x < high[0]; ++x)
-        for (int y = low[1]; y < high[1]; ++y)
-            for (int z = low[2]; z < high[2]; ++z) {
-                const Node* p = parentLevel.neighbors[x][y][z];
-                if (!p || p->nodeData.tableIndex < 0)
-                    continue;
-                const float coefficient = accumulatedSolution[static_cast<size_t>(p->nodeData.tableIndex)];
-                constraint -= interior4 ? float(double(coefficient) * childStencil(x, y, z))
-                                        : LaplacianTerm(p, node) * coefficient;
-            }
+    OctreeDetail::forEachInParentWindow(key.get(node->parent), node->childIndex(),
+                                        [&](int x, int y, int z, const Node* p) {
+                                            const float coefficient =
+                                                accumulatedSolution[static_cast<size_t>(p->nodeData.tableIndex)];
+                                            constraint -= interior4
+                                                              ? float(double(coefficient) * childStencil(x, y, z))
+                                                              : LaplacianTerm(p, node) * coefficient;
+                                        });
     if (!screening)
         return;
-    const Level5& level = key.get(node);
     double sum = 0;
-    for (int a = -1; a <= 1; ++a)
-        for (int b = -1; b <= 1; ++b)
-            for (int e = -1; e <= 1; ++e) {
-                const Node* n = level.neighbors[2 + a][2 + b][2 + e];
-                if (!n || n->nodeData.sampleIndex == -1)
-                    continue;
-                const PointSample& sample = samples[static_cast<size_t>(n->nodeData.sampleIndex)];
-                sum += piece(node->offset[0], a + 1, sample.position[0]) *
-                       piece(node->offset[1], b + 1, sample.position[1]) *
-                       piece(node->offset[2], e + 1, sample.position[2]) * sample.value;
-            }
+    OctreeDetail::forEachSampleAround(key.get(node), samples, [&](int a, int b, int e, const PointSample& sample) {
+        sum += piece(node->offset[0], a + 1, sample.position[0]) * piece(node->offset[1], b + 1, sample.position[1]) *
+               piece(node->offset[2], e + 1, sample.position[2]) * sample.value;
+    });
     constraint -= float(sum);
 }
 
@@ -284,26 +249,32 @@ void Octree<Data>::BuildDepthMatrix(SparseMatrix& matrix, int d, const std::vect
     ChildStencils<double> childStencils;
     SameDepthLaplacianStencil(d, stencil);
     ChildLaplacianStencils(d, childStencils);
-    const StencilWindow window;
     OctreeDetail::forEachChunk(threadCount(), 0, count, [&](int, int32_t from, int32_t to) {
         NeighborCache5<Node> key;
         key.set(d);
-        for (int32_t h = from; h < to; ++h) {
-            Node* c = sortedNodes.nodes[start + h];
-            const Level5& level = key.get(c);
-            const bool active = isActive(c);
-            const int size = active ? countLowerHalfNeighbors(level, window) : 1;
-#pragma omp critical(poissonMatrixRows)
-            matrix.setRowSize(h, size);
-            if (active) {
-                matrix.rowSize(h) = FillMatrixRow(level, matrix.row(h), start, stencil, window);
-                SubtractCoarserTerms(key, c, accumulatedSolution, childStencils.forChild(c->childIndex()));
-            } else {
-                matrix.row(h)[0] = {h, 1.0f};
-                matrix.rowSize(h) = 1;
-            }
-        }
+        for (int32_t h = from; h < to; ++h)
+            buildRow(matrix, h, key, sortedNodes.nodes[start + h], StencilWindow(), start, stencil, childStencils,
+                     accumulatedSolution);
     });
+}
+
+template <class Data>
+void Octree<Data>::buildRow(SparseMatrix& matrix, int32_t row, NeighborCache5<Node>& key, Node* node,
+                            const StencilWindow& window, int firstIndex, const LaplacianStencil& stencil,
+                            const ChildStencils<double>& childStencils, const std::vector<float>& accumulatedSolution)
+{
+    const Level5& level = key.get(node);
+    const bool active = isActive(node);
+    const int size = active ? countLowerHalfNeighbors(level, window) : 1;
+#pragma omp critical(poissonMatrixRows)
+    matrix.setRowSize(row, size);
+    if (active) {
+        matrix.rowSize(row) = FillMatrixRow(level, matrix.row(row), firstIndex, stencil, window);
+        SubtractCoarserTerms(key, node, accumulatedSolution, childStencils.forChild(node->childIndex()));
+    } else {
+        matrix.row(row)[0] = {row, 1.0f};
+        matrix.rowSize(row) = 1;
+    }
 }
 
 template <class Data>
@@ -395,6 +366,9 @@ int Octree<Data>::SolveSystem(int solverDivide, bool showResidual, int minIters,
     template void Octree<Data>::ComputeSampleValues(int, const std::vector<float>&);                               \
     template void Octree<Data>::InitialGuessFromParents(int, FloatVector&);                                        \
     template void Octree<Data>::BuildDepthMatrix(SparseMatrix&, int, const std::vector<float>&);                   \
+    template void Octree<Data>::buildRow(SparseMatrix&, int32_t, NeighborCache5<Node>&, Node*, const StencilWindow&, \
+                                         int, const LaplacianStencil&, const ChildStencils<double>&,               \
+                                         const std::vector<float>&);                                               \
     template int Octree<Data>::SolveDepth(int, std::vector<float>&, bool, int, bool, int, double);                 \
     template int Octree<Data>::SolveSystem(int, bool, int, int, int, double);
 
