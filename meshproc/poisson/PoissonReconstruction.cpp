@@ -61,9 +61,9 @@ template <class Data>
 std::unique_ptr<Mesh> runReconstruction(const std::vector<Mesh::Vector>& positions,
                                         const std::vector<Mesh::Vector>& normals, const Parameters& parameters)
 {
-    RunSettings settings;
+    DerivedParameters settings;
     std::string error;
-    if (!deriveRunSettings(parameters, settings, error)) {
+    if (!deriveParameters(parameters, settings, error)) {
         VELTRANE_ERROR(error);
         return nullptr;
     }
@@ -101,7 +101,7 @@ template std::unique_ptr<Mesh> runReconstruction<NodeData>(const std::vector<Mes
 template std::unique_ptr<Mesh> runReconstruction<DensityNodeData>(const std::vector<Mesh::Vector>&,
                                                                   const std::vector<Mesh::Vector>&, const Parameters&);
 
-bool deriveRunSettings(const Parameters& parameters, RunSettings& settings, std::string& error)
+bool deriveParameters(const Parameters& parameters, DerivedParameters& settings, std::string& error)
 {
     settings.boundaryType = parameters.boundary < 0 ? -1 : parameters.boundary > 0 ? 1 : 0;
     const int maxDepth = maxSupportedDepth(settings.boundaryType);

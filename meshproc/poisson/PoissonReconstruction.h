@@ -43,7 +43,7 @@ struct Parameters {
 int maxSupportedDepth(int boundary);
 
 /// The values a run derives from its parameters before it starts.
-struct RunSettings {
+struct DerivedParameters {
     int maxSolveDepth = 0;  ///< depth when the parameter is -1
     int solverDivide = 0;   ///< at least minDepth
     int isoDivide = 0;      ///< at least minDepth
@@ -55,7 +55,7 @@ struct RunSettings {
 /// Derives the run's settings; false with `error` set when the parameters
 /// cannot be run (depth outside 1 .. maxSupportedDepth, no threads, a kernel
 /// depth above the depth).
-bool deriveRunSettings(const Parameters& parameters, RunSettings& settings, std::string& error);
+bool deriveParameters(const Parameters& parameters, DerivedParameters& settings, std::string& error);
 
 /// The oriented points of a mesh: position and normal of each vertex, as long
 /// as both exist (a mesh with fewer normals than vertices yields only as many

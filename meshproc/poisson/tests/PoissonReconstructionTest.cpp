@@ -32,10 +32,10 @@ TEST(PoissonParameters, Defaults)
 
 TEST(PoissonParameters, DerivedSettings)
 {
-    RunSettings s;
+    DerivedParameters s;
     std::string error;
     Parameters p;
-    ASSERT_TRUE(deriveRunSettings(p, s, error));
+    ASSERT_TRUE(deriveParameters(p, s, error));
     EXPECT_EQ(s.kernelDepth, 6);
     EXPECT_EQ(s.maxSolveDepth, 8);
     EXPECT_EQ(s.boundaryType, 1);
@@ -45,14 +45,14 @@ TEST(PoissonParameters, DerivedSettings)
     p.isoDivide = 2;
     p.maxSolveDepth = 7;
     p.boundary = -4;
-    ASSERT_TRUE(deriveRunSettings(p, s, error));
+    ASSERT_TRUE(deriveParameters(p, s, error));
     EXPECT_EQ(s.solverDivide, 5);
     EXPECT_EQ(s.isoDivide, 5);
     EXPECT_EQ(s.maxSolveDepth, 7);
     EXPECT_EQ(s.boundaryType, -1);
 
     p.boundary = 0;
-    ASSERT_TRUE(deriveRunSettings(p, s, error));
+    ASSERT_TRUE(deriveParameters(p, s, error));
     EXPECT_EQ(s.boundaryType, 0);
     EXPECT_EQ(s.splineDepth, 9);
 }
@@ -76,9 +76,9 @@ TEST(PoissonParameters, RejectedSettings)
         p.threads = c.threads;
         p.kernelDepth = c.kernelDepth;
         p.boundary = c.boundary;
-        RunSettings s;
+        DerivedParameters s;
         std::string error;
-        EXPECT_FALSE(deriveRunSettings(p, s, error));
+        EXPECT_FALSE(deriveParameters(p, s, error));
         EXPECT_EQ(error, c.error);
     }
 }
