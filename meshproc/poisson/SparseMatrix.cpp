@@ -1,0 +1,167 @@
+#include "meshproc/poisson/SparseMatrix.h"
+
+#include "meshproc/poisson/ReconstructionError.h"
+
+#include <omp.h>
+
+#include <cmath>
+#include <cstdio>
+
+namespace Veltrane {
+namespace PoissonReconstruction {
+
+FloatVector FloatVector::subtract(const FloatVector& a, const FloatVector& b)
+{
+    FloatVector result(a.size());
+    for (size_t i = 0; i < a.size(); ++i)
+        result[i] = a[i] - b[i];
+    return result;
+}
+
+void ThreadScratch::resize(int threads, int32_t capacity)
+{
+    if (static_cast<int>(arrays_.size()) == threads && capacity_ >= capacity)
+        return;
+    arrays_.clear();
+    for (int t = 0; t < threads; ++t)
+        arrays_.emplace_back(new float[static_cast<size_t>(capacity)]());
+    capacity_ = capacity;
+}
+
+void SparseMatrix::resize(int32_t n)
+{
+    rows_.clear();
+    rowSizes_.clear();
+    rowCount_ = n;
+    rowSizes_.assign(static_cast<size_t>(n), 0);
+    rows_.resize(static_cast<size_t>(n));
+}
+
+void SparseMatrix::setRowSize(int32_t row, int32_t count)
+{
+    if (row < 0 || row >= rowCount_)
+        return;
+    std::vector<SparseEntry>& entries = rows_[static_cast<size_t>(row)];
+    std::vector<SparseEntry>().swap(entries);
+    if (count > 0)
+        entries.resize(static_cast<size_t>(count));
+}
+
+void SparseMatrix::multiplyParallel(const FloatVector& x, FloatVector& out, ThreadScratch& scratch, bool addMean) const
+{
+    const int threads = scratch.threads();
+    const int64_t n = static_cast<int64_t>(x.size());
+    if (threads < 1 || scratch.capacity() < n || n < rowCount_)
+        failReconstruction(formatMessage("[ERROR] Matrix product over %d elements with scratch for %d\n",
+                                         static_cast<int>(n), scratch.capacity()));
+    for (int32_t i = 0; i < rowCount_; ++i)
+        if (rowSizes_[i] < 0 || static_cast<size_t>(rowSizes_[i]) > rows_[i].size())
+            failReconstruction(formatMessage("[ERROR] Row %d uses %d entries, has room for %d\n", i,
+                                             rowSizes_[i], static_cast<int>(rows_[i].size())));
+
+    std::vector<float> partialSums(static_cast<size_t>(threads), 0.0f);
+#pragma omp parallel for num_threads(threads) schedule(static)
+    for (int t = 0; t < threads; ++t) {
+        float* s = scratch.array(t);
+        for (int64_t i = 0; i < n; ++i)
+            s[i] = 0;
+        const int32_t begin = static_cast<int32_t>(int64_t(rowCount_) * t / threads);
+        const int32_t end = static_cast<int32_t>(int64_t(rowCount_) * (t + 1) / threads);
+        float sum = 0;
+        for (int32_t i = begin; i < end; ++i) {
+            const SparseEntry* entries = rows_[static_cast<size_t>(i)].data();
+            const float xi = x[static_cast<size_t>(i)];
+            for (int32_t e = 0; e < rowSizes_[static_cast<size_t>(i)]; ++e) {
+                s[i] += entries[e].value * x[static_cast<size_t>(entries[e].column)];
+                s[entries[e].column] += entries[e].value * xi;
+            }
+            if (addMean)
+                sum += xi;
+        }
+        partialSums[static_cast<size_t>(t)] = sum;
+    }
+    float mean = 0;
+    if (addMean) {
+        float total = 0;
+        for (float sum : partialSums)
+            total += sum;
+        mean = total / static_cast<float>(n);
+    }
+    const int64_t count = static_cast<int64_t>(out.size());
+#pragma omp parallel for num_threads(threads) schedule(static)
+    for (int64_t i = 0; i < count; ++i) {
+        float value = addMean ? mean + scratch.array(0)[i] : scratch.array(0)[i];
+        for (int t = 1; t < threads; ++t)
+            value += scratch.array(t)[i];
+        out[static_cast<size_t>(i)] = value;
+    }
+}
+
+int32_t SparseMatrix::solveConjugateGradient(const SparseMatrix& A, const FloatVector& b, int iterations,
+                                             FloatVector& x, ThreadScratch& scratch, double eps, bool addMean)
+{
+    const int threads = scratch.threads();
+    const int64_t n = static_cast<int64_t>(b.size());
+    FloatVector r(b.size()), d(b.size()), q(b.size());
+
+    // r := b - A x, also into d; returns |r|^2.
+    auto residual = [&](bool alsoDirection) {
+        A.multiplyParallel(x, r, scratch, addMean);
+        double delta = 0;
+#pragma omp parallel for num_threads(threads) schedule(static) reduction(+ : delta)
+        for (int64_t i = 0; i < n; ++i) {
+            r[i] = b[i] - r[i];
+            if (alsoDirection)
+                d[i] = r[i];
+            delta += double(r[i] * r[i]);
+        }
+        return delta;
+    };
+
+    double delta = residual(true);
+    const double delta0 = delta;
+    const float epsSquared = static_cast<float>(eps * eps);
+    if (double(epsSquared) > delta) {
+        std::fprintf(stderr, "[WARNING] Initial residual too low: %g < %f\n", delta, double(epsSquared));
+        return 0;
+    }
+    const double threshold = eps * eps * delta0;
+    int32_t k = 0;
+    while (k < iterations && delta > threshold) {
+        A.multiplyParallel(d, q, scratch, addMean);
+        double dq = 0;
+#pragma omp parallel for num_threads(threads) schedule(static) reduction(+ : dq)
+        for (int64_t i = 0; i < n; ++i)
+            dq += double(d[i] * q[i]);
+        const float alpha = static_cast<float>(delta / dq);
+        // A direction without curvature gives no step; going on would write
+        // inf or NaN into the solution.
+        if (dq == 0 || !std::isfinite(alpha))
+            break;
+        const double deltaOld = delta;
+        if (k % 50 == 49) {
+#pragma omp parallel for num_threads(threads) schedule(static)
+            for (int64_t i = 0; i < n; ++i)
+                x[i] += alpha * d[i];
+            r.resize(b.size());
+            delta = residual(false);
+        } else {
+            delta = 0;
+#pragma omp parallel for num_threads(threads) schedule(static) reduction(+ : delta)
+            for (int64_t i = 0; i < n; ++i) {
+                r[i] = r[i] - alpha * q[i];
+                delta += double(r[i] * r[i]);
+                x[i] += alpha * d[i];
+            }
+        }
+        const float beta = static_cast<float>(delta / deltaOld);
+#pragma omp parallel for num_threads(threads) schedule(static)
+        for (int64_t i = 0; i < n; ++i)
+            d[i] = r[i] + beta * d[i];
+        ++k;
+    }
+    return k;
+}
+
+}  // namespace PoissonReconstruction
+}  // namespace Veltrane

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace Veltrane {
+namespace PoissonReconstruction {
+
+/// Vector of floats; resizing zeroes every element.
+class FloatVector {
+public:
+    FloatVector() = default;
+    explicit FloatVector(size_t count) { resize(count); }
+
+    /// count elements, all 0.
+    void resize(size_t count) { values_.assign(count, 0.0f); }
+    void clear() { std::vector<float>().swap(values_); }
+    size_t size() const { return values_.size(); }
+
+    float& operator[](size_t i) { return values_[i]; }
+    float operator[](size_t i) const { return values_[i]; }
+    float* data() { return values_.data(); }
+    const float* data() const { return values_.data(); }
+
+    /// a - b, element by element (a's size).
+    static FloatVector subtract(const FloatVector& a, const FloatVector& b);
+
+private:
+    std::vector<float> values_;
+};
+
+struct SparseEntry {
+    int32_t column = 0;
+    float value = 0;
+};
+
+/// One float array per thread, reused across products.
+class ThreadScratch {
+public:
+    /// Reallocates (zeroed) only when the thread count differs or the arrays
+    /// are smaller than `capacity`.
+    void resize(int threads, int32_t capacity);
+    int threads() const { return static_cast<int>(arrays_.size()); }
+    int32_t capacity() const { return capacity_; }
+    float* array(int t) { return arrays_[static_cast<size_t>(t)].get(); }
+
+private:
+    int32_t capacity_ = 0;
+    std::vector<std::unique_ptr<float[]>> arrays_;
+};
+
+/// Square matrix that stores one half of a symmetric matrix A row by row: a
+/// row i holds entries (j, v) for the columns j that precede i and for i itself,
+/// whose entry holds half of A's diagonal. So A = S + S^T for the stored S.
+class SparseMatrix {
+public:
+    /// n rows of no entries (previous rows are released).
+    void resize(int32_t n);
+    void clear() { resize(0); }
+
+    int32_t rowCount() const { return rowCount_; }
+
+    /// Gives a row room for `count` entries (its old entries are released). The
+    /// number of entries in use is set separately with rowSize(). Rows outside
+    /// the matrix are ignored.
+    void setRowSize(int32_t row, int32_t count);
+    /// Entries in use in a row; at most the room given by setRowSize.
+    int32_t& rowSize(int32_t row) { return rowSizes_[static_cast<size_t>(row)]; }
+    int32_t rowSize(int32_t row) const { return rowSizes_[static_cast<size_t>(row)]; }
+    SparseEntry* row(int32_t row) { return rows_[static_cast<size_t>(row)].data(); }
+    const SparseEntry* row(int32_t row) const { return rows_[static_cast<size_t>(row)].data(); }
+
+    /// out := A x, plus the mean of x in every element when addMean. One thread
+    /// per scratch array; the transposed terms go to each thread's own array
+    /// and are summed in thread order, so the result does not depend on the
+    /// scheduling.
+    void multiplyParallel(const FloatVector& x, FloatVector& out, ThreadScratch& scratch, bool addMean) const;
+
+    /// Conjugate gradients on A x = b from the incoming x, at most `iterations`
+    /// steps, until the squared residual falls below eps^2 times the initial
+    /// one. Returns the steps taken; 0 (with a warning line) when the initial
+    /// squared residual is already below eps^2. Stops early when a search
+    /// direction has no curvature.
+    static int32_t solveConjugateGradient(const SparseMatrix& A, const FloatVector& b, int iterations,
+                                          FloatVector& x, ThreadScratch& scratch, double eps, bool addMean);
+
+private:
+    int32_t rowCount_ = 0;
+    std::vector<int32_t> rowSizes_;
+    std::vector<std::vector<SparseEntry>> rows_;
+};
+
+}  // namespace PoissonReconstruction
+}  // namespace Veltrane
