@@ -33,7 +33,8 @@ set_target_properties(OpenMesh::OpenMesh PROPERTIES
   INTERFACE_LINK_LIBRARIES "OpenMeshCore;OpenMeshTools"
   INTERFACE_COMPILE_DEFINITIONS "_USE_MATH_DEFINES")
 
-if(KORVASTEL_BUILD_TESTS)
+# The test-support library, which benchmarks share, builds on GoogleTest too.
+if(KORVASTEL_BUILD_TESTS OR KORVASTEL_BUILD_BENCHMARKS)
   find_package(GTest REQUIRED)
   include(GoogleTest)
 endif()
