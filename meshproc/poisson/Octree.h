@@ -38,7 +38,8 @@ public:
     using Level5 = NeighborLevel<Node, 5>;
 
     /// Deepest tree depth a run may reach: the corner and centre position keys
-    /// of the extraction hold 15 bits per axis.
+    /// of the extraction hold 15 bits per axis, and the inner-product tables
+    /// grow with the square of the function count (about 2 GB at this depth).
     static constexpr int maxTreeDepth = 13;
 
     Octree() = default;

@@ -265,9 +265,9 @@ void Octree<Data>::buildRow(SparseMatrix& matrix, int32_t row, NeighborCache5<No
 {
     const Level5& level = key.get(node);
     const bool active = isActive(node);
-    const int size = active ? countLowerHalfNeighbors(level, window) : 1;
-#pragma omp critical(poissonMatrixRows)
-    matrix.setRowSize(row, size);
+    // Each row is an allocation of its own: threads building different rows
+    // share nothing, so no lock is needed.
+    matrix.setRowSize(row, active ? countLowerHalfNeighbors(level, window) : 1);
     if (active) {
         matrix.rowSize(row) = FillMatrixRow(level, matrix.row(row), firstIndex, stencil, window);
         SubtractCoarserTerms(key, node, accumulatedSolution, childStencils.forChild(node->childIndex()));

@@ -317,3 +317,23 @@ TEST(OctreeSolveTest, SliceNumberingIsUndoneOnEveryExit)
         ReconstructionError);
     expectOwnIndices();
 }
+
+TEST(OctreeSolveTest, TreeWithoutPointsSolvesToZero)
+{
+    for (const int boundary : {-1, 0, 1}) {
+        for (const int minDepth : {0, 2}) {
+            SCOPED_TRACE(testing::Message() << boundary << " " << minDepth);
+            RunSettings settings;
+            settings.boundaryType = boundary;
+            settings.depth = 4;
+            settings.minDepth = minDepth;
+            VectorPointStream none;
+            TreeOctree tree;
+            buildTree(tree, none, settings);
+            tree.ComputeConstraints();
+            EXPECT_EQ(tree.SolveSystem(1, false, 24, 4, -1, 0.001), 0);
+            for (const TreeNode* node : tree.sortedNodes.nodes)
+                ASSERT_EQ(node->nodeData.solution, 0.0f);
+        }
+    }
+}
