@@ -44,7 +44,8 @@ function(korvastel_tests name)
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
     PROPERTIES
       TIMEOUT 600
-      ENVIRONMENT "QT_XCB_GL_INTEGRATION=xcb_glx;QT_QPA_PLATFORM=xcb")
+      # Idle OpenMP threads sleep: test processes run side by side.
+      ENVIRONMENT "QT_XCB_GL_INTEGRATION=xcb_glx;QT_QPA_PLATFORM=xcb;OMP_WAIT_POLICY=passive")
 endfunction()
 
 # korvastel_benchmark(<source> [LINKS <targets>...])

@@ -1,0 +1,183 @@
+#include "reconstruction/DepthPreprocessing.h"
+
+#include "reconstruction/VectorMap.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace Veltrane::DepthPreprocessing {
+
+namespace {
+
+constexpr float spatialSigma = 4.5f;  // pixels
+constexpr float rangeSigma = 30.0f;   // mm
+constexpr int radius = 2;
+constexpr float tangentStep = 30.0f;      // mm; larger central differences cross a depth edge
+constexpr float normalNeighbourhood = 90.0f;  // mm
+
+/// Euclidean length with the square root in double.
+float length(const Eigen::Vector3f& v)
+{
+    return static_cast<float>(std::sqrt(static_cast<double>(v.squaredNorm())));
+}
+
+}  // namespace
+
+void bilateralFilter(const TypedImage<unsigned short>& depth, TypedImage<unsigned short>& filtered)
+{
+    const int w = depth.width;
+    const int h = depth.height;
+    const unsigned short* in = depth.typedData();
+    unsigned short* out = filtered.typedData();
+#pragma omp parallel for schedule(dynamic, 1)
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const int d0 = in[y * w + x];
+            if (d0 == 0) {
+                out[y * w + x] = 0;
+                continue;
+            }
+            float weightSum = 0.0f;
+            float valueSum = 0.0f;
+            for (int yy = std::max(y - radius, 0); yy <= std::min(h - 1, y + radius); ++yy) {
+                for (int xx = std::max(x - radius, 0); xx <= std::min(w - 1, x + radius); ++xx) {
+                    const float d = in[yy * w + xx];
+                    const float dx = static_cast<float>(xx - x);
+                    const float dy = static_cast<float>(yy - y);
+                    const float dd = d - static_cast<float>(d0);
+                    const float exponent = -0.5f * ((dx * dx + dy * dy) / (spatialSigma * spatialSigma) +
+                                                    dd * dd / (rangeSigma * rangeSigma));
+                    const float weight = static_cast<float>(std::exp(static_cast<double>(exponent)));
+                    weightSum += weight;
+                    valueSum += weight * d;
+                }
+            }
+            out[y * w + x] = static_cast<unsigned short>(valueSum / weightSum);
+        }
+    }
+}
+
+void downsampleDepth(const TypedImage<unsigned short>& depth, TypedImage<unsigned short>& half)
+{
+    const int w = depth.width;
+    const int h = depth.height;
+    const int hw = half.width;
+    const int hh = half.height;
+    const unsigned short* in = depth.typedData();
+    unsigned short* out = half.typedData();
+#pragma omp parallel for schedule(dynamic, 1)
+    for (int y = 0; y < hh; ++y) {
+        for (int x = 0; x < hw; ++x) {
+            const int centre = in[2 * y * w + 2 * x];
+            int sum = 0;
+            int count = 0;
+            for (int yy = std::max(2 * y - radius, 0); yy <= std::min(h - 1, 2 * y + radius); ++yy) {
+                for (int xx = std::max(2 * x - radius, 0); xx <= std::min(w - 1, 2 * x + radius); ++xx) {
+                    const int d = in[yy * w + xx];
+                    if (static_cast<float>(std::abs(d - centre)) < 3.0f * rangeSigma) {
+                        sum += d;
+                        ++count;
+                    }
+                }
+            }
+            out[y * hw + x] = static_cast<unsigned short>(static_cast<float>(sum) / count);
+        }
+    }
+}
+
+void computeVertexMap(const TypedImage<unsigned short>& depth,
+                      const Eigen::Matrix3f& inverseIntrinsics, TypedImage<float>& vertices)
+{
+    const int w = depth.width;
+    const int h = depth.height;
+    const Eigen::Matrix3f& k = inverseIntrinsics;
+#pragma omp parallel for schedule(static)
+    for (int v = 0; v < h; ++v) {
+        for (int u = 0; u < w; ++u) {
+            const float d = depth.typedData()[v * w + u];
+            Eigen::Map<Eigen::Vector3f> out = VectorMap::at(vertices, u, v);
+            if (d > 0.0f) {
+                const float du = d * static_cast<float>(u);
+                const float dv = d * static_cast<float>(v);
+                for (int i = 0; i < 3; ++i)
+                    out[i] = k(i, 0) * du + k(i, 1) * dv + k(i, 2) * d;
+            } else {
+                out = VectorMap::invalid();
+            }
+        }
+    }
+}
+
+void computeTangentMaps(const TypedImage<float>& vertices, TypedImage<float>& tangentX,
+                        TypedImage<float>& tangentY)
+{
+    const int w = vertices.width;
+    const int h = vertices.height;
+#pragma omp parallel for schedule(static)
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            Eigen::Map<Eigen::Vector3f> tx = VectorMap::at(tangentX, x, y);
+            Eigen::Map<Eigen::Vector3f> ty = VectorMap::at(tangentY, x, y);
+            tx = ty = VectorMap::invalid();
+            if (x < 1 || y < 1 || x >= w - 1 || y >= h - 1)
+                continue;
+            const Eigen::Vector3f centre = VectorMap::at(vertices, x, y);
+            const Eigen::Vector3f left = VectorMap::at(vertices, x - 1, y);
+            const Eigen::Vector3f right = VectorMap::at(vertices, x + 1, y);
+            const Eigen::Vector3f up = VectorMap::at(vertices, x, y - 1);
+            const Eigen::Vector3f down = VectorMap::at(vertices, x, y + 1);
+            if (VectorMap::isInvalid(centre) || VectorMap::isInvalid(left) ||
+                VectorMap::isInvalid(right) || VectorMap::isInvalid(up) || VectorMap::isInvalid(down))
+                continue;
+            const Eigen::Vector3f spanX = right - left;
+            const Eigen::Vector3f spanY = down - up;
+            if (length(spanX) < tangentStep && length(spanY) < tangentStep) {
+                tx = 0.5f * spanX;
+                ty = 0.5f * spanY;
+            }
+        }
+    }
+}
+
+void computeNormalMap(const TypedImage<float>& vertices, const TypedImage<float>& tangentX,
+                      const TypedImage<float>& tangentY, TypedImage<float>& normals)
+{
+    const int w = vertices.width;
+    const int h = vertices.height;
+#pragma omp parallel for schedule(static)
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            Eigen::Map<Eigen::Vector3f> out = VectorMap::at(normals, x, y);
+            out = VectorMap::invalid();
+            if (x < 1 || y < 1 || x >= w - 1 || y >= h - 1)
+                continue;
+            const Eigen::Vector3f centre = VectorMap::at(vertices, x, y);
+            if (VectorMap::isInvalid(centre))
+                continue;
+            Eigen::Vector3f sumX = Eigen::Vector3f::Zero();
+            Eigen::Vector3f sumY = Eigen::Vector3f::Zero();
+            int count = 0;
+            // The window starts two pixels before the centre; in the first
+            // interior row and column that is outside the image: no sample.
+            for (int yy = std::max(y - 2, 0); yy <= y + 1; ++yy) {
+                for (int xx = std::max(x - 2, 0); xx <= x + 1; ++xx) {
+                    const Eigen::Vector3f sample = VectorMap::at(vertices, xx, yy);
+                    if (!(length(sample - centre) < normalNeighbourhood))
+                        continue;
+                    sumX += VectorMap::at(tangentX, xx, yy);
+                    sumY += VectorMap::at(tangentY, xx, yy);
+                    ++count;
+                }
+            }
+            if (count < 4)
+                continue;
+            const Eigen::Vector3f n(sumY.y() * sumX.z() - sumY.z() * sumX.y(),
+                                    sumY.z() * sumX.x() - sumY.x() * sumX.z(),
+                                    sumY.x() * sumX.y() - sumY.y() * sumX.x());
+            out = n / length(n);
+        }
+    }
+}
+
+}  // namespace Veltrane::DepthPreprocessing

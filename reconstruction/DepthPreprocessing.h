@@ -1,0 +1,40 @@
+#pragma once
+
+#include "core/TypedImage.h"
+
+#include <Eigen/Core>
+
+namespace Veltrane {
+
+/// The image stages that turn a 16-bit depth frame (mm, 0 = no measurement)
+/// into one pyramid level's vertex, tangent and normal maps. Vector maps are
+/// three-channel float images in camera coordinates (x right, y down, z
+/// forward) with NaN in all three components of an invalid pixel. Every
+/// output must already have its input's size (half of it for `downsampleDepth`).
+namespace DepthPreprocessing {
+
+/// Edge-preserving 5 x 5 filter (spatial sigma 4.5 px, range sigma 30 mm),
+/// clipped at the border; pixels without depth stay 0.
+void bilateralFilter(const TypedImage<unsigned short>& depth, TypedImage<unsigned short>& filtered);
+
+/// Half-size depth: mean of the 5 x 5 samples around (2x, 2y) within 90 mm of
+/// the centre sample.
+void downsampleDepth(const TypedImage<unsigned short>& depth, TypedImage<unsigned short>& half);
+
+/// Back-projects each pixel with depth d to inverseIntrinsics * (d u, d v, d).
+void computeVertexMap(const TypedImage<unsigned short>& depth,
+                      const Eigen::Matrix3f& inverseIntrinsics, TypedImage<float>& vertices);
+
+/// Half central differences of the vertices along x and y; NaN at the border,
+/// next to invalid vertices and across depth steps of 30 mm or more.
+void computeTangentMaps(const TypedImage<float>& vertices, TypedImage<float>& tangentX,
+                        TypedImage<float>& tangentY);
+
+/// Unit normals (pointing towards the camera) from the tangents summed over
+/// the 4 x 4 window x-2..x+1, y-2..y+1 of vertices within 90 mm of the centre;
+/// NaN with fewer than 4 such vertices, at the border and at invalid vertices.
+void computeNormalMap(const TypedImage<float>& vertices, const TypedImage<float>& tangentX,
+                      const TypedImage<float>& tangentY, TypedImage<float>& normals);
+
+}  // namespace DepthPreprocessing
+}  // namespace Veltrane

@@ -1,0 +1,193 @@
+#include "reconstruction/IcpTracking.h"
+
+#include "reconstruction/VectorMap.h"
+
+#include <Eigen/Cholesky>
+#include <Eigen/Eigenvalues>
+#include <Eigen/Geometry>
+#include <Eigen/SVD>
+
+#include <cmath>
+
+namespace Veltrane::IcpTracking {
+
+namespace {
+
+/// Smallest eigenvalue of the unit-diagonal normal matrix, relative to its
+/// largest, below which a direction of motion counts as unconstrained.
+constexpr double degeneracyRatio = 1e-6;
+constexpr float smallTranslation = 1.0f;                  // mm
+constexpr double smallRotation = 0.03490658503988659;     // 2 degrees
+
+Eigen::Vector3f transformPoint(const Eigen::Matrix4f& m, const Eigen::Vector3f& p)
+{
+    return m.topLeftCorner<3, 3>() * p + m.topRightCorner<3, 1>();
+}
+
+}  // namespace
+
+int findCorrespondence(int x, int y, const Level& level, const Eigen::Matrix4f& inverseEstimate,
+                       float maxDistance, float cosLimit, Correspondence& pair)
+{
+    const int w = level.vertices->width;
+    const int h = level.vertices->height;
+    if (x == 0 || y == 0 || x == w - 1 || y == h - 1)
+        return -1;
+    const Eigen::Vector3f q = VectorMap::at(*level.predictedVertices, x, y);
+    if (VectorMap::isInvalid(q))
+        return -1;
+    const Eigen::Vector3f p = transformPoint(inverseEstimate, q);
+    if (std::abs(p.z()) <= 1e-6f)
+        return -1;
+    const float fx = level.intrinsics(0, 0), fy = level.intrinsics(1, 1);
+    const float cx = level.intrinsics(0, 2), cy = level.intrinsics(1, 2);
+    const float uf = std::floor((fx * p.x() + cx * p.z()) / p.z() + 0.5f);
+    const float vf = std::floor((fy * p.y() + cy * p.z()) / p.z() + 0.5f);
+    if (!(uf >= 1.0f && uf <= w - 2 && vf >= 1.0f && vf <= h - 2))
+        return -1;
+    const int u = static_cast<int>(uf);
+    const int v = static_cast<int>(vf);
+    const Eigen::Vector3f m = VectorMap::at(*level.vertices, u, v);
+    if (VectorMap::isInvalid(m))
+        return -1;
+    const Eigen::Vector3f measuredNormal = VectorMap::at(*level.normals, u, v);
+    const Eigen::Vector3f n = VectorMap::at(*level.predictedNormals, u, v);
+    const Eigen::Vector3f rotatedNormal = inverseEstimate.topLeftCorner<3, 3>() * n;
+    if (!((p - m).norm() < maxDistance && std::abs(rotatedNormal.dot(measuredNormal)) > cosLimit))
+        return -1;
+    pair = {q, n, m};
+    return u + v * w;
+}
+
+void computeRows(const Level& level, const Eigen::Matrix4f& estimate, float maxDistance,
+                 float cosLimit, float* matrixRows, float* vectorRows)
+{
+    const int w = level.vertices->width;
+    const int h = level.vertices->height;
+    const std::size_t planeSize = static_cast<std::size_t>(w) * h;
+    const Eigen::Matrix4f inverseEstimate = estimate.inverse();
+#pragma omp parallel for schedule(dynamic, 1)
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const std::size_t pixel = static_cast<std::size_t>(y) * w + x;
+            Correspondence pair;
+            if (findCorrespondence(x, y, level, inverseEstimate, maxDistance, cosLimit, pair) < 0) {
+                for (int k = 0; k < matrixPlanes; ++k)
+                    matrixRows[k * planeSize + pixel] = 0.0f;
+                for (int k = 0; k < vectorPlanes; ++k)
+                    vectorRows[k * planeSize + pixel] = 0.0f;
+                continue;
+            }
+            const Eigen::Vector3f& n = pair.predictedNormal;
+            const Eigen::Vector3f s = transformPoint(estimate, pair.measuredVertex);
+            Vector6f a;
+            a << n.y() * s.z() - n.z() * s.y(), n.z() * s.x() - n.x() * s.z(),
+                n.x() * s.y() - n.y() * s.x(), n.x(), n.y(), n.z();
+            const float r = n.dot(pair.predictedVertex - s);
+            int k = 0;
+            for (int i = 0; i < 6; ++i)
+                for (int j = i; j < 6; ++j)
+                    matrixRows[k++ * planeSize + pixel] = a[i] * a[j];
+            for (int i = 0; i < 6; ++i)
+                vectorRows[i * planeSize + pixel] = a[i] * r;
+        }
+    }
+}
+
+void sumRows(const float* matrixRows, const float* vectorRows, std::size_t planeSize,
+             Matrix6f& normalMatrix, Vector6f& rightHandSide)
+{
+    // Each plane is one sequential sum in pixel order; the planes are
+    // independent, so they are summed side by side.
+    float sums[matrixPlanes + vectorPlanes];
+#pragma omp parallel for schedule(dynamic, 1)
+    for (int plane = 0; plane < matrixPlanes + vectorPlanes; ++plane) {
+        const float* values = plane < matrixPlanes ? matrixRows + plane * planeSize
+                                                   : vectorRows + (plane - matrixPlanes) * planeSize;
+        float sum = 0.0f;
+        for (std::size_t i = 0; i < planeSize; ++i)
+            sum += values[i];
+        sums[plane] = sum;
+    }
+    int k = 0;
+    for (int i = 0; i < 6; ++i)
+        for (int j = i; j < 6; ++j)
+            normalMatrix(i, j) = normalMatrix(j, i) = sums[k++];
+    for (int i = 0; i < 6; ++i)
+        rightHandSide[i] = sums[matrixPlanes + i];
+}
+
+bool isDegenerate(const Matrix6f& normalMatrix)
+{
+    const Eigen::Matrix<double, 6, 6> h = normalMatrix.cast<double>();
+    const Eigen::Matrix<double, 6, 1> diagonal = h.diagonal();
+    if (!h.allFinite() || !(diagonal.minCoeff() > 0.0))
+        return true;
+    const Eigen::Matrix<double, 6, 1> scale = diagonal.cwiseSqrt().cwiseInverse();
+    const Eigen::Matrix<double, 6, 6> normalised = scale.asDiagonal() * h * scale.asDiagonal();
+    const Eigen::SelfAdjointEigenSolver<Eigen::Matrix<double, 6, 6>> solver(normalised, Eigen::EigenvaluesOnly);
+    const Eigen::Matrix<double, 6, 1>& eigenvalues = solver.eigenvalues();  // ascending
+    return !(eigenvalues[0] >= degeneracyRatio * eigenvalues[5]);
+}
+
+Eigen::Matrix4f increment(const Vector6f& x)
+{
+    Eigen::Matrix3f m;
+    m << 1.0f, x[2], -x[1], -x[2], 1.0f, x[0], x[1], -x[0], 1.0f;
+    const Eigen::JacobiSVD<Eigen::Matrix3f> svd(m, Eigen::ComputeFullU | Eigen::ComputeFullV);
+    Eigen::Matrix4f result = Eigen::Matrix4f::Identity();
+    result.topLeftCorner<3, 3>() = svd.matrixU() * svd.matrixV().transpose();
+    result.topRightCorner<3, 1>() = x.tail<3>() / svd.singularValues()[0];
+    return result;
+}
+
+Result track(const std::vector<Level>& levels, const Eigen::Matrix4f& previousPose,
+             const Settings& settings, float* matrixRows, float* vectorRows)
+{
+    Result result;
+    result.pose = previousPose;
+    Eigen::Matrix4f estimate = previousPose.inverse();
+    const float maxDistance = static_cast<float>(settings.distanceThreshold);
+    const float cosLimit = static_cast<float>(
+        std::cos(static_cast<double>(static_cast<float>(settings.angleThresholdDegrees) * 3.1415927f / 180.0f)));
+
+    for (int l = static_cast<int>(levels.size()) - 1; l >= 0; --l) {
+        const Level& level = levels[l];
+        const std::size_t planeSize = static_cast<std::size_t>(level.vertices->width) * level.vertices->height;
+        const int iterations = l < static_cast<int>(settings.iterations.size()) ? settings.iterations[l] : 0;
+        for (int iteration = 0; iteration < iterations; ++iteration) {
+            computeRows(level, estimate, maxDistance, cosLimit, matrixRows, vectorRows);
+            Matrix6f h;
+            Vector6f g;
+            sumRows(matrixRows, vectorRows, planeSize, h, g);
+            if (isDegenerate(h)) {
+                result.tracked = false;  // finer levels could not undo the loss
+                return result;
+            }
+            const Eigen::LLT<Matrix6f> cholesky(h);
+            const Vector6f x = cholesky.solve(g);
+            if (cholesky.info() != Eigen::Success || !x.allFinite()) {
+                result.tracked = false;
+                return result;
+            }
+            estimate = increment(x) * estimate;
+            if (std::sqrt(static_cast<double>(x.squaredNorm())) < settings.convergenceThreshold)
+                break;
+        }
+    }
+
+    const Eigen::Matrix4f newPose = estimate.inverse();
+    const Eigen::Matrix4f motion = newPose * previousPose.inverse();
+    const float translation = motion.topRightCorner<3, 1>().norm();
+    const Eigen::Quaternionf rotation(Eigen::Matrix3f(motion.topLeftCorner<3, 3>()));
+    const double angle = 2.0 * std::acos(std::min(1.0, std::abs(static_cast<double>(rotation.normalized().w()))));
+    if (translation > settings.maxTranslation || angle > settings.maxRotationDegrees * M_PI / 180.0) {
+        result.tracked = false;
+    } else if (!(settings.skipSmallMotion && translation < smallTranslation && angle < smallRotation)) {
+        result.pose = newPose;
+        result.fuse = true;
+    }
+    return result;
+}
+
+}  // namespace Veltrane::IcpTracking

@@ -1,0 +1,285 @@
+#include "reconstruction/SurfacePrediction.h"
+
+#include "reconstruction/VectorMap.h"
+
+#include <Eigen/LU>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace Veltrane::SurfacePrediction {
+
+namespace {
+
+constexpr double numericGuard = 1e-10;
+
+/// `index` clamped to 0 .. n-1, converted only once it fits an int.
+int clampedIndex(float index, int n)
+{
+    return static_cast<int>(std::clamp(index, 0.0f, static_cast<float>(n - 1)));
+}
+
+/// Index of the voxel nearest to the continuous position `u`, clamped.
+std::size_t nearestVoxel(const std::array<int, 3>& n, const Eigen::Vector3f& u)
+{
+    int idx[3];
+    for (int a = 0; a < 3; ++a)
+        idx[a] = clampedIndex(std::floor(u[a] + 0.5f), n[a]);
+    return static_cast<std::size_t>(idx[0]) +
+           static_cast<std::size_t>(n[0]) * (idx[1] + static_cast<std::size_t>(n[1]) * idx[2]);
+}
+
+/// Where a ray enters and leaves the volume box, as voxel positions.
+struct RaySegment {
+    Eigen::Vector3f start;
+    Eigen::Vector3f end;
+};
+
+/// Slab test of the ray c + t d against the box centred on the origin with
+/// half extents `e`; no segment when it misses or the limits are undefined.
+bool clipToBox(const Eigen::Vector3f& c, const Eigen::Vector3f& d, const Eigen::Vector3f& e,
+               Eigen::Vector3f& start, Eigen::Vector3f& end)
+{
+    float tNear = -std::numeric_limits<float>::infinity();
+    float tFar = std::numeric_limits<float>::infinity();
+    for (int a = 0; a < 3; ++a) {
+        const float inv = 1.0f / d[a];
+        const float t1 = (-e[a] - c[a]) * inv;
+        const float t2 = (e[a] - c[a]) * inv;
+        if (std::isnan(t1) || std::isnan(t2))
+            return false;
+        tNear = std::max(tNear, std::min(t1, t2));
+        tFar = std::min(tFar, std::max(t1, t2));
+    }
+    if (tFar <= tNear || tFar <= 0.0f)
+        return false;
+    start = tNear < 0.0f ? c : Eigen::Vector3f(c + tNear * d);
+    end = c + tFar * d;
+    return true;
+}
+
+struct Hit {
+    Eigen::Vector3f position;  ///< voxel position of the zero crossing
+    Eigen::Vector3f normal;    ///< unit, towards free space
+};
+
+class RayCaster {
+public:
+    RayCaster(const VolumeGeometry& volume, const float* tsdf, float coarseStep, float fineStep)
+        : m_volume(volume), m_tsdf(tsdf), m_coarseStep(coarseStep), m_fineStep(fineStep)
+    {
+    }
+
+    /// First crossing from positive to negative between `start` and `end`
+    /// (voxel positions).
+    bool cast(const Eigen::Vector3f& start, const Eigen::Vector3f& end, Hit& hit) const
+    {
+        const Eigen::Vector3f span = end - start;
+        const float spanLength = span.norm();
+        const Eigen::Vector3f v = span / spanLength;
+        const int steps = static_cast<int>(std::floor(spanLength / m_coarseStep));
+        const Eigen::Vector3f step = m_coarseStep * v;
+
+        float previous = m_tsdf[nearestVoxel(m_volume.resolution, start)];
+        Eigen::Vector3f p = start + step;
+        bool found = false;
+        for (int k = 1; k < steps; ++k) {
+            const float f = m_tsdf[nearestVoxel(m_volume.resolution, p)];
+            if (previous >= 0.0f && f <= 0.0f) {
+                found = true;
+                break;
+            }
+            if (previous < 0.0f && f > 0.0f)
+                return false;  // left the back of a surface
+            previous = f;
+            p += step;
+        }
+        if (!found)
+            return false;
+        hit.position = refine(p - step, p);
+        return normalAt(hit.position, hit.normal);
+    }
+
+private:
+    float at(const Eigen::Vector3f& u) const
+    {
+        return interpolateTsdf(m_tsdf, m_volume.resolution, u);
+    }
+
+    /// The zero crossing between `a` (in front) and `b` (behind): three
+    /// bisections, then linear interpolation.
+    Eigen::Vector3f refine(Eigen::Vector3f a, Eigen::Vector3f b) const
+    {
+        float fa = at(a);
+        float fb = at(b);
+        for (int i = 0; i < 3; ++i) {
+            const Eigen::Vector3f m = 0.5f * (a + b);
+            const float fm = at(m);
+            if (fm < 0.0f) {
+                b = m;
+                fb = fm;
+            } else {
+                a = m;
+                fa = fm;
+            }
+        }
+        const double difference = static_cast<double>(fb) - static_cast<double>(fa);
+        const float t = std::abs(difference) > numericGuard ? -fa / (fb - fa) : 0.5f;
+        return a + t * (b - a);
+    }
+
+    bool normalAt(const Eigen::Vector3f& u, Eigen::Vector3f& normal) const
+    {
+        const float f = at(u);
+        const Eigen::Vector3f g(at(u + Eigen::Vector3f(m_fineStep, 0.0f, 0.0f)) - f,
+                                at(u + Eigen::Vector3f(0.0f, m_fineStep, 0.0f)) - f,
+                                at(u + Eigen::Vector3f(0.0f, 0.0f, m_fineStep)) - f);
+        const float length = g.norm();
+        if (VectorMap::isInvalid(g) || !(length >= numericGuard))
+            return false;
+        normal = g / length;
+        return true;
+    }
+
+    const VolumeGeometry& m_volume;
+    const float* m_tsdf;
+    float m_coarseStep;
+    float m_fineStep;
+};
+
+void fillBackground(TypedImage<unsigned char>& scene)
+{
+    const int w = scene.width;
+    const int h = scene.height;
+    for (int y = 0; y < h; ++y) {
+        const float s = h > 1 ? static_cast<float>(y) / static_cast<float>(h - 1) : 0.0f;
+        const unsigned char grey = static_cast<unsigned char>((1.0f - s) * 55.0f + s * 95.0f);
+        std::memset(scene.typedData() + 3 * static_cast<std::size_t>(y) * w, grey, 3 * static_cast<std::size_t>(w));
+    }
+}
+
+}  // namespace
+
+float interpolateTsdf(const float* tsdf, const std::array<int, 3>& n, const Eigen::Vector3f& u)
+{
+    int lo[3], hi[3];
+    float f[3];
+    for (int a = 0; a < 3; ++a) {
+        lo[a] = clampedIndex(std::floor(u[a]), n[a]);
+        hi[a] = clampedIndex(std::floor(u[a]) + 1.0f, n[a]);
+        f[a] = u[a] - static_cast<float>(lo[a]);
+    }
+    const auto v = [&](int i, int j, int k) {
+        return tsdf[static_cast<std::size_t>(i) +
+                    static_cast<std::size_t>(n[0]) * (j + static_cast<std::size_t>(n[1]) * k)];
+    };
+    const auto plane = [&](int k) {
+        return v(lo[0], lo[1], k) * (1 - f[0]) * (1 - f[1]) + v(hi[0], lo[1], k) * f[0] * (1 - f[1]) +
+               v(lo[0], hi[1], k) * (1 - f[0]) * f[1] + v(hi[0], hi[1], k) * f[0] * f[1];
+    };
+    return plane(lo[2]) * (1 - f[2]) + plane(hi[2]) * f[2];
+}
+
+void raycast(const VolumeGeometry& volume, const TypedImage<float>& tsdf,
+             const TypedImage<unsigned char>* color, const RaycastSettings& settings,
+             const RaycastOutput& output)
+{
+    const Eigen::Matrix3f a = settings.intrinsics * settings.pose.topLeftCorner<3, 3>();
+    const Eigen::Vector3f b = settings.intrinsics * settings.pose.topRightCorner<3, 1>();
+    const Eigen::Matrix3f aInverse = a.inverse();
+    const Eigen::Vector3f eye = -aInverse * b;  // camera centre, volume coordinates
+
+    const float coarseStep = settings.stepFactor * settings.truncationFactor;
+    const float fineStep = 4.0f * coarseStep / std::ceil(4.0f * coarseStep);
+    const Eigen::Vector3f halfExtent(volume.resolution[0] * 0.5f * volume.voxelSize[0],
+                                     volume.resolution[1] * 0.5f * volume.voxelSize[1],
+                                     volume.resolution[2] * 0.5f * volume.voxelSize[2]);
+
+    output.vertices->fill(std::numeric_limits<float>::quiet_NaN());
+    output.normals->fill(std::numeric_limits<float>::quiet_NaN());
+    output.validMask->fill(0);
+    fillBackground(*output.scene);
+
+    const RayCaster caster(volume, tsdf.typedData(), coarseStep, fineStep);
+    const bool colored = color && settings.showColor;
+    const int w = output.scene->width;
+    const int h = output.scene->height;
+#pragma omp parallel for schedule(dynamic, 1)
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const Eigen::Vector3f d = aInverse * Eigen::Vector3f(static_cast<float>(x), static_cast<float>(y), 1.0f);
+            Eigen::Vector3f start, end;
+            if (!clipToBox(eye, d, halfExtent, start, end))
+                continue;
+            Hit hit;
+            if (!caster.cast(volume.toVoxel(start), volume.toVoxel(end), hit))
+                continue;
+            const Eigen::Vector3f q = volume.toVolume(hit.position);
+            VectorMap::at(*output.vertices, x, y) = q;
+            VectorMap::at(*output.normals, x, y) = hit.normal;
+
+            const Eigen::Vector3f view = (q - eye).normalized();
+            const float shade = 0.2f + 0.8f * std::abs(hit.normal.dot(view));
+            Eigen::Vector3f rgb(1.0f, 1.0f, 0.0f);
+            if (colored) {
+                const unsigned char* voxel =
+                    color->typedData() + 4 * nearestVoxel(volume.resolution, hit.position);
+                rgb = Eigen::Vector3f(voxel[0], voxel[1], voxel[2]) / 255.0f;
+            }
+            unsigned char* pixel = output.scene->typedData() + 3 * (static_cast<std::size_t>(y) * w + x);
+            for (int c = 0; c < 3; ++c)
+                pixel[c] = static_cast<unsigned char>(255.0f * rgb[c] * shade);
+            output.validMask->typedData()[static_cast<std::size_t>(y) * w + x] = 1;
+        }
+    }
+}
+
+void downsampleVertexMap(const TypedImage<float>& vertices, TypedImage<float>& half)
+{
+    const int w = vertices.width;
+    const int h = vertices.height;
+#pragma omp parallel for schedule(dynamic, 1)
+    for (int y = 0; y < half.height; ++y) {
+        for (int x = 0; x < half.width; ++x) {
+            Eigen::Vector3f sum = Eigen::Vector3f::Zero();
+            int count = 0;
+            bool valid = true;
+            for (int yy = std::max(2 * y - 1, 0); valid && yy <= std::min(h - 1, 2 * y + 1); ++yy)
+                for (int xx = std::max(2 * x - 1, 0); xx <= std::min(w - 1, 2 * x + 1); ++xx) {
+                    const Eigen::Vector3f s = VectorMap::at(vertices, xx, yy);
+                    if (VectorMap::isInvalid(s)) {
+                        valid = false;
+                        break;
+                    }
+                    sum += s;
+                    ++count;
+                }
+            VectorMap::at(half, x, y) = valid ? Eigen::Vector3f(sum * (1.0f / count)) : VectorMap::invalid();
+        }
+    }
+}
+
+void downsampleNormalMap(const TypedImage<float>& normals, TypedImage<float>& half)
+{
+    const int w = normals.width;
+    const int h = normals.height;
+#pragma omp parallel for schedule(dynamic, 1)
+    for (int y = 0; y < half.height; ++y) {
+        for (int x = 0; x < half.width; ++x) {
+            Eigen::Vector3f sum = Eigen::Vector3f::Zero();
+            int count = 0;
+            for (int yy = std::max(2 * y - 1, 0); yy <= std::min(h - 1, 2 * y + 1); ++yy)
+                for (int xx = std::max(2 * x - 1, 0); xx <= std::min(w - 1, 2 * x + 1); ++xx) {
+                    const Eigen::Vector3f s = VectorMap::at(normals, xx, yy);
+                    if (VectorMap::isInvalid(s))
+                        continue;
+                    sum += s;
+                    ++count;
+                }
+            VectorMap::at(half, x, y) = count > 0 ? Eigen::Vector3f(sum * (1.0f / count)) : VectorMap::invalid();
+        }
+    }
+}
+
+}  // namespace Veltrane::SurfacePrediction

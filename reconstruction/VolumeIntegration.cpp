@@ -1,0 +1,140 @@
+#include "reconstruction/VolumeIntegration.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+namespace Veltrane::VolumeIntegration {
+
+namespace {
+
+constexpr int maxColorWeight = 32;
+constexpr float discontinuityStep = 20.0f;  // mm
+constexpr int windowRadius = 2;
+
+}  // namespace
+
+void computeRayDistance(const TypedImage<unsigned short>& depth, const Eigen::Matrix3f& intrinsics,
+                        TypedImage<unsigned short>& rayDistance)
+{
+    const int w = depth.width;
+    const int h = depth.height;
+    const float fx = intrinsics(0, 0), fy = intrinsics(1, 1);
+    const float cx = intrinsics(0, 2), cy = intrinsics(1, 2);
+#pragma omp parallel for schedule(static)
+    for (int v = 0; v < h; ++v) {
+        for (int u = 0; u < w; ++u) {
+            const float a = (static_cast<float>(u) - cx) / fx;
+            const float b = (static_cast<float>(v) - cy) / fy;
+            const float factor = static_cast<float>(std::sqrt(static_cast<double>((a * a + 1.0f) + b * b)));
+            const std::size_t i = static_cast<std::size_t>(v) * w + u;
+            // Far depths at the image corners would exceed 16 bits; the clamp
+            // still marks everything nearer than 65535 mm as free space.
+            rayDistance.typedData()[i] = static_cast<unsigned short>(
+                std::min(factor * static_cast<float>(depth.typedData()[i]), 65535.0f));
+        }
+    }
+}
+
+void computeDiscontinuityMask(const TypedImage<unsigned short>& depth, TypedImage<unsigned char>& mask)
+{
+    const int w = depth.width;
+    const int h = depth.height;
+    const unsigned short* d = depth.typedData();
+#pragma omp parallel for schedule(static)
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const int d0 = d[y * w + x];
+            bool reliable = d0 != 0;
+            for (int yy = std::max(y - windowRadius, 0); reliable && yy <= std::min(h - 1, y + windowRadius); ++yy)
+                for (int xx = std::max(x - windowRadius, 0); xx <= std::min(w - 1, x + windowRadius); ++xx)
+                    if (static_cast<float>(std::abs(d[yy * w + xx] - d0)) > discontinuityStep) {
+                        reliable = false;
+                        break;
+                    }
+            mask.typedData()[y * w + x] = reliable ? 255 : 0;
+        }
+    }
+}
+
+void updateVolume(const VolumeGeometry& volume, const FrameInput& frame, const Settings& settings,
+                  const Volumes& volumes)
+{
+    const int nx = volume.resolution[0], ny = volume.resolution[1], nz = volume.resolution[2];
+    const float sx = volume.voxelSize[0], sy = volume.voxelSize[1], sz = volume.voxelSize[2];
+    const int w = frame.rayDistance->width;
+    const int h = frame.rayDistance->height;
+    const float fx = settings.intrinsics(0, 0), fy = settings.intrinsics(1, 1);
+    const float cx = settings.intrinsics(0, 2), cy = settings.intrinsics(1, 2);
+    const Eigen::Matrix3f r = settings.pose.topLeftCorner<3, 3>();
+    const Eigen::Vector3f t = settings.pose.topRightCorner<3, 1>();
+    const float trunc = settings.truncation;
+    const int maxWeight = settings.maxWeight;
+
+    float* tsdf = volumes.tsdf->typedData();
+    unsigned char* weights = volumes.weight->typedData();
+    unsigned char* colors = volumes.color ? volumes.color->typedData() : nullptr;
+    const unsigned short* rayDistance = frame.rayDistance->typedData();
+    const unsigned char* reliable = frame.reliable->typedData();
+
+    // One y-slab per task; inside it rows along x are contiguous in memory, so
+    // the walk runs over z, then x, and the y and z parts of the camera point
+    // are computed once per row.
+#pragma omp parallel for schedule(dynamic, 1)
+    for (int j = 0; j < ny; ++j) {
+        const float y = (static_cast<float>(j) + 0.5f - ny / 2.0f) * sy;
+        for (int k = 0; k < nz; ++k) {
+            const float z = static_cast<float>(k) * sz + (0.5f - nz / 2.0f) * sz;
+            const Eigen::Vector3f rowPart = r.col(1) * y + r.col(2) * z + t;
+            const std::size_t rowStart = static_cast<std::size_t>(nx) * (j + static_cast<std::size_t>(ny) * k);
+            for (int i = 0; i < nx; ++i) {
+                const float x = (static_cast<float>(i) + 0.5f - nx / 2.0f) * sx;
+                const Eigen::Vector3f p = r.col(0) * x + rowPart;
+                if (p.z() <= 0.0f)
+                    continue;
+                // Rounded by truncation toward zero, so (-1, 0) still maps to 0.
+                const float uf = p.x() * fx / p.z() + cx + 0.5f;
+                const float vf = p.y() * fy / p.z() + cy + 0.5f;
+                if (!(uf > -1.0f && uf < w && vf > -1.0f && vf < h))
+                    continue;
+                const int u = static_cast<int>(uf);
+                const int v = static_cast<int>(vf);
+                const std::size_t pixel = static_cast<std::size_t>(v) * w + u;
+                if (reliable[pixel] == 0 || rayDistance[pixel] == 0)
+                    continue;
+                const float distance = static_cast<float>(std::sqrt(static_cast<double>(p.squaredNorm())));
+                const float sdf = static_cast<float>(rayDistance[pixel]) - distance;
+                if (sdf < -trunc)
+                    continue;
+                const float observed = std::min(sdf / trunc, 1.0f);
+
+                const std::size_t voxel = rowStart + i;
+                const float old = tsdf[voxel];
+                const int weight = weights[voxel];
+                tsdf[voxel] = std::isnan(old) ? observed : (weight * old + observed) / (weight + 1);
+                weights[voxel] = static_cast<unsigned char>(std::min(weight + 1, maxWeight));
+
+                if (!colors)
+                    continue;
+                unsigned char* voxelColor = colors + 4 * voxel;
+                const unsigned char* pixelColor = frame.color->typedData() + 3 * pixel;
+                const int colorWeight = voxelColor[3];
+                if (colorWeight == 0) {
+                    std::copy(pixelColor, pixelColor + 3, voxelColor);
+                    voxelColor[3] = 1;
+                    continue;
+                }
+                const float facing = std::abs(frame.normals->typedData()[3 * pixel + 2]);
+                if (std::isnan(facing))
+                    continue;
+                for (int c = 0; c < 3; ++c)
+                    voxelColor[c] = static_cast<unsigned char>(
+                        (pixelColor[c] * facing + voxelColor[c] * static_cast<float>(colorWeight)) /
+                        (facing + static_cast<float>(colorWeight)));
+                voxelColor[3] = static_cast<unsigned char>(std::min(colorWeight + 1, maxColorWeight));
+            }
+        }
+    }
+}
+
+}  // namespace Veltrane::VolumeIntegration

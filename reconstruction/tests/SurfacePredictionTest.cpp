@@ -1,0 +1,177 @@
+#include "reconstruction/SurfacePrediction.h"
+#include "reconstruction/VectorMap.h"
+#include "reconstruction/tests/TestImages.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+
+namespace Veltrane {
+namespace {
+
+using namespace SurfacePrediction;
+
+constexpr int width = 80, height = 60;
+const float nan = std::numeric_limits<float>::quiet_NaN();
+
+/// A 64^3 volume of 10 mm voxels whose distances come from `sdf` (mm, volume
+/// coordinates), truncated at 50 mm.
+struct TestVolume {
+    VolumeGeometry geometry{{64, 64, 64}, Eigen::Vector3f(10.0f, 10.0f, 10.0f)};
+    std::unique_ptr<TypedImage<float>> tsdf = std::make_unique<TypedImage<float>>(0, 64, 64, 64, 1);
+
+    explicit TestVolume(const std::function<float(const Eigen::Vector3f&)>& sdf)
+    {
+        for (int k = 0; k < 64; ++k)
+            for (int j = 0; j < 64; ++j)
+                for (int i = 0; i < 64; ++i) {
+                    const Eigen::Vector3f p = geometry.toVolume(Eigen::Vector3f(i, j, k));
+                    tsdf->typedData()[i + 64 * (j + 64 * k)] = std::clamp(sdf(p) / 50.0f, -1.0f, 1.0f);
+                }
+    }
+};
+
+/// Ray-cast images of an 80 x 60 frame.
+struct Prediction {
+    std::unique_ptr<TypedImage<float>> vertices = filledImage<float>(width, height, 3, 0.0f);
+    std::unique_ptr<TypedImage<float>> normals = filledImage<float>(width, height, 3, 0.0f);
+    std::unique_ptr<TypedImage<unsigned char>> scene = filledImage<unsigned char>(width, height, 3, 7);
+    std::unique_ptr<TypedImage<unsigned char>> mask = filledImage<unsigned char>(width, height, 1, 7);
+
+    Prediction(const TestVolume& volume, const Eigen::Matrix4f& pose, const TypedImage<unsigned char>* color = nullptr,
+               bool showColor = true)
+    {
+        RaycastSettings settings;
+        settings.pose = pose;
+        settings.intrinsics << 66.375f, 0, 40, 0, 66.375f, 30, 0, 0, 1;  // 531 / 8
+        settings.truncationFactor = 5.0f;
+        settings.stepFactor = 0.8f;
+        settings.showColor = showColor;
+        raycast(volume.geometry, *volume.tsdf, color, settings, {vertices.get(), normals.get(), scene.get(), mask.get()});
+    }
+
+    int hits() const
+    {
+        int n = 0;
+        for (std::size_t i = 0; i < mask->elementCount(); ++i)
+            n += mask->typedData()[i];
+        return n;
+    }
+    const unsigned char* pixel(int x, int y) const { return scene->typedData() + 3 * (y * width + x); }
+};
+
+/// Volume placed 1 m in front of the camera, axes aligned.
+Eigen::Matrix4f poseAt(float distance)
+{
+    Eigen::Matrix4f pose = Eigen::Matrix4f::Identity();
+    pose(2, 3) = distance;
+    return pose;
+}
+
+float planeFacingCamera(const Eigen::Vector3f& p)
+{
+    return -p.z();  // the plane z = 0, free space towards -z (the camera)
+}
+
+TEST(SurfacePrediction, UnobservedVolumeShowsOnlyTheBackground)
+{
+    const TestVolume volume([](const Eigen::Vector3f&) { return nan; });
+    const Prediction prediction(volume, poseAt(1000.0f));
+    EXPECT_EQ(prediction.hits(), 0);
+    for (std::size_t i = 0; i < prediction.vertices->elementCount(); ++i) {
+        ASSERT_TRUE(std::isnan(prediction.vertices->typedData()[i]));
+        ASSERT_TRUE(std::isnan(prediction.normals->typedData()[i]));
+    }
+    EXPECT_EQ(prediction.pixel(40, 0)[0], 55);
+    EXPECT_EQ(prediction.pixel(0, height - 1)[2], 95);
+    EXPECT_EQ(prediction.pixel(79, 30)[1], static_cast<int>(55.0f + 40.0f * 30.0f / 59.0f));
+}
+
+TEST(SurfacePrediction, PlaneFacingTheCameraIsFoundWhereItIs)
+{
+    const TestVolume volume(planeFacingCamera);
+    // From outside the box (which starts at 680 mm) and from inside it.
+    for (const float distance : {1000.0f, 250.0f}) {
+        const Prediction prediction(volume, poseAt(distance));
+        const Eigen::Vector3f centre = VectorMap::at(*prediction.vertices, 40, 30);
+        EXPECT_NEAR(centre.z(), 0.0f, 0.5f) << distance;
+        EXPECT_NEAR(centre.x(), 0.0f, 1e-3f) << distance;
+        EXPECT_GT(Eigen::Vector3f(VectorMap::at(*prediction.normals, 40, 30)).dot(Eigen::Vector3f(0, 0, -1)), 0.999f);
+        // Yellow at full brightness where the view is straight on.
+        EXPECT_EQ(prediction.pixel(40, 30)[0], 255) << distance;
+        EXPECT_EQ(prediction.pixel(40, 30)[1], 255) << distance;
+        EXPECT_EQ(prediction.pixel(40, 30)[2], 0) << distance;
+        // From 1 m the view is wider than the 640 mm box; from inside it the
+        // plane fills the view.
+        EXPECT_EQ(prediction.mask->typedData()[0], distance > 500.0f ? 0 : 1) << distance;
+        EXPECT_EQ(prediction.mask->typedData()[30 * width + 25], 1) << distance;
+    }
+}
+
+TEST(SurfacePrediction, RayStopsBehindTheBackOfASurface)
+{
+    // Negative near the camera, positive beyond: the camera looks at the back
+    // of a surface and must not report it.
+    const TestVolume volume([](const Eigen::Vector3f& p) { return p.z(); });
+    EXPECT_EQ(Prediction(volume, poseAt(1000.0f)).hits(), 0);
+}
+
+TEST(SurfacePrediction, SceneShowsVoxelColoursOnlyWhenAskedTo)
+{
+    const TestVolume volume(planeFacingCamera);
+    auto color = std::make_unique<TypedImage<unsigned char>>(0, 64, 64, 64, 4);
+    for (std::size_t v = 0; v < color->elementCount() / 4; ++v) {
+        unsigned char* c = color->typedData() + 4 * v;
+        c[0] = 10;
+        c[1] = 100;
+        c[2] = 200;
+        c[3] = 1;
+    }
+    const Prediction colored(volume, poseAt(1000.0f), color.get(), true);
+    EXPECT_EQ(colored.pixel(40, 30)[0], 10);
+    EXPECT_EQ(colored.pixel(40, 30)[1], 100);
+    EXPECT_EQ(colored.pixel(40, 30)[2], 200);
+    const Prediction flat(volume, poseAt(1000.0f), color.get(), false);
+    EXPECT_EQ(flat.pixel(40, 30)[2], 0);
+    EXPECT_EQ(flat.pixel(40, 30)[1], 255);
+}
+
+TEST(SurfacePrediction, InterpolationIsTrilinearClampedAndPoisonedByNan)
+{
+    const std::array<int, 3> n{2, 2, 2};
+    float v[8] = {0, 1, 2, 3, 4, 5, 6, 7};  // value = i + 2 j + 4 k
+    struct Case {
+        Eigen::Vector3f u;
+        float expected;
+    };
+    for (const Case& c : {Case{{0, 0, 0}, 0}, Case{{1, 1, 1}, 7}, Case{{0.5f, 0.5f, 0.5f}, 3.5f},
+                          Case{{0.25f, 0, 1}, 4.25f}, Case{{1.5f, 0, 0}, 1.0f}}) {
+        EXPECT_FLOAT_EQ(interpolateTsdf(v, n, c.u), c.expected) << c.u.transpose();
+    }
+    v[7] = nan;
+    EXPECT_TRUE(std::isnan(interpolateTsdf(v, n, {0.5f, 0.5f, 0.5f})));
+    EXPECT_TRUE(std::isnan(interpolateTsdf(v, n, {0, 0, 0})));  // even where its weight is 0
+}
+
+TEST(SurfacePrediction, PyramidOfThePrediction)
+{
+    auto vertices = filledImage<float>(4, 4, 3, 1.0f);
+    auto normals = filledImage<float>(4, 4, 3, 1.0f);
+    VectorMap::at(*vertices, 3, 3) = VectorMap::invalid();
+    VectorMap::at(*normals, 3, 3) = VectorMap::invalid();
+    VectorMap::at(*normals, 2, 2) = Eigen::Vector3f(4.0f, 4.0f, 4.0f);
+    auto halfVertices = filledImage<float>(2, 2, 3, 0.0f);
+    auto halfNormals = filledImage<float>(2, 2, 3, 0.0f);
+    downsampleVertexMap(*vertices, *halfVertices);
+    downsampleNormalMap(*normals, *halfNormals);
+    EXPECT_EQ(VectorMap::at(*halfVertices, 0, 0), Eigen::Vector3f(1, 1, 1));
+    EXPECT_TRUE(VectorMap::isInvalid(VectorMap::at(*halfVertices, 1, 1)));  // window 1..3 holds the NaN
+    EXPECT_EQ(VectorMap::at(*halfNormals, 0, 0), Eigen::Vector3f(1, 1, 1));  // window 0..1
+    // Window 1..3 x 1..3: eight valid samples, one of them 4.
+    EXPECT_FLOAT_EQ(VectorMap::at(*halfNormals, 1, 1).x(), (7.0f + 4.0f) / 8.0f);
+}
+
+}  // namespace
+}  // namespace Veltrane

@@ -1,0 +1,202 @@
+#include "reconstruction/VolumeIntegration.h"
+#include "reconstruction/tests/TestImages.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace Veltrane {
+namespace {
+
+using namespace VolumeIntegration;
+
+constexpr int width = 40, height = 30, n = 16;
+const Eigen::Matrix3f intrinsics = (Eigen::Matrix3f() << 33.1875f, 0, 20, 0, 33.1875f, 15, 0, 0, 1).finished();
+
+/// A 16^3 volume of 10 mm voxels (truncation 50 mm) 500 mm in front of a
+/// 40 x 30 camera, and one frame to fuse into it.
+struct Fusion {
+    VolumeGeometry geometry{{n, n, n}, Eigen::Vector3f(10.0f, 10.0f, 10.0f)};
+    std::unique_ptr<TypedImage<float>> tsdf = filledImage<float>(n * n * n, 1, 1, std::numeric_limits<float>::quiet_NaN());
+    std::unique_ptr<TypedImage<unsigned char>> weight = filledImage<unsigned char>(n * n * n, 1, 1, 0);
+    std::unique_ptr<TypedImage<unsigned char>> color = filledImage<unsigned char>(n * n * n, 1, 4, 0);
+
+    std::unique_ptr<TypedImage<unsigned short>> depth = filledImage<unsigned short>(width, height, 1, 500);
+    std::unique_ptr<TypedImage<unsigned char>> rgb = filledImage<unsigned char>(width, height, 3, 200);
+    std::unique_ptr<TypedImage<float>> normals = filledImage<float>(width, height, 3, 0.0f);
+    std::unique_ptr<TypedImage<unsigned short>> rayDistance = filledImage<unsigned short>(width, height, 1, 0);
+    std::unique_ptr<TypedImage<unsigned char>> mask = filledImage<unsigned char>(width, height, 1, 0);
+    Settings settings{Eigen::Matrix4f::Identity(), intrinsics, 50.0f, 128};
+    bool withColor = true;
+
+    Fusion()
+    {
+        settings.pose(2, 3) = 500.0f;
+        for (int i = 0; i < width * height; ++i)
+            normals->typedData()[3 * i + 2] = -1.0f;
+    }
+
+    void integrate()
+    {
+        computeRayDistance(*depth, intrinsics, *rayDistance);
+        computeDiscontinuityMask(*depth, *mask);
+        updateVolume(geometry, {rayDistance.get(), mask.get(), withColor ? rgb.get() : nullptr, normals.get()},
+                     settings, {tsdf.get(), weight.get(), withColor ? color.get() : nullptr});
+    }
+
+    static std::size_t index(int i, int j, int k) { return i + n * (j + n * k); }
+    float distance(int i, int j, int k) const { return tsdf->typedData()[index(i, j, k)]; }
+    int weightAt(int i, int j, int k) const { return weight->typedData()[index(i, j, k)]; }
+    const unsigned char* colorAt(int i, int j, int k) const { return color->typedData() + 4 * index(i, j, k); }
+    /// Camera z of the centre of voxel slice k.
+    static float cameraZ(int k) { return 500.0f + (k + 0.5f - n / 2.0f) * 10.0f; }
+};
+
+TEST(VolumeIntegration, FirstFrameWritesTruncatedDistancesWithWeightOne)
+{
+    Fusion f;
+    f.integrate();
+    // Along the central column of voxels (close to the optical axis).
+    for (int k = 0; k < n; ++k) {
+        const float z = Fusion::cameraZ(k);
+        const float expected = std::min((500.0f - z) / 50.0f, 1.0f);
+        if (z > 550.0f) {  // more than the truncation distance behind the surface
+            EXPECT_TRUE(std::isnan(f.distance(8, 8, k))) << k;
+            EXPECT_EQ(f.weightAt(8, 8, k), 0) << k;
+            continue;
+        }
+        EXPECT_NEAR(f.distance(8, 8, k), expected, 0.03f) << k;
+        EXPECT_EQ(f.weightAt(8, 8, k), 1) << k;
+    }
+    EXPECT_EQ(f.distance(8, 8, 0), 1.0f);  // far in front: exactly 1
+    EXPECT_EQ(f.colorAt(8, 8, 0)[0], 200);
+    EXPECT_EQ(f.colorAt(8, 8, 0)[3], 1);
+}
+
+TEST(VolumeIntegration, DistanceIsARunningAverageWhoseWeightSaturates)
+{
+    Fusion f;
+    f.integrate();
+    const float first = f.distance(8, 8, 7);
+    f.depth->fill(510);
+    f.integrate();
+    f.depth->fill(500);
+    const float second = f.distance(8, 8, 7);
+    EXPECT_GT(second, first);
+    EXPECT_EQ(f.weightAt(8, 8, 7), 2);
+
+    for (int i = 0; i < 200; ++i)
+        f.integrate();
+    EXPECT_EQ(f.weightAt(8, 8, 7), 128);
+    // At the cap the average still weighs the stored distance by the full 128.
+    const float before = f.distance(8, 8, 7);
+    f.depth->fill(540);
+    f.integrate();
+    f.depth->fill(500);
+    EXPECT_EQ(f.weightAt(8, 8, 7), 128);
+    const float observed = f.distance(8, 8, 7) * 129.0f - 128.0f * before;
+    EXPECT_NEAR(observed, (540.0f - Fusion::cameraZ(7)) / 50.0f, 0.03f);
+}
+
+TEST(VolumeIntegration, UnreliableOrUnseenVoxelsAreNotTouched)
+{
+    struct Case {
+        const char* name;
+        void (*prepare)(Fusion&);
+    };
+    const Case cases[] = {
+        {"no depth", [](Fusion& f) { f.depth->fill(0); }},
+        {"volume behind the camera", [](Fusion& f) { f.settings.pose(2, 3) = -500.0f; }},
+        {"volume outside the view", [](Fusion& f) { f.settings.pose(0, 3) = 2000.0f; }},
+        {"depth 21 mm step everywhere", [](Fusion& f) {
+             for (int i = 0; i < width * height; ++i)
+                 f.depth->typedData()[i] = (i % 2) ? 521 : 500;
+         }},
+    };
+    for (const Case& c : cases) {
+        Fusion f;
+        c.prepare(f);
+        f.integrate();
+        int touched = 0;
+        for (std::size_t v = 0; v < f.weight->elementCount(); ++v)
+            touched += f.weight->typedData()[v] != 0 || !std::isnan(f.tsdf->typedData()[v]) ||
+                       f.color->typedData()[4 * v + 3] != 0;
+        EXPECT_EQ(touched, 0) << c.name;
+    }
+}
+
+TEST(VolumeIntegration, DiscontinuityMaskKeepsOnlyPixelsAwayFromStepsAndHoles)
+{
+    struct Case {
+        unsigned short step;
+        int reliableNearStep;
+    };
+    for (const Case c : {Case{20, 255}, Case{21, 0}}) {
+        auto depth = filledImage<unsigned short>(width, height, 1, 1000);
+        for (int y = 0; y < height; ++y)
+            for (int x = 20; x < width; ++x)
+                depth->typedData()[y * width + x] = 1000 + c.step;
+        auto mask = filledImage<unsigned char>(width, height, 1, 7);
+        computeDiscontinuityMask(*depth, *mask);
+        EXPECT_EQ(mask->typedData()[10 * width + 18], c.reliableNearStep) << c.step;  // 2 px from the step
+        EXPECT_EQ(mask->typedData()[10 * width + 22], 255) << c.step;  // 3 px: outside the window
+        EXPECT_EQ(mask->typedData()[0], 255) << c.step;
+    }
+    auto holed = filledImage<unsigned short>(width, height, 1, 1000);
+    holed->typedData()[10 * width + 10] = 0;
+    auto mask = filledImage<unsigned char>(width, height, 1, 7);
+    computeDiscontinuityMask(*holed, *mask);
+    EXPECT_EQ(mask->typedData()[10 * width + 10], 0);
+    EXPECT_EQ(mask->typedData()[12 * width + 12], 0);
+    EXPECT_EQ(mask->typedData()[13 * width + 10], 255);
+}
+
+TEST(VolumeIntegration, RayDistanceGrowsOffAxisAndSaturatesInsteadOfWrapping)
+{
+    auto depth = filledImage<unsigned short>(width, height, 1, 1000);
+    auto ray = filledImage<unsigned short>(width, height, 1, 0);
+    depth->typedData()[width * height - 1] = 60000;
+    computeRayDistance(*depth, intrinsics, *ray);
+    EXPECT_EQ(ray->typedData()[15 * width + 20], 1000);  // principal point
+    const float a = -20.0f / 33.1875f, b = -15.0f / 33.1875f;
+    EXPECT_EQ(ray->typedData()[0], static_cast<int>(1000.0f * std::sqrt(a * a + 1.0f + b * b)));
+    // 60 m at the far corner is more than 16 bits along the ray.
+    EXPECT_EQ(ray->typedData()[width * height - 1], 65535);
+}
+
+TEST(VolumeIntegration, ColourBlendsByFacingAndItsWeightStopsAt32)
+{
+    Fusion f;
+    f.integrate();
+    f.rgb->fill(100);
+    for (int i = 0; i < width * height; ++i)
+        f.normals->typedData()[3 * i + 2] = -0.5f;  // surface seen at 60 degrees
+    f.integrate();
+    EXPECT_EQ(f.colorAt(8, 8, 3)[0], static_cast<int>((100 * 0.5f + 200 * 1.0f) / 1.5f));
+    EXPECT_EQ(f.colorAt(8, 8, 3)[3], 2);
+
+    f.normals->fill(std::numeric_limits<float>::quiet_NaN());
+    f.integrate();
+    EXPECT_EQ(f.colorAt(8, 8, 3)[0], static_cast<int>((100 * 0.5f + 200 * 1.0f) / 1.5f));  // unchanged
+    EXPECT_EQ(f.colorAt(8, 8, 3)[3], 2);
+
+    f.normals->fill(0.0f);
+    for (int i = 0; i < 40; ++i)
+        f.integrate();
+    EXPECT_EQ(f.colorAt(8, 8, 3)[3], 32);
+}
+
+TEST(VolumeIntegration, WithoutColourOnlyDistanceAndWeightChange)
+{
+    Fusion f;
+    f.withColor = false;
+    f.integrate();
+    EXPECT_EQ(f.weightAt(8, 8, 5), 1);
+    unsigned char lo, hi;
+    f.color->minMax(lo, hi);
+    EXPECT_EQ(hi, 0);
+}
+
+}  // namespace
+}  // namespace Veltrane
