@@ -22,10 +22,42 @@ float length(const Eigen::Vector3f& v)
     return static_cast<float>(std::sqrt(static_cast<double>(v.squaredNorm())));
 }
 
+/// Weights of the bilateral filter, exp(-0.5 (r^2 / spatialSigma^2 + dd^2 /
+/// rangeSigma^2)) split into a spatial table over the window and a range table
+/// over whole-millimetre depth differences (beyond its end the weight is 0 in
+/// float).
+class BilateralWeights {
+public:
+    BilateralWeights()
+    {
+        for (int dy = -radius; dy <= radius; ++dy)
+            for (int dx = -radius; dx <= radius; ++dx)
+                m_spatial[dy + radius][dx + radius] = weight(static_cast<float>(dx * dx + dy * dy) /
+                                                             (spatialSigma * spatialSigma));
+        for (int dd = 0; dd < rangeEntries; ++dd)
+            m_range[dd] = weight(static_cast<float>(dd) * static_cast<float>(dd) / (rangeSigma * rangeSigma));
+    }
+
+    float spatial(int dx, int dy) const { return m_spatial[dy + radius][dx + radius]; }
+    float range(int dd) const { return dd < rangeEntries ? m_range[dd] : 0.0f; }
+
+private:
+    static float weight(float scaledSquare)
+    {
+        return static_cast<float>(std::exp(-0.5 * static_cast<double>(scaledSquare)));
+    }
+
+    /// exp(-0.5 (dd / 30)^2) is below the smallest float from dd = 430 on.
+    static constexpr int rangeEntries = 450;
+    float m_spatial[2 * radius + 1][2 * radius + 1];
+    float m_range[rangeEntries];
+};
+
 }  // namespace
 
 void bilateralFilter(const TypedImage<unsigned short>& depth, TypedImage<unsigned short>& filtered)
 {
+    static const BilateralWeights weights;
     const int w = depth.width;
     const int h = depth.height;
     const unsigned short* in = depth.typedData();
@@ -42,15 +74,10 @@ void bilateralFilter(const TypedImage<unsigned short>& depth, TypedImage<unsigne
             float valueSum = 0.0f;
             for (int yy = std::max(y - radius, 0); yy <= std::min(h - 1, y + radius); ++yy) {
                 for (int xx = std::max(x - radius, 0); xx <= std::min(w - 1, x + radius); ++xx) {
-                    const float d = in[yy * w + xx];
-                    const float dx = static_cast<float>(xx - x);
-                    const float dy = static_cast<float>(yy - y);
-                    const float dd = d - static_cast<float>(d0);
-                    const float exponent = -0.5f * ((dx * dx + dy * dy) / (spatialSigma * spatialSigma) +
-                                                    dd * dd / (rangeSigma * rangeSigma));
-                    const float weight = static_cast<float>(std::exp(static_cast<double>(exponent)));
+                    const int d = in[yy * w + xx];
+                    const float weight = weights.spatial(xx - x, yy - y) * weights.range(std::abs(d - d0));
                     weightSum += weight;
-                    valueSum += weight * d;
+                    valueSum += weight * static_cast<float>(d);
                 }
             }
             out[y * w + x] = static_cast<unsigned short>(valueSum / weightSum);

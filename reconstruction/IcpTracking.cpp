@@ -8,6 +8,7 @@
 #include <Eigen/SVD>
 
 #include <cmath>
+#include <vector>
 
 namespace Veltrane::IcpTracking {
 
@@ -59,6 +60,21 @@ int findCorrespondence(int x, int y, const Level& level, const Eigen::Matrix4f& 
     return u + v * w;
 }
 
+bool linearise(int x, int y, const Level& level, const Eigen::Matrix4f& estimate,
+               const Eigen::Matrix4f& inverseEstimate, float maxDistance, float cosLimit, Vector6f& a,
+               float& r)
+{
+    Correspondence pair;
+    if (findCorrespondence(x, y, level, inverseEstimate, maxDistance, cosLimit, pair) < 0)
+        return false;
+    const Eigen::Vector3f& n = pair.predictedNormal;
+    const Eigen::Vector3f s = transformPoint(estimate, pair.measuredVertex);
+    a << n.y() * s.z() - n.z() * s.y(), n.z() * s.x() - n.x() * s.z(), n.x() * s.y() - n.y() * s.x(), n.x(),
+        n.y(), n.z();
+    r = n.dot(pair.predictedVertex - s);
+    return true;
+}
+
 void computeRows(const Level& level, const Eigen::Matrix4f& estimate, float maxDistance,
                  float cosLimit, float* matrixRows, float* vectorRows)
 {
@@ -70,20 +86,12 @@ void computeRows(const Level& level, const Eigen::Matrix4f& estimate, float maxD
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             const std::size_t pixel = static_cast<std::size_t>(y) * w + x;
-            Correspondence pair;
-            if (findCorrespondence(x, y, level, inverseEstimate, maxDistance, cosLimit, pair) < 0) {
-                for (int k = 0; k < matrixPlanes; ++k)
-                    matrixRows[k * planeSize + pixel] = 0.0f;
-                for (int k = 0; k < vectorPlanes; ++k)
-                    vectorRows[k * planeSize + pixel] = 0.0f;
-                continue;
-            }
-            const Eigen::Vector3f& n = pair.predictedNormal;
-            const Eigen::Vector3f s = transformPoint(estimate, pair.measuredVertex);
             Vector6f a;
-            a << n.y() * s.z() - n.z() * s.y(), n.z() * s.x() - n.x() * s.z(),
-                n.x() * s.y() - n.y() * s.x(), n.x(), n.y(), n.z();
-            const float r = n.dot(pair.predictedVertex - s);
+            float r;
+            if (!linearise(x, y, level, estimate, inverseEstimate, maxDistance, cosLimit, a, r)) {
+                a.setZero();
+                r = 0.0f;
+            }
             int k = 0;
             for (int i = 0; i < 6; ++i)
                 for (int j = i; j < 6; ++j)
@@ -92,6 +100,42 @@ void computeRows(const Level& level, const Eigen::Matrix4f& estimate, float maxD
                 vectorRows[i * planeSize + pixel] = a[i] * r;
         }
     }
+}
+
+void accumulateSystem(const Level& level, const Eigen::Matrix4f& estimate, float maxDistance,
+                      float cosLimit, Matrix6f& normalMatrix, Vector6f& rightHandSide)
+{
+    using Matrix6d = Eigen::Matrix<double, 6, 6>;
+    using Vector6d = Eigen::Matrix<double, 6, 1>;
+    const int w = level.vertices->width;
+    const int h = level.vertices->height;
+    const Eigen::Matrix4f inverseEstimate = estimate.inverse();
+    std::vector<Matrix6d> rowMatrices(static_cast<std::size_t>(h));
+    std::vector<Vector6d> rowVectors(static_cast<std::size_t>(h));
+#pragma omp parallel for schedule(dynamic, 1)
+    for (int y = 0; y < h; ++y) {
+        Matrix6d m = Matrix6d::Zero();
+        Vector6d v = Vector6d::Zero();
+        for (int x = 0; x < w; ++x) {
+            Vector6f a;
+            float r;
+            if (!linearise(x, y, level, estimate, inverseEstimate, maxDistance, cosLimit, a, r))
+                continue;
+            const Vector6d ad = a.cast<double>();
+            m.selfadjointView<Eigen::Upper>().rankUpdate(ad);
+            v += ad * static_cast<double>(r);
+        }
+        rowMatrices[y] = m;
+        rowVectors[y] = v;
+    }
+    Matrix6d m = Matrix6d::Zero();
+    Vector6d v = Vector6d::Zero();
+    for (int y = 0; y < h; ++y) {
+        m += rowMatrices[y];
+        v += rowVectors[y];
+    }
+    normalMatrix = m.selfadjointView<Eigen::Upper>().toDenseMatrix().cast<float>();
+    rightHandSide = v.cast<float>();
 }
 
 void sumRows(const float* matrixRows, const float* vectorRows, std::size_t planeSize,
@@ -142,7 +186,7 @@ Eigen::Matrix4f increment(const Vector6f& x)
 }
 
 Result track(const std::vector<Level>& levels, const Eigen::Matrix4f& previousPose,
-             const Settings& settings, float* matrixRows, float* vectorRows)
+             const Settings& settings)
 {
     Result result;
     result.pose = previousPose;
@@ -153,13 +197,11 @@ Result track(const std::vector<Level>& levels, const Eigen::Matrix4f& previousPo
 
     for (int l = static_cast<int>(levels.size()) - 1; l >= 0; --l) {
         const Level& level = levels[l];
-        const std::size_t planeSize = static_cast<std::size_t>(level.vertices->width) * level.vertices->height;
         const int iterations = l < static_cast<int>(settings.iterations.size()) ? settings.iterations[l] : 0;
         for (int iteration = 0; iteration < iterations; ++iteration) {
-            computeRows(level, estimate, maxDistance, cosLimit, matrixRows, vectorRows);
             Matrix6f h;
             Vector6f g;
-            sumRows(matrixRows, vectorRows, planeSize, h, g);
+            accumulateSystem(level, estimate, maxDistance, cosLimit, h, g);
             if (isDegenerate(h)) {
                 result.tracked = false;  // finer levels could not undo the loss
                 return result;

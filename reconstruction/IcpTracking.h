@@ -55,15 +55,32 @@ struct Correspondence {
 int findCorrespondence(int x, int y, const Level& level, const Eigen::Matrix4f& inverseEstimate,
                        float maxDistance, float cosLimit, Correspondence& pair);
 
-/// Per-pixel products of the linearised system for `estimate` (current camera
-/// to volume): `matrixRows` receives 21 planes, `vectorRows` 6, each one
-/// plane of width x height floats; a rejected pixel contributes zeros.
+/// The point-to-plane term of pixel (x, y) for `estimate` (current camera to
+/// volume; `inverseEstimate` its inverse): the row a = (n x s, n) and the
+/// residual r = n . (q - s), s the measured point in volume coordinates.
+/// False when the pixel has no correspondence.
+bool linearise(int x, int y, const Level& level, const Eigen::Matrix4f& estimate,
+               const Eigen::Matrix4f& inverseEstimate, float maxDistance, float cosLimit, Vector6f& a,
+               float& r);
+
+/// Per-pixel products of the linearised system: `matrixRows` receives the 21
+/// upper-triangle products a_i a_j (row by row: (0,0), (0,1) .. (5,5)),
+/// `vectorRows` the 6 products a_i r, each as one plane of width x height
+/// floats; a pixel without correspondence holds zeros.
 void computeRows(const Level& level, const Eigen::Matrix4f& estimate, float maxDistance,
                  float cosLimit, float* matrixRows, float* vectorRows);
 
-/// Sums the planes (each in pixel order) into the normal matrix and vector.
+/// Sums the planes of `computeRows` (each in pixel order) into the normal
+/// matrix and vector.
 void sumRows(const float* matrixRows, const float* vectorRows, std::size_t planeSize,
              Matrix6f& normalMatrix, Vector6f& rightHandSide);
+
+/// The normal equations of the whole level, as `sumRows` of `computeRows`
+/// gives them but without the per-pixel planes: each image row is summed in
+/// double, then the rows in order, so the result does not depend on the
+/// number of threads.
+void accumulateSystem(const Level& level, const Eigen::Matrix4f& estimate, float maxDistance,
+                      float cosLimit, Matrix6f& normalMatrix, Vector6f& rightHandSide);
 
 /// True when the system cannot determine all six degrees of freedom: a zero
 /// or non-finite diagonal, or a normalised matrix (unit diagonal) whose
@@ -83,9 +100,8 @@ struct Result {
 
 /// Aligns the frame with the prediction made from `previousPose`, refining
 /// coarse to fine over `levels` (index 0 = finest), and checks the motion.
-/// `matrixRows` and `vectorRows` are scratch space for the finest level.
 Result track(const std::vector<Level>& levels, const Eigen::Matrix4f& previousPose,
-             const Settings& settings, float* matrixRows, float* vectorRows);
+             const Settings& settings);
 
 }  // namespace IcpTracking
 }  // namespace Veltrane

@@ -23,9 +23,10 @@ int clampedIndex(float index, int n)
 /// Index of the voxel nearest to the continuous position `u`, clamped.
 std::size_t nearestVoxel(const std::array<int, 3>& n, const Eigen::Vector3f& u)
 {
+    // Clamping before the truncating conversion makes it a floor.
     int idx[3];
     for (int a = 0; a < 3; ++a)
-        idx[a] = clampedIndex(std::floor(u[a] + 0.5f), n[a]);
+        idx[a] = clampedIndex(u[a] + 0.5f, n[a]);
     return static_cast<std::size_t>(idx[0]) +
            static_cast<std::size_t>(n[0]) * (idx[1] + static_cast<std::size_t>(n[1]) * idx[2]);
 }
@@ -166,8 +167,13 @@ float interpolateTsdf(const float* tsdf, const std::array<int, 3>& n, const Eige
     int lo[3], hi[3];
     float f[3];
     for (int a = 0; a < 3; ++a) {
-        lo[a] = clampedIndex(std::floor(u[a]), n[a]);
-        hi[a] = clampedIndex(std::floor(u[a]) + 1.0f, n[a]);
+        // Clamped to -1 .. n first, the truncating conversion and one
+        // correction give the floor without a library call.
+        const float clamped = std::clamp(u[a], -1.0f, static_cast<float>(n[a]));
+        int below = static_cast<int>(clamped);
+        below -= static_cast<float>(below) > clamped;
+        lo[a] = std::clamp(below, 0, n[a] - 1);
+        hi[a] = std::clamp(below + 1, 0, n[a] - 1);
         f[a] = u[a] - static_cast<float>(lo[a]);
     }
     const auto v = [&](int i, int j, int k) {

@@ -96,7 +96,6 @@ bool SurfaceReconstructionCPU::init(ReconstructionParameters* params)
 bool SurfaceReconstructionCPU::createBuffers()
 {
     const int nx = m_volume.resolution[0], ny = m_volume.resolution[1], nz = m_volume.resolution[2];
-    const std::size_t pixels = static_cast<std::size_t>(m_width) * m_height;
     bool ok = false;
     try {
         tsdfVolume = TypedImage<float>::create(0, nx, ny, nz, 1);
@@ -105,8 +104,6 @@ bool SurfaceReconstructionCPU::createBuffers()
         if (ok && m_colorEnabled)
             ok = (colorVolume = TypedImage<unsigned char>::create(0, nx, ny, nz, 4)) != nullptr;
         ok = ok && (m_rayDistanceImage = createImage<unsigned short>(m_width, m_height, 1, 1)) &&
-             (m_icpMatrixRows = createImage<float>(static_cast<int>(pixels * IcpTracking::matrixPlanes), 1, 1, 1)) &&
-             (m_icpVectorRows = createImage<float>(static_cast<int>(pixels * IcpTracking::vectorPlanes), 1, 1, 1)) &&
              (m_sceneImage = createImage<unsigned char>(m_width, m_height, 1, 3)) &&
              (m_depthImage = createImage<unsigned short>(m_width, m_height, 1, 1));
         if (ok && m_colorEnabled)
@@ -147,8 +144,6 @@ void SurfaceReconstructionCPU::releaseBuffers()
     colorVolume = nullptr;
     m_weightVolume.reset();
     m_rayDistanceImage.reset();
-    m_icpMatrixRows.reset();
-    m_icpVectorRows.reset();
     m_sceneImage.reset();
     m_depthImage.reset();
     m_colorImage.reset();
@@ -286,9 +281,7 @@ int SurfaceReconstructionCPU::trackCamera(bool& fuse, bool& tracked)
         levels.push_back({level.vertices.get(), level.normals.get(), level.predictedVertices.get(),
                           level.predictedNormals.get(), m_levelIntrinsics[l]});
     }
-    const IcpTracking::Result result = IcpTracking::track(levels, m_previousPose, trackingSettings(),
-                                                          m_icpMatrixRows->typedData(),
-                                                          m_icpVectorRows->typedData());
+    const IcpTracking::Result result = IcpTracking::track(levels, m_previousPose, trackingSettings());
     tracked = result.tracked;
     fuse = result.fuse;
     if (fuse)

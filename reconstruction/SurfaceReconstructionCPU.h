@@ -98,8 +98,6 @@ private:
     std::array<Level, maxLevels> m_levels;
     std::unique_ptr<TypedImage<unsigned char>> m_sceneImage;
     std::unique_ptr<TypedImage<unsigned char>> m_validMask;
-    std::unique_ptr<TypedImage<float>> m_icpMatrixRows;
-    std::unique_ptr<TypedImage<float>> m_icpVectorRows;
 };
 
 }  // namespace Veltrane

@@ -12,6 +12,42 @@ constexpr int maxColorWeight = 32;
 constexpr float discontinuityStep = 20.0f;  // mm
 constexpr int windowRadius = 2;
 
+/// Narrows [lo, hi] to the i with c0 + c1 i > 0.
+void keepPositive(double c0, double c1, double& lo, double& hi)
+{
+    if (c1 == 0.0) {
+        if (!(c0 > 0.0))
+            hi = -1.0;  // nowhere
+    } else if (c1 > 0.0) {
+        lo = std::max(lo, -c0 / c1);
+    } else {
+        hi = std::min(hi, -c0 / c1);
+    }
+}
+
+/// The range of i along the row p(i) = start + i * step (camera coordinates)
+/// that lies in front of the camera and projects into the w x h image, widened
+/// by a voxel on each side so that rounding never drops a voxel; every voxel in
+/// it is still tested on its own.
+void visibleRange(const Eigen::Vector3f& start, const Eigen::Vector3f& step, float fx, float fy, float cx,
+                  float cy, int w, int h, int n, int& first, int& last)
+{
+    double lo = 0.0, hi = n - 1.0;
+    keepPositive(start.z(), step.z(), lo, hi);
+    // -1 < x fx / z + cx + 0.5 < w, multiplied by z > 0; likewise for y.
+    keepPositive(start.x() * fx + (cx + 1.5) * start.z(), step.x() * fx + (cx + 1.5) * step.z(), lo, hi);
+    keepPositive(-(start.x() * fx + (cx + 0.5 - w) * start.z()), -(step.x() * fx + (cx + 0.5 - w) * step.z()), lo, hi);
+    keepPositive(start.y() * fy + (cy + 1.5) * start.z(), step.y() * fy + (cy + 1.5) * step.z(), lo, hi);
+    keepPositive(-(start.y() * fy + (cy + 0.5 - h) * start.z()), -(step.y() * fy + (cy + 0.5 - h) * step.z()), lo, hi);
+    if (hi < lo) {
+        first = 0;
+        last = -1;
+        return;
+    }
+    first = static_cast<int>(std::max(std::floor(lo) - 1.0, 0.0));
+    last = static_cast<int>(std::min(std::ceil(hi) + 1.0, n - 1.0));
+}
+
 }  // namespace
 
 void computeRayDistance(const TypedImage<unsigned short>& depth, const Eigen::Matrix3f& intrinsics,
@@ -79,7 +115,7 @@ void updateVolume(const VolumeGeometry& volume, const FrameInput& frame, const S
 
     // One y-slab per task; inside it rows along x are contiguous in memory, so
     // the walk runs over z, then x, and the y and z parts of the camera point
-    // are computed once per row.
+    // are computed once per row. Only the part of a row in view is visited.
 #pragma omp parallel for schedule(dynamic, 1)
     for (int j = 0; j < ny; ++j) {
         const float y = (static_cast<float>(j) + 0.5f - ny / 2.0f) * sy;
@@ -87,7 +123,10 @@ void updateVolume(const VolumeGeometry& volume, const FrameInput& frame, const S
             const float z = static_cast<float>(k) * sz + (0.5f - nz / 2.0f) * sz;
             const Eigen::Vector3f rowPart = r.col(1) * y + r.col(2) * z + t;
             const std::size_t rowStart = static_cast<std::size_t>(nx) * (j + static_cast<std::size_t>(ny) * k);
-            for (int i = 0; i < nx; ++i) {
+            int first, last;
+            visibleRange(r.col(0) * ((0.5f - nx / 2.0f) * sx) + rowPart, r.col(0) * sx, fx, fy, cx, cy, w, h, nx,
+                         first, last);
+            for (int i = first; i <= last; ++i) {
                 const float x = (static_cast<float>(i) + 0.5f - nx / 2.0f) * sx;
                 const Eigen::Vector3f p = r.col(0) * x + rowPart;
                 if (p.z() <= 0.0f)

@@ -25,8 +25,6 @@ const PinholeCamera camera = PinholeCamera().scaledDown(4);  // 160 x 120
 struct SelfMatchedLevel {
     std::unique_ptr<TypedImage<float>> vertices, normals, tangentX, tangentY, predictedVertices, predictedNormals;
     Level level;
-    std::vector<float> matrixRows = std::vector<float>(camera.width * camera.height * matrixPlanes);
-    std::vector<float> vectorRows = std::vector<float>(camera.width * camera.height * vectorPlanes);
 
     explicit SelfMatchedLevel(const TypedImage<unsigned short>& depth)
     {
@@ -43,8 +41,7 @@ struct SelfMatchedLevel {
 
     Result track(const Settings& settings)
     {
-        return IcpTracking::track({level}, Eigen::Matrix4f::Identity(), settings, matrixRows.data(),
-                                  vectorRows.data());
+        return IcpTracking::track({level}, Eigen::Matrix4f::Identity(), settings);
     }
 };
 
@@ -135,8 +132,41 @@ TEST(IcpTracking, ASingleLevelOrAnEmptyPredictionCannotTrack)
     coarse.predictedVertices = empty.get();
     Settings settings = defaultSettings();
     settings.iterations = {8, 4};
-    EXPECT_FALSE(track({fine.level, coarse}, Eigen::Matrix4f::Identity(), settings, fine.matrixRows.data(),
-                       fine.vectorRows.data()).tracked);
+    EXPECT_FALSE(track({fine.level, coarse}, Eigen::Matrix4f::Identity(), settings).tracked);
+}
+
+TEST(IcpTracking, PerPixelRowsSumToTheAccumulatedSystem)
+{
+    SelfMatchedLevel match(*tabletopDepth());
+    Eigen::Matrix4f estimate = Eigen::Matrix4f::Identity();
+    estimate.topLeftCorner<3, 3>() = Eigen::AngleAxisf(0.01f, Eigen::Vector3f::UnitX()).toRotationMatrix();
+    estimate(0, 3) = 4.0f;
+    const std::size_t planeSize = static_cast<std::size_t>(camera.width) * camera.height;
+    std::vector<float> matrixRows(planeSize * matrixPlanes), vectorRows(planeSize * vectorPlanes);
+    computeRows(match.level, estimate, 100.0f, 0.9f, matrixRows.data(), vectorRows.data());
+    Matrix6f summedH, accumulatedH;
+    Vector6f summedG, accumulatedG;
+    sumRows(matrixRows.data(), vectorRows.data(), planeSize, summedH, summedG);
+    accumulateSystem(match.level, estimate, 100.0f, 0.9f, accumulatedH, accumulatedG);
+    EXPECT_TRUE(summedH.isApprox(accumulatedH, 1e-4f));
+    EXPECT_TRUE(summedG.isApprox(accumulatedG, 1e-3f));
+    // The translational diagonal sums |n|^2 = 1 per matched pixel.
+    EXPECT_GT(accumulatedH(3, 3) + accumulatedH(4, 4) + accumulatedH(5, 5), 5000.0f);
+
+    // A pixel's planes hold the products of its row.
+    for (int y = 1; y < camera.height - 1; ++y)
+        for (int x = 1; x < camera.width - 1; ++x) {
+            Vector6f a;
+            float r;
+            if (!linearise(x, y, match.level, estimate, estimate.inverse(), 100.0f, 0.9f, a, r))
+                continue;
+            const std::size_t pixel = static_cast<std::size_t>(y) * camera.width + x;
+            EXPECT_EQ(matrixRows[1 * planeSize + pixel], a[0] * a[1]);
+            EXPECT_EQ(matrixRows[20 * planeSize + pixel], a[5] * a[5]);
+            EXPECT_EQ(vectorRows[2 * planeSize + pixel], a[2] * r);
+            return;
+        }
+    FAIL() << "no pixel matched";
 }
 
 TEST(IcpTracking, DegeneracyTestIgnoresUnitsAndPixelCounts)

@@ -1,6 +1,7 @@
 #include "reconstruction/VolumeIntegration.h"
 #include "reconstruction/tests/TestImages.h"
 
+#include <Eigen/Geometry>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -124,6 +125,36 @@ TEST(VolumeIntegration, UnreliableOrUnseenVoxelsAreNotTouched)
                        f.color->typedData()[4 * v + 3] != 0;
         EXPECT_EQ(touched, 0) << c.name;
     }
+}
+
+TEST(VolumeIntegration, EveryVoxelInViewIsUpdated)
+{
+    // A far wall behind the whole volume, seen at an angle from close by, so
+    // that the view cuts through the rows of voxels: exactly the voxels in
+    // front of the camera whose centres project into the image change.
+    Fusion f;
+    f.withColor = false;
+    f.depth->fill(3000);
+    f.settings.pose.topLeftCorner<3, 3>() =
+        (Eigen::AngleAxisf(0.6f, Eigen::Vector3f::UnitY()) * Eigen::AngleAxisf(0.3f, Eigen::Vector3f::UnitX()))
+            .toRotationMatrix();
+    f.settings.pose.topRightCorner<3, 1>() = Eigen::Vector3f(30.0f, -20.0f, 60.0f);
+    f.integrate();
+    int inView = 0;
+    for (int k = 0; k < n; ++k)
+        for (int j = 0; j < n; ++j)
+            for (int i = 0; i < n; ++i) {
+                const Eigen::Vector3f centre = f.geometry.toVolume(Eigen::Vector3f(i, j, k));
+                const Eigen::Vector3f p = f.settings.pose.topLeftCorner<3, 3>() * centre +
+                                          f.settings.pose.topRightCorner<3, 1>();
+                const float u = p.x() * intrinsics(0, 0) / p.z() + intrinsics(0, 2) + 0.5f;
+                const float v = p.y() * intrinsics(1, 1) / p.z() + intrinsics(1, 2) + 0.5f;
+                const bool visible = p.z() > 0.0f && u > -1.0f && u < width && v > -1.0f && v < height;
+                inView += visible;
+                EXPECT_EQ(f.weightAt(i, j, k), visible ? 1 : 0) << i << "," << j << "," << k;
+            }
+    EXPECT_GT(inView, n * n * n / 10);
+    EXPECT_LT(inView, n * n * n * 9 / 10);
 }
 
 TEST(VolumeIntegration, DiscontinuityMaskKeepsOnlyPixelsAwayFromStepsAndHoles)
