@@ -112,12 +112,12 @@ __kernel void bilateralFilter(__read_only image2d_t depth, __write_only image2d_
 
 // Half-size depth: the mean of the 5 x 5 samples around (2x, 2y) that lie
 // within three sigmas of the centre sample.
-__kernel void downsample(__read_only image2d_t depth, __write_only image2d_t half,
+__kernel void downsample(__read_only image2d_t depth, __write_only image2d_t halved,
                          const float depthSigma)
 {
     const int x = (int)get_global_id(0);
     const int y = (int)get_global_id(1);
-    if (x >= get_image_width(half) || y >= get_image_height(half))
+    if (x >= get_image_width(halved) || y >= get_image_height(halved))
         return;
     const int w = get_image_width(depth);
     const int h = get_image_height(depth);
@@ -134,7 +134,7 @@ __kernel void downsample(__read_only image2d_t depth, __write_only image2d_t hal
             }
         }
     }
-    writeDepth(half, x, y, (int)((float)sum / (float)count));
+    writeDepth(halved, x, y, (int)((float)sum / (float)count));
 }
 
 __kernel void computeVertexMap(__read_only image2d_t depth, __global const float* inverseIntrinsics,
@@ -554,7 +554,7 @@ __kernel void predictSurface(__global const float* tsdf,
 
 // Half-size vertex map: the mean of the 3 x 3 window around (2x, 2y), NaN
 // when any sample is invalid.
-__kernel void downsampleVertexMap(__global const float* vertices, __global float* half,
+__kernel void downsampleVertexMap(__global const float* vertices, __global float* halved,
                                   const int w, const int h, const int halfWidth,
                                   const int halfHeight)
 {
@@ -568,19 +568,19 @@ __kernel void downsampleVertexMap(__global const float* vertices, __global float
         for (int xx = max(2 * x - 1, 0); xx <= min(w - 1, 2 * x + 1); ++xx) {
             const float3 sample = loadVector(vertices, (size_t)yy * w + xx);
             if (isInvalid(sample)) {
-                storeVector(half, (size_t)y * halfWidth + x, invalidVector());
+                storeVector(halved, (size_t)y * halfWidth + x, invalidVector());
                 return;
             }
             sum += sample;
             ++count;
         }
     }
-    storeVector(half, (size_t)y * halfWidth + x, sum * (1.0f / (float)count));
+    storeVector(halved, (size_t)y * halfWidth + x, sum * (1.0f / (float)count));
 }
 
 // Half-size normal map: the mean of the valid samples of the 3 x 3 window
 // around (2x, 2y), not re-normalised; NaN when none is valid.
-__kernel void downsampleNormalMap(__global const float* normals, __global float* half,
+__kernel void downsampleNormalMap(__global const float* normals, __global float* halved,
                                   const int w, const int h, const int halfWidth,
                                   const int halfHeight)
 {
@@ -599,7 +599,7 @@ __kernel void downsampleNormalMap(__global const float* normals, __global float*
             ++count;
         }
     }
-    storeVector(half, (size_t)y * halfWidth + x,
+    storeVector(halved, (size_t)y * halfWidth + x,
                 count > 0 ? sum * (1.0f / (float)count) : invalidVector());
 }
 
