@@ -22,11 +22,13 @@ namespace {
 
 using namespace TestSupport;
 
-const PinholeCamera camera = PinholeCamera().scaledDown(2);  // 320 x 240
+const PinholeCamera frameCamera = PinholeCamera().scaledDown(2);  // 320 x 240
+
 
 /// The tabletop scene in a volume of 800 mm whose coordinates are the
 /// scene's, seen first from `start`; the depth filter window as the CPU's.
-void configure(ReconstructionParameters& params, const Eigen::Matrix4d& start, int resolution)
+void configure(ReconstructionParameters& params, const Eigen::Matrix4d& start, int resolution,
+               const PinholeCamera& camera = frameCamera)
 {
     params.setVolumeResolution({resolution, resolution, resolution});
     params.setVolumeSize({800.0, 800.0, 800.0});
@@ -110,10 +112,11 @@ protected:
 
     static SurfaceReconstructionGPU& gpu() { return *s_backEnd; }
     /// A new parameter set configured for `start` and `resolution`.
-    static ReconstructionParameters& newParams(const Eigen::Matrix4d& start, int resolution)
+    static ReconstructionParameters& newParams(const Eigen::Matrix4d& start, int resolution,
+                                               const PinholeCamera& camera = frameCamera)
     {
         ReconstructionParameters& params = s_params.emplace_back();
-        configure(params, start, resolution);
+        configure(params, start, resolution, camera);
         return params;
     }
 
@@ -126,7 +129,7 @@ std::list<ReconstructionParameters> SurfaceReconstructionGpuTest::s_params;
 
 TEST_F(SurfaceReconstructionGpuTest, StagesMatchTheCpuBackEnd)
 {
-    const SyntheticCamera sensor(SyntheticScene::tabletop(), camera, DepthNoise{1.0, 0.001, 5});
+    const SyntheticCamera sensor(SyntheticScene::tabletop(), frameCamera, DepthNoise{1.0, 0.001, 5});
     const std::vector<Eigen::Matrix4d> trajectory = orbit(4);
     for (bool colour : {true, false}) {
         SCOPED_TRACE(colour ? "colour" : "no colour");
@@ -227,11 +230,11 @@ TEST_F(SurfaceReconstructionGpuTest, StagesMatchTheCpuBackEnd)
 
 TEST_F(SurfaceReconstructionGpuTest, OrbitIsTrackedWithinToleranceOfTheTruth)
 {
-    const SyntheticCamera sensor(SyntheticScene::tabletop(), camera, DepthNoise{1.0, 0.001, 7});
+    const SyntheticCamera sensor(SyntheticScene::tabletop(), frameCamera, DepthNoise{1.0, 0.001, 7});
     const std::vector<Eigen::Matrix4d> trajectory = orbit(20);
     ReconstructionParameters& params = newParams(trajectory.front(), 128);
     ASSERT_TRUE(gpu().init(&params));
-    TypedImage<unsigned char> scene(PixelType::UnsignedByte, camera.width, camera.height, 1, 3);
+    TypedImage<unsigned char> scene(PixelType::UnsignedByte, frameCamera.width, frameCamera.height, 1, 3);
     for (std::size_t i = 0; i < trajectory.size(); ++i) {
         const RgbdFrame frame = sensor.render(trajectory[i], static_cast<unsigned>(i));
         ASSERT_EQ(gpu().processFrame(frame.depth.get(), frame.colour.get(), nullptr, &scene, true), 0)
@@ -246,9 +249,44 @@ TEST_F(SurfaceReconstructionGpuTest, OrbitIsTrackedWithinToleranceOfTheTruth)
     EXPECT_NE(std::count(rendered.begin(), rendered.end(), 55), static_cast<long>(rendered.size()));
 }
 
+TEST_F(SurfaceReconstructionGpuTest, FramesTooSmallForEveryPartialSumTrackLikeTheCpu)
+{
+    // 64 x 48 frames: the coarsest level has 192 pixels, fewer than the
+    // partial sums of one plane would cover.
+    const PinholeCamera tiny = PinholeCamera().scaledDown(10);
+    const SyntheticCamera sensor(SyntheticScene::tabletop(), tiny);
+    const std::vector<Eigen::Matrix4d> trajectory = orbit(6);
+    ReconstructionParameters cpuParams;
+    configure(cpuParams, trajectory.front(), 64, tiny);
+    cpuParams.minValidPixels = 50;
+    ReconstructionParameters& gpuParams = newParams(trajectory.front(), 64, tiny);
+    gpuParams.minValidPixels = 50;
+    SurfaceReconstructionCPU cpu;
+    ASSERT_TRUE(cpu.init(&cpuParams));
+    ASSERT_TRUE(gpu().init(&gpuParams));
+    const std::vector<RgbdFrame> frames = sensor.renderAll(trajectory);
+    std::vector<int> expectedCodes;
+    std::vector<Eigen::Matrix4f> expectedPoses;
+    for (const RgbdFrame& frame : frames) {
+        expectedCodes.push_back(cpu.processFrame(frame.depth.get(), frame.colour.get(), nullptr, nullptr, true));
+        expectedPoses.push_back(cpu.pose());
+    }
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        EXPECT_EQ(gpu().processFrame(frames[i].depth.get(), frames[i].colour.get(), nullptr, nullptr, true),
+                  expectedCodes[i])
+            << "frame " << i;
+        const PoseDifference difference =
+            poseDifference(toMatrix(gpu().pose().data()), toMatrix(expectedPoses[i].data()));
+        EXPECT_LT(difference.translation, 1.0) << "frame " << i;
+        EXPECT_LT(difference.rotationDegrees, 0.2) << "frame " << i;
+    }
+    const long tracked = std::count(expectedCodes.begin(), expectedCodes.end(), 0);
+    EXPECT_GT(tracked, 3);
+}
+
 TEST_F(SurfaceReconstructionGpuTest, TakenVolumesGiveTheCpuMesh)
 {
-    const SyntheticCamera sensor(SyntheticScene::tabletop(), camera);
+    const SyntheticCamera sensor(SyntheticScene::tabletop(), frameCamera);
     const std::vector<Eigen::Matrix4d> trajectory = orbit(1);
     ReconstructionParameters& params = newParams(trajectory.front(), 48);
     ASSERT_TRUE(gpu().init(&params));
@@ -281,15 +319,15 @@ TEST_F(SurfaceReconstructionGpuTest, TakenVolumesGiveTheCpuMesh)
 
 TEST_F(SurfaceReconstructionGpuTest, BadInputIsRefusedWithItsCode)
 {
-    const SyntheticCamera sensor(SyntheticScene::tabletop(), camera);
+    const SyntheticCamera sensor(SyntheticScene::tabletop(), frameCamera);
     const std::vector<Eigen::Matrix4d> trajectory = orbit(1);
     const RgbdFrame frame = sensor.render(trajectory.front());
-    const RgbdFrame small = SyntheticCamera(SyntheticScene::tabletop(), camera.scaledDown(2)).render(trajectory.front());
+    const RgbdFrame small = SyntheticCamera(SyntheticScene::tabletop(), frameCamera.scaledDown(2)).render(trajectory.front());
     ReconstructionParameters& params = newParams(trajectory.front(), 32);
 
     EXPECT_EQ(gpu().processFrame(frame.depth.get(), frame.colour.get(), nullptr, nullptr, true), -1);
     ASSERT_TRUE(gpu().init(&params));
-    TypedImage<unsigned short> twoSlices(PixelType::UnsignedShort, camera.width, camera.height, 2, 1);
+    TypedImage<unsigned short> twoSlices(PixelType::UnsignedShort, frameCamera.width, frameCamera.height, 2, 1);
     const double shifted[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 5, 0, 1000, 1};
     struct Case {
         const char* name;
@@ -315,7 +353,7 @@ TEST_F(SurfaceReconstructionGpuTest, BadInputIsRefusedWithItsCode)
 
 TEST_F(SurfaceReconstructionGpuTest, LifeCycleLocksAndUnlocksTheParameters)
 {
-    const SyntheticCamera sensor(SyntheticScene::tabletop(), camera);
+    const SyntheticCamera sensor(SyntheticScene::tabletop(), frameCamera);
     const std::vector<Eigen::Matrix4d> trajectory = orbit(1);
     const RgbdFrame frame = sensor.render(trajectory.front());
     ReconstructionParameters& params = newParams(trajectory.front(), 32);
@@ -335,8 +373,15 @@ TEST_F(SurfaceReconstructionGpuTest, LifeCycleLocksAndUnlocksTheParameters)
     EXPECT_EQ(gpu().processFrame(frame.depth.get(), frame.colour.get(), nullptr, nullptr, true), 0);
     weights = download<unsigned char>(gpu().weightVolume());
     EXPECT_GT(std::count(weights.begin(), weights.end(), 1), 100);
+    // Curvature maps follow the parameters from the next frame on.
+    params.useCurvatureSelection = true;
     const double moved[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 1500, 1};
     gpu().processFrame(frame.depth.get(), frame.colour.get(), moved, nullptr, false);
+    for (int l = 0; l < 3; ++l) {
+        const std::vector<float> curvature = download<float>(gpu().curvatureMap(l));
+        EXPECT_GT(std::count_if(curvature.begin(), curvature.end(), [](float c) { return c >= 0.0f && c < 0.1f; }),
+                  static_cast<long>(curvature.size() / 10));
+    }
     gpu().reset();
     weights = download<unsigned char>(gpu().weightVolume());
     EXPECT_EQ(std::count(weights.begin(), weights.end(), 0), static_cast<long>(weights.size()));
