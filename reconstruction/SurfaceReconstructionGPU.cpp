@@ -688,16 +688,15 @@ bool SurfaceReconstructionGPU::icpSystem(int l, const Eigen::Matrix4f& estimate,
     // Each plane leaves its 64 partial sums (unused groups cleared) in its slot.
     const int n = level.width * level.height;
     bool summed = true;
-    for (int j = 0; j < matrixPlanes; ++j) {
-        bool ok = false;
-        m_reduce->sum(level.icpMatrixPlanes[j].get(), n, level.icpMatrixSums[j].get(), &ok);
-        summed &= ok;
-    }
-    for (int j = 0; j < vectorPlanes; ++j) {
-        bool ok = false;
-        m_reduce->sum(level.icpVectorPlanes[j].get(), n, level.icpVectorSums[j].get(), &ok);
-        summed &= ok;
-    }
+    const auto sumPlanes = [&](auto& planes, auto& sums) {
+        for (std::size_t j = 0; j < planes.size(); ++j) {
+            bool ok = false;
+            m_reduce->sum(planes[j].get(), n, sums[j].get(), &ok);
+            summed &= ok;
+        }
+    };
+    sumPlanes(level.icpMatrixPlanes, level.icpMatrixSums);
+    sumPlanes(level.icpVectorPlanes, level.icpVectorSums);
     if (!summed)
         return false;
     if (!m_reductionTarget->read(m_reductionResults->typedData(), m_reductionResults->byteSize())) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "reconstruction/IcpTracking.h"
 #include "reconstruction/SurfaceReconstruction.h"
 #include "reconstruction/VolumeGeometry.h"
 
@@ -107,8 +108,8 @@ private:
         std::unique_ptr<ClImage> predictedVertexMap, predictedNormalMap;
         std::unique_ptr<ClImage> inverseIntrinsics;
         /// Views of plane j of the ICP rows and of slot j of the partial sums.
-        std::array<std::unique_ptr<ClImage>, 21> icpMatrixPlanes, icpMatrixSums;
-        std::array<std::unique_ptr<ClImage>, 6> icpVectorPlanes, icpVectorSums;
+        std::array<std::unique_ptr<ClImage>, IcpTracking::matrixPlanes> icpMatrixPlanes, icpMatrixSums;
+        std::array<std::unique_ptr<ClImage>, IcpTracking::vectorPlanes> icpVectorPlanes, icpVectorSums;
         std::array<WorkSize, levelKernelCount> workSizes;
     };
 

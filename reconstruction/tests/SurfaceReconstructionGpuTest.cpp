@@ -366,7 +366,13 @@ TEST_F(SurfaceReconstructionGpuTest, LifeCycleLocksAndUnlocksTheParameters)
     EXPECT_EQ(signals, 1);
 
     // Without integration nothing is fused and the first-frame phase goes on.
-    EXPECT_EQ(gpu().processFrame(frame.depth.get(), frame.colour.get(), nullptr, nullptr, false), 0);
+    // A scene image that cannot take the rendering only costs a warning.
+    TypedImage<unsigned char> wrongScene(PixelType::UnsignedByte, 8, 8, 1, 3);
+    {
+        const LogCapture log;
+        EXPECT_EQ(gpu().processFrame(frame.depth.get(), frame.colour.get(), nullptr, &wrongScene, false), 0);
+        EXPECT_TRUE(log.contains("WARN Surface reconstruction: Could not download scene image"));
+    }
     std::vector<unsigned char> weights = download<unsigned char>(gpu().weightVolume());
     EXPECT_EQ(std::count(weights.begin(), weights.end(), 0), static_cast<long>(weights.size()));
 

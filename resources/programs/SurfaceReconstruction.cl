@@ -552,11 +552,12 @@ __kernel void predictSurface(__global const float* tsdf,
     mask[pixel] = 1.0f;
 }
 
-// Half-size vertex map: the mean of the 3 x 3 window around (2x, 2y), NaN
-// when any sample is invalid.
-__kernel void downsampleVertexMap(__global const float* vertices, __global float* halved,
-                                  const int w, const int h, const int halfWidth,
-                                  const int halfHeight)
+// Half-size map of 3-vectors: the mean of the 3 x 3 window around (2x, 2y),
+// not re-normalised. With `anyInvalid` an invalid sample makes the result
+// invalid; otherwise invalid samples are skipped and the result is invalid
+// only when none is left.
+void downsampleMap(__global const float* map, __global float* halved, int w, int h,
+                   int halfWidth, int halfHeight, bool anyInvalid)
 {
     const int x = (int)get_global_id(0);
     const int y = (int)get_global_id(1);
@@ -564,43 +565,34 @@ __kernel void downsampleVertexMap(__global const float* vertices, __global float
         return;
     float3 sum = (float3)(0.0f);
     int count = 0;
+    bool invalid = false;
     for (int yy = max(2 * y - 1, 0); yy <= min(h - 1, 2 * y + 1); ++yy) {
         for (int xx = max(2 * x - 1, 0); xx <= min(w - 1, 2 * x + 1); ++xx) {
-            const float3 sample = loadVector(vertices, (size_t)yy * w + xx);
+            const float3 sample = loadVector(map, (size_t)yy * w + xx);
             if (isInvalid(sample)) {
-                storeVector(halved, (size_t)y * halfWidth + x, invalidVector());
-                return;
+                invalid = invalid || anyInvalid;
+                continue;
             }
             sum += sample;
             ++count;
         }
     }
-    storeVector(halved, (size_t)y * halfWidth + x, sum * (1.0f / (float)count));
+    storeVector(halved, (size_t)y * halfWidth + x,
+                invalid || count == 0 ? invalidVector() : sum * (1.0f / (float)count));
 }
 
-// Half-size normal map: the mean of the valid samples of the 3 x 3 window
-// around (2x, 2y), not re-normalised; NaN when none is valid.
+__kernel void downsampleVertexMap(__global const float* vertices, __global float* halved,
+                                  const int w, const int h, const int halfWidth,
+                                  const int halfHeight)
+{
+    downsampleMap(vertices, halved, w, h, halfWidth, halfHeight, true);
+}
+
 __kernel void downsampleNormalMap(__global const float* normals, __global float* halved,
                                   const int w, const int h, const int halfWidth,
                                   const int halfHeight)
 {
-    const int x = (int)get_global_id(0);
-    const int y = (int)get_global_id(1);
-    if (x >= halfWidth || y >= halfHeight)
-        return;
-    float3 sum = (float3)(0.0f);
-    int count = 0;
-    for (int yy = max(2 * y - 1, 0); yy <= min(h - 1, 2 * y + 1); ++yy) {
-        for (int xx = max(2 * x - 1, 0); xx <= min(w - 1, 2 * x + 1); ++xx) {
-            const float3 sample = loadVector(normals, (size_t)yy * w + xx);
-            if (isInvalid(sample))
-                continue;
-            sum += sample;
-            ++count;
-        }
-    }
-    storeVector(halved, (size_t)y * halfWidth + x,
-                count > 0 ? sum * (1.0f / (float)count) : invalidVector());
+    downsampleMap(normals, halved, w, h, halfWidth, halfHeight, false);
 }
 
 // ---------------------------------------------------------------------------
