@@ -111,7 +111,19 @@ ClMarchingCubes::Kernels* ClMarchingCubes::kernelsFor(const std::string& options
     } catch (const std::exception&) {
         return nullptr;
     }
+    if (m_voxelCount > 0 && !setSlabWorkSizes(m_plain))
+        return nullptr;
     return &m_plain;
+}
+
+bool ClMarchingCubes::setSlabWorkSizes(Kernels& kernels)
+{
+    for (ClKernel* kernel : {kernels.classifyVoxels.get(), kernels.compactVoxels.get()}) {
+        std::size_t size = m_voxelCount;
+        if (!kernel->setWorkSize(1, &size))
+            return false;
+    }
+    return true;
 }
 
 bool ClMarchingCubes::allocateBuffers(const std::array<int, 3>& slabSize,
@@ -130,13 +142,9 @@ bool ClMarchingCubes::allocateBuffers(const std::array<int, 3>& slabSize,
         m_activeVoxels = uintBuffer(m_voxelCount, m_environment);
         m_hostCounts.assign(m_voxelCount, 0);
         m_hostOffsets.assign(m_voxelCount, 0);
-        for (Kernels* kernels : {&m_plain, &m_color}) {
-            for (ClKernel* kernel : {kernels->classifyVoxels.get(), kernels->compactVoxels.get()}) {
-                std::size_t size = m_voxelCount;
-                if (!kernel->setWorkSize(1, &size))
-                    throw std::runtime_error("work size");
-            }
-        }
+        for (Kernels* kernels : {&m_plain, &m_color})
+            if (!setSlabWorkSizes(*kernels))
+                throw std::runtime_error("work size");
     } catch (const std::exception&) {
         // Forget the size so that the next run tries again.
         releaseBuffers();

@@ -73,6 +73,8 @@ private:
 
     int init();
     Kernels* kernelsFor(const std::string& options);
+    /// Gives the per-voxel kernels of `kernels` the current slab's size.
+    bool setSlabWorkSizes(Kernels& kernels);
     bool allocateBuffers(const std::array<int, 3>& slabSize, const std::array<float, 3>& extent);
     void releaseBuffers();
     void releaseOutputBuffers();
