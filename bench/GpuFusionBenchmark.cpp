@@ -1,9 +1,12 @@
 // Per-frame cost of the OpenCL fusion back-end on the default OpenCL device,
 // on synthetic 640 x 480 frames with colour at 128^3 and 256^3 voxels: the
-// whole processFrame and each of its four stages. Every timed call waits for
-// the device to finish, so the figures include the kernels' run time.
+// whole processFrame and each of its four stages, and the coloured mesh of
+// the fused volume by marching cubes on the device. Every timed call waits
+// for the device to finish, so the figures include the kernels' run time.
 
 #include "core/ClEnvironment.h"
+#include "core/Mesh.h"
+#include "reconstruction/ClMarchingCubes.h"
 #include "reconstruction/ReconstructionParameters.h"
 #include "reconstruction/SurfaceReconstructionGPU.h"
 #include "testsupport/SyntheticCamera.h"
@@ -155,6 +158,23 @@ void BM_GpuIntegrate(benchmark::State& state)
     runStage(state, [](SurfaceReconstructionGPU& b, const RgbdFrame&) { b.integrate(); });
 }
 
+void BM_GpuMarchingCubes(benchmark::State& state)
+{
+    GpuOrbitReconstruction& orbit = GpuOrbitReconstruction::at(static_cast<int>(state.range(0)));
+    if (!orbit.ready()) {
+        state.SkipWithError("no OpenCL back-end");
+        return;
+    }
+    ClMarchingCubes cubes(ClEnvironment::defaultEnvironment());
+    std::size_t vertices = 0;
+    for (auto _ : state) {
+        const std::unique_ptr<Mesh> mesh =
+            cubes.computeMesh(orbit.backEnd().tsdfVolume, orbit.backEnd().colorVolume, 0.0f);
+        vertices = mesh ? mesh->vertices().size() : 0;
+    }
+    state.counters["vertices"] = static_cast<double>(vertices);
+}
+
 }  // namespace
 
 BENCHMARK(BM_GpuProcessFrame)->Arg(128)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -162,5 +182,6 @@ BENCHMARK(BM_GpuPreprocess)->Arg(128)->Arg(256)->Unit(benchmark::kMillisecond)->
 BENCHMARK(BM_GpuPredictSurface)->Arg(128)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_GpuTrackCamera)->Arg(128)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_GpuIntegrate)->Arg(128)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_GpuMarchingCubes)->Arg(128)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();
