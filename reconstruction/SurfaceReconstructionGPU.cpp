@@ -67,11 +67,11 @@ public:
     }
 };
 
-float rotationAngle(const Eigen::Matrix4f& motion)
+/// Rotation angle of a rigid motion in radians, 0 to pi.
+double rotationAngle(const Eigen::Matrix4f& motion)
 {
     const Eigen::Quaternionf rotation(Eigen::Matrix3f(motion.topLeftCorner<3, 3>()));
-    return static_cast<float>(
-        2.0 * std::acos(std::min(1.0, std::abs(static_cast<double>(rotation.normalized().w())))));
+    return 2.0 * std::acos(std::min(1.0, std::abs(static_cast<double>(rotation.normalized().w()))));
 }
 
 }  // namespace
