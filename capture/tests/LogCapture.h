@@ -39,6 +39,24 @@ public:
         return found;
     }
 
+    /// Some line at `level` contains `text`.
+    bool contains(const std::string& level, const std::string& text) const
+    {
+        for (const LogLine& line : lines())
+            if (line.level == level && line.message.find(text) != std::string::npos)
+                return true;
+        return false;
+    }
+
+    /// No line above INFO.
+    bool quiet() const
+    {
+        for (const LogLine& line : lines())
+            if (line.level != "INFO" && line.level != "DEBUG" && line.level != "TRACE")
+                return false;
+        return true;
+    }
+
 private:
     class Appender : public log4cxx::AppenderSkeleton {
     public:

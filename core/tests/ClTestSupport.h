@@ -3,55 +3,14 @@
 #include "core/ClDevice.h"
 #include "core/ClEnvironment.h"
 #include "core/ClPlatform.h"
-#include "core/Logging.h"
+#include "testsupport/LogCapture.h"
 
-#include <log4cxx/appenderskeleton.h>
-#include <log4cxx/spi/loggingevent.h>
-
-#include <algorithm>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace Veltrane {
-
-/// Collects what is logged while it exists, as "LEVEL message" lines.
-class LogCapture {
-public:
-    LogCapture() : m_appender(std::make_shared<Appender>())
-    {
-        appLogger()->addAppender(m_appender);
-    }
-    ~LogCapture() { appLogger()->removeAppender(m_appender); }
-    LogCapture(const LogCapture&) = delete;
-    LogCapture& operator=(const LogCapture&) = delete;
-
-    const std::vector<std::string>& lines() const { return m_appender->lines; }
-    bool contains(const std::string& line) const
-    {
-        return std::find(lines().begin(), lines().end(), line) != lines().end();
-    }
-    /// Lines that start with `prefix`.
-    std::size_t countStartingWith(const std::string& prefix) const
-    {
-        return std::count_if(lines().begin(), lines().end(), [&](const std::string& line) {
-            return line.compare(0, prefix.size(), prefix) == 0;
-        });
-    }
-
-private:
-    struct Appender : log4cxx::AppenderSkeleton {
-        void append(const log4cxx::spi::LoggingEventPtr& event, log4cxx::helpers::Pool&) override
-        {
-            lines.push_back(event->getLevel()->toString() + " " + event->getRenderedMessage());
-        }
-        void close() override {}
-        bool requiresLayout() const override { return false; }
-        std::vector<std::string> lines;
-    };
-    std::shared_ptr<Appender> m_appender;
-};
 
 /// How many references the OpenCL context of `environment` has; every
 /// memory object and program made on it holds one.

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "capture/KorvastelFilePlugin.h"
+#include "capture/VeltraneFile.h"
+#include "core/TypedImage.h"
+
+#include <QMutex>
+#include <QSemaphore>
+#include <QThread>
+
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <string>
+#include <utility>
+
+namespace Veltrane {
+
+/// Records frame pairs into a sequence file on a thread of its own.
+///
+/// The producer hands each pair to addFrame(), which only copies it into a
+/// bounded queue; the recorder thread takes the pairs out in arrival order and
+/// compresses and writes them. When the queue is full a frame is refused and
+/// the producer counts it as dropped.
+///
+/// Use: construct with the path; open(); setRunning(true); start(); addFrame()
+/// for every frame; finish() (on a worker thread, it waits for the queue to
+/// drain); delete.
+class ImageRecorder : public QThread {
+public:
+    static constexpr int DefaultMaxQueueSize = 100;
+
+    explicit ImageRecorder(const std::string& path);
+    /// finish() when the owner did not; pairs still queued are not written.
+    ~ImageRecorder() override;
+
+    /// Creates the file and writes the sequence header. False when opened
+    /// before or when the file cannot be created or written.
+    bool open(int width, int height, const double* matrix9);
+
+    /// Queues copies of the pair; false (nothing queued) when the queue is full,
+    /// the depth image is missing or does not have the recorded size, or the
+    /// copies cannot be made. A null colour image (a camera without colour) is
+    /// recorded as a black colour frame.
+    bool addFrame(const TypedImage<unsigned short>* depth, const TypedImage<unsigned char>* colour);
+
+    /// Clears the running flag and waits until the thread has written every
+    /// pair queued before and ended. Returns at once when the thread never ran.
+    void stop();
+
+    /// stop(), then ends the sequence and closes the file. False when open()
+    /// had failed, a frame could not be written, or ending or closing the file
+    /// failed (a file cut short this way keeps every frame written before).
+    bool finish();
+
+    void setRunning(bool running) { m_running = running; }
+    bool running() const { return m_running; }
+    /// Frames written so far; exact once the thread has ended.
+    int framesWritten() const { return m_framesWritten; }
+    void setMaxQueueSize(int size) { m_maxQueueSize = size; }
+    int maxQueueSize() const { return m_maxQueueSize; }
+
+protected:
+    /// The writer loop.
+    void run() override;
+
+private:
+    using Depth = TypedImage<unsigned short>;
+    using Colour = TypedImage<unsigned char>;
+    /// Depth copy and colour copy (null for a depth-only frame).
+    using FramePair = std::pair<std::unique_ptr<Depth>, std::unique_ptr<Colour>>;
+
+    bool writePair(const FramePair& pair);
+
+    VeltraneFile m_file;
+    std::unique_ptr<KorvastelFilePlugin> m_plugin;
+    std::atomic<bool> m_running{false};
+    std::atomic<int> m_framesWritten{0};
+    QMutex m_mutex;
+    QSemaphore m_semaphore{0};
+    std::deque<FramePair> m_queue;
+    int m_maxQueueSize = DefaultMaxQueueSize;
+    int m_width = 0;
+    int m_height = 0;
+    std::atomic<bool> m_writeFailed{false};
+    /// Stands in for the colour of depth-only frames; used by the thread only.
+    std::unique_ptr<Colour> m_black;
+};
+
+}  // namespace Veltrane

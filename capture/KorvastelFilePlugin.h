@@ -1,0 +1,99 @@
+#pragma once
+
+#include "capture/ImageCompressor.h"
+#include "capture/VeltraneFilePlugin.h"
+#include "core/TypedImage.h"
+
+#include <Eigen/Core>
+
+#include <cstdint>
+#include <vector>
+
+namespace Veltrane {
+
+/// The recorded RGB-D sequence: one block of type 11000 of a `VeltraneFile`.
+///
+/// Payload (little-endian, offsets from its first byte): width and height
+/// (int32), the camera matrix (nine float64, column-major), the frame count
+/// (int32, written when the sequence ends), then one record per frame: depth
+/// size (int32), the depth image, colour size (int32), the colour image, both
+/// compressed as zlib streams with the run-length strategy at level 1. The
+/// payload ends with the frame table: the absolute file offset of every record
+/// as int64.
+///
+/// A sequence that was never ended (count 0), or whose table is damaged, is
+/// read by walking its records: every complete record is kept and a warning is
+/// logged.
+class KorvastelFilePlugin final : public VeltraneFilePlugin {
+public:
+    static constexpr int BlockTypeId = 11000;
+    static constexpr std::int64_t HeaderSize = 84;
+    static constexpr std::int64_t FrameCountOffset = 80;
+    /// Largest frame (width x height) written or read; keeps the buffers of a
+    /// damaged file bounded.
+    static constexpr std::int64_t MaxFramePixels = 4096 * 4096;
+
+    KorvastelFilePlugin();
+    ~KorvastelFilePlugin();
+    KorvastelFilePlugin(const KorvastelFilePlugin&) = delete;
+    KorvastelFilePlugin& operator=(const KorvastelFilePlugin&) = delete;
+
+    /// BlockTypeId, whatever the argument.
+    int typeId(int) const override;
+    bool beginWrite(std::iostream* stream) override;
+    /// Ends a sequence still being written; returns the payload bytes written.
+    std::int64_t endWrite() override;
+    bool beginRead(std::iostream* stream, std::int64_t payloadSize) override;
+    bool endRead() override;
+
+    /// Writes the header. False while a sequence is being written, for a frame
+    /// size outside 1 .. MaxFramePixels, or on a stream error.
+    bool beginSequence(int width, int height, const double* matrix9);
+    /// Compresses and appends one frame pair, both of the header's size (depth
+    /// one channel, colour three). On failure the stream stays where the write
+    /// stopped.
+    bool writeFrame(const TypedImage<unsigned short>* depth, const TypedImage<unsigned char>* colour);
+    /// Writes the frame table and the frame count; the container's
+    /// endWriteBlock() must follow before anything else is written.
+    bool endSequence();
+
+    /// Reads and checks the header and loads the frame table (or recovers it).
+    /// The outputs are set only on success.
+    bool readHeader(int* width, int* height, Eigen::Matrix3d* matrix, int* frameCount);
+    /// Decompresses frame `index` into the caller's images, which must have the
+    /// header's size, one slice, and one and three channels. A failure may leave
+    /// them partly overwritten.
+    bool readFrame(int index, TypedImage<unsigned short>* depth, TypedImage<unsigned char>* colour);
+
+    /// Frames written, or the frames of the sequence being read.
+    int frameCount() const { return m_frameCount; }
+
+private:
+    static bool validFrameSize(int width, int height);
+    bool allocateBuffer(std::int64_t size);
+    /// Loads the stored table; false when it is missing or inconsistent.
+    bool loadFrameTable(int storedCount);
+    /// Rebuilds the table from the records that are complete.
+    void walkFrameRecords();
+    /// The compressed part of a record at `position` (size field first): its
+    /// size when it is within the buffer, inside `end`, and starts like a zlib
+    /// stream; 0 otherwise.
+    std::int64_t probeCompressedPart(std::int64_t position, std::int64_t end);
+    bool matchesHeader(const Image* image, int channels) const;
+    bool readCompressed(const char* what, Image* image);
+
+    std::iostream* m_stream = nullptr;
+    ImageCompressor m_compressor;
+    bool m_active = false;
+    int m_frameCount = 0;
+    std::int64_t m_bytesWritten = 0;
+    std::vector<std::int64_t> m_framePositions;
+    std::int64_t m_payloadStart = 0;
+    std::int64_t m_payloadSize = 0;
+    std::vector<unsigned char> m_buffer;
+    int m_headerWidth = 0;
+    int m_headerHeight = 0;
+    double m_headerMatrix[9] = {};
+};
+
+}  // namespace Veltrane

@@ -1,0 +1,74 @@
+#include "core/GlObjectRelease.h"
+
+#include <QOpenGLContext>
+
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
+namespace Veltrane {
+namespace {
+
+struct WaitingObject {
+    GlObjectType type;
+    unsigned name;
+    QPointer<QObject> owner;
+};
+
+std::mutex waitingMutex;
+std::vector<WaitingObject> waitingObjects;
+
+bool isCurrent(GlObjectType type, const QObject* owner)
+{
+    QOpenGLContext* context = QOpenGLContext::currentContext();
+    if (!context)
+        return false;
+    const QObject* current = type == GlObjectType::Texture
+                                 ? static_cast<const QObject*>(context->shareGroup())
+                                 : static_cast<const QObject*>(context);
+    return current == owner;
+}
+
+}  // namespace
+
+QPointer<QObject> currentGlOwner(GlObjectType type)
+{
+    QOpenGLContext* context = QOpenGLContext::currentContext();
+    if (!context)
+        return nullptr;
+    if (type == GlObjectType::Texture)
+        return context->shareGroup();
+    return context;
+}
+
+void releaseGlObject(GlObjectType type, unsigned name, const QPointer<QObject>& owner)
+{
+    if (name == 0 || owner.isNull())
+        return;
+    if (isCurrent(type, owner.data())) {
+        detail::deleteGlObjectNow(type, name);
+        collectReleasedGlObjects();
+        return;
+    }
+    const std::lock_guard<std::mutex> lock(waitingMutex);
+    waitingObjects.push_back({type, name, owner});
+}
+
+void collectReleasedGlObjects()
+{
+    std::vector<WaitingObject> due;
+    {
+        const std::lock_guard<std::mutex> lock(waitingMutex);
+        const auto keep = std::stable_partition(
+            waitingObjects.begin(), waitingObjects.end(), [](const WaitingObject& object) {
+                return !object.owner.isNull() && !isCurrent(object.type, object.owner.data());
+            });
+        due.assign(keep, waitingObjects.end());
+        waitingObjects.erase(keep, waitingObjects.end());
+    }
+    for (const WaitingObject& object : due)
+        if (!object.owner.isNull())
+            detail::deleteGlObjectNow(object.type, object.name);
+}
+
+}  // namespace Veltrane
