@@ -32,14 +32,8 @@ class OrbitReconstruction {
 public:
     explicit OrbitReconstruction(int resolution)
     {
-        Orbit orbit;
-        orbit.target = Eigen::Vector3d(0.0, 50.0, 0.0);
-        orbit.radius = 700.0;
-        orbit.height = 350.0;
-        orbit.stepDegrees = 1.0;
-        orbit.frames = 40;
         const SyntheticCamera sensor(SyntheticScene::tabletop(), PinholeCamera());
-        m_frames = sensor.renderAll(orbit.poses());
+        m_frames = sensor.renderAll(tabletopOrbit(40).poses());
 
         m_params.setVolumeResolution({resolution, resolution, resolution});
         m_params.setVolumeSize({800.0, 800.0, 800.0});

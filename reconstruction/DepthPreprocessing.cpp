@@ -16,10 +16,11 @@ constexpr int radius = 2;
 constexpr float tangentStep = 30.0f;      // mm; larger central differences cross a depth edge
 constexpr float normalNeighbourhood = 90.0f;  // mm
 
-/// Euclidean length with the square root in double.
+/// Euclidean length. A float square root is correctly rounded, so it equals
+/// the root taken in double and rounded back.
 float length(const Eigen::Vector3f& v)
 {
-    return static_cast<float>(std::sqrt(static_cast<double>(v.squaredNorm())));
+    return std::sqrt(v.squaredNorm());
 }
 
 /// Weights of the bilateral filter, exp(-0.5 (r^2 / spatialSigma^2 + dd^2 /

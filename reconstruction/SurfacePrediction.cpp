@@ -21,7 +21,7 @@ int clampedIndex(float index, int n)
 }
 
 /// Index of the voxel nearest to the continuous position `u`, clamped.
-std::size_t nearestVoxel(const std::array<int, 3>& n, const Eigen::Vector3f& u)
+inline std::size_t nearestVoxel(const std::array<int, 3>& n, const Eigen::Vector3f& u)
 {
     // Clamping before the truncating conversion makes it a floor.
     int idx[3];
@@ -149,15 +149,11 @@ private:
     float m_fineStep;
 };
 
-void fillBackground(TypedImage<unsigned char>& scene)
+/// Grey of the background in row y of h rows: 55 at the top, 95 at the bottom.
+unsigned char backgroundGrey(int y, int h)
 {
-    const int w = scene.width;
-    const int h = scene.height;
-    for (int y = 0; y < h; ++y) {
-        const float s = h > 1 ? static_cast<float>(y) / static_cast<float>(h - 1) : 0.0f;
-        const unsigned char grey = static_cast<unsigned char>((1.0f - s) * 55.0f + s * 95.0f);
-        std::memset(scene.typedData() + 3 * static_cast<std::size_t>(y) * w, grey, 3 * static_cast<std::size_t>(w));
-    }
+    const float s = h > 1 ? static_cast<float>(y) / static_cast<float>(h - 1) : 0.0f;
+    return static_cast<unsigned char>((1.0f - s) * 55.0f + s * 95.0f);
 }
 
 }  // namespace
@@ -202,25 +198,25 @@ void raycast(const VolumeGeometry& volume, const TypedImage<float>& tsdf,
                                      volume.resolution[1] * 0.5f * volume.voxelSize[1],
                                      volume.resolution[2] * 0.5f * volume.voxelSize[2]);
 
-    output.vertices->fill(std::numeric_limits<float>::quiet_NaN());
-    output.normals->fill(std::numeric_limits<float>::quiet_NaN());
-    output.validMask->fill(0);
-    fillBackground(*output.scene);
-
     const RayCaster caster(volume, tsdf.typedData(), coarseStep, fineStep);
     const bool colored = color && settings.showColor;
     const int w = output.scene->width;
     const int h = output.scene->height;
 #pragma omp parallel for schedule(dynamic, 1)
     for (int y = 0; y < h; ++y) {
+        const unsigned char grey = backgroundGrey(y, h);
         for (int x = 0; x < w; ++x) {
             const Eigen::Vector3f d = aInverse * Eigen::Vector3f(static_cast<float>(x), static_cast<float>(y), 1.0f);
             Eigen::Vector3f start, end;
-            if (!clipToBox(eye, d, halfExtent, start, end))
-                continue;
             Hit hit;
-            if (!caster.cast(volume.toVoxel(start), volume.toVoxel(end), hit))
+            if (!clipToBox(eye, d, halfExtent, start, end) ||
+                !caster.cast(volume.toVoxel(start), volume.toVoxel(end), hit)) {
+                VectorMap::at(*output.vertices, x, y) = VectorMap::invalid();
+                VectorMap::at(*output.normals, x, y) = VectorMap::invalid();
+                std::memset(output.scene->typedData() + 3 * (static_cast<std::size_t>(y) * w + x), grey, 3);
+                output.validMask->typedData()[static_cast<std::size_t>(y) * w + x] = 0;
                 continue;
+            }
             const Eigen::Vector3f q = volume.toVolume(hit.position);
             VectorMap::at(*output.vertices, x, y) = q;
             VectorMap::at(*output.normals, x, y) = hit.normal;

@@ -62,7 +62,7 @@ void computeRayDistance(const TypedImage<unsigned short>& depth, const Eigen::Ma
         for (int u = 0; u < w; ++u) {
             const float a = (static_cast<float>(u) - cx) / fx;
             const float b = (static_cast<float>(v) - cy) / fy;
-            const float factor = static_cast<float>(std::sqrt(static_cast<double>((a * a + 1.0f) + b * b)));
+            const float factor = std::sqrt((a * a + 1.0f) + b * b);
             const std::size_t i = static_cast<std::size_t>(v) * w + u;
             // Far depths at the image corners would exceed 16 bits; the clamp
             // still marks everything nearer than 65535 mm as free space.
@@ -141,7 +141,7 @@ void updateVolume(const VolumeGeometry& volume, const FrameInput& frame, const S
                 const std::size_t pixel = static_cast<std::size_t>(v) * w + u;
                 if (reliable[pixel] == 0 || rayDistance[pixel] == 0)
                     continue;
-                const float distance = static_cast<float>(std::sqrt(static_cast<double>(p.squaredNorm())));
+                const float distance = std::sqrt(p.squaredNorm());
                 const float sdf = static_cast<float>(rayDistance[pixel]) - distance;
                 if (sdf < -trunc)
                     continue;

@@ -37,6 +37,17 @@ std::vector<Eigen::Matrix4d> Orbit::poses() const
     return result;
 }
 
+Orbit tabletopOrbit(int frames)
+{
+    Orbit orbit;
+    orbit.target = Eigen::Vector3d(0.0, 50.0, 0.0);
+    orbit.radius = 700.0;
+    orbit.height = 350.0;
+    orbit.stepDegrees = 1.0;
+    orbit.frames = frames;
+    return orbit;
+}
+
 PoseDifference poseDifference(const Eigen::Matrix4d& a, const Eigen::Matrix4d& b)
 {
     const Eigen::Matrix3d ra = a.topLeftCorner<3, 3>();

@@ -25,6 +25,10 @@ struct Orbit {
     std::vector<Eigen::Matrix4d> poses() const;
 };
 
+/// `frames` poses circling SyntheticScene::tabletop() at 1 degree per frame
+/// (about 12 mm), 700 mm out and 350 mm above the middle of the table.
+Orbit tabletopOrbit(int frames);
+
 /// How far apart two poses are: the distance between their camera centres
 /// (mm) and the angle of the relative rotation (degrees).
 struct PoseDifference {

@@ -1,5 +1,6 @@
 #include "reconstruction/ReconstructionParameters.h"
 #include "reconstruction/SurfaceReconstructionCPU.h"
+#include "reconstruction/tests/FusionTestSetup.h"
 #include "testsupport/SyntheticCamera.h"
 #include "testsupport/Trajectory.h"
 
@@ -15,29 +16,34 @@ using namespace TestSupport;
 
 const PinholeCamera camera = PinholeCamera().scaledDown(2);  // 320 x 240
 
-/// Parameters for the tabletop scene in a 128^3 volume of 800 mm, placed so
-/// that volume coordinates are scene coordinates, seen first from `start`.
-void configure(ReconstructionParameters& params, const Eigen::Matrix4d& start)
-{
-    params.setVolumeResolution({128, 128, 128});
-    params.setVolumeSize({800.0, 800.0, 800.0});
-    std::array<double, 16> pose;
-    Eigen::Map<Eigen::Matrix4d>(pose.data()) = start;
-    params.setVolumePose(pose);
-    params.setIntrinsics(camera.matrix());
-    params.imageWidth = camera.width;
-    params.imageHeight = camera.height;
-}
+/// A back-end initialised for the tabletop scene in a 128^3 volume, the
+/// frames of a tabletop orbit and the sensor that renders them.
+struct TabletopScan {
+    SyntheticCamera sensor;
+    std::vector<Eigen::Matrix4d> trajectory;
+    ReconstructionParameters params;
+    SurfaceReconstructionCPU backEnd;
 
-Orbit tabletopOrbit(int frames)
+    explicit TabletopScan(int frames, DepthNoise noise = {})
+        : sensor(SyntheticScene::tabletop(), camera, noise), trajectory(tabletopOrbit(frames).poses())
+    {
+        placeVolumeAroundScene(params, camera, trajectory.front(), 128);
+    }
+};
+
+/// Feeds the frames along `trajectory` and expects every one tracked within
+/// 5 mm and 1 degree of the pose it was rendered from.
+void expectTrackedAlong(SurfaceReconstructionCPU& backEnd, const SyntheticCamera& sensor,
+                        const std::vector<Eigen::Matrix4d>& trajectory)
 {
-    Orbit orbit;
-    orbit.target = Eigen::Vector3d(0.0, 50.0, 0.0);
-    orbit.radius = 700.0;
-    orbit.height = 350.0;
-    orbit.stepDegrees = 1.0;
-    orbit.frames = frames;
-    return orbit;
+    for (std::size_t i = 0; i < trajectory.size(); ++i) {
+        const RgbdFrame frame = sensor.render(trajectory[i], static_cast<unsigned>(i));
+        ASSERT_EQ(backEnd.processFrame(frame.depth.get(), frame.colour.get(), nullptr, nullptr, true), 0)
+            << "frame " << i;
+        const PoseDifference error = poseDifference(toMatrix(backEnd.pose().data()), trajectory[i]);
+        EXPECT_LT(error.translation, 5.0) << "frame " << i;
+        EXPECT_LT(error.rotationDegrees, 1.0) << "frame " << i;
+    }
 }
 
 /// Distances to the true surface of every zero crossing of the fused volume
@@ -68,27 +74,16 @@ std::vector<double> zeroCrossingErrors(const SurfaceReconstructionCPU& backEnd, 
 
 TEST(FusionEndToEnd, OrbitIsTrackedAndFusedOntoTheTrueSurface)
 {
-    const SyntheticCamera sensor(SyntheticScene::tabletop(), camera);
-    const std::vector<Eigen::Matrix4d> trajectory = tabletopOrbit(60).poses();
-    ReconstructionParameters params;
-    configure(params, trajectory.front());
-    SurfaceReconstructionCPU backEnd;
-    ASSERT_TRUE(backEnd.init(&params));
+    TabletopScan scan(60);
+    ASSERT_TRUE(scan.backEnd.init(&scan.params));
+    expectTrackedAlong(scan.backEnd, scan.sensor, scan.trajectory);
+    if (HasFatalFailure())
+        return;
 
-    for (std::size_t i = 0; i < trajectory.size(); ++i) {
-        const RgbdFrame frame = sensor.render(trajectory[i], static_cast<unsigned>(i));
-        ASSERT_EQ(backEnd.processFrame(frame.depth.get(), frame.colour.get(), nullptr, nullptr, true), 0)
-            << "frame " << i;
-        const Eigen::Matrix4f tracked = backEnd.pose();
-        const PoseDifference error = poseDifference(toMatrix(tracked.data()), trajectory[i]);
-        EXPECT_LT(error.translation, 5.0) << "frame " << i;
-        EXPECT_LT(error.rotationDegrees, 1.0) << "frame " << i;
-    }
-
-    std::vector<double> errors = zeroCrossingErrors(backEnd, sensor.scene());
+    std::vector<double> errors = zeroCrossingErrors(scan.backEnd, scan.sensor.scene());
     ASSERT_GT(errors.size(), 10000u);
     std::sort(errors.begin(), errors.end());
-    const double voxel = backEnd.volumeGeometry().voxelSize.maxCoeff();
+    const double voxel = scan.backEnd.volumeGeometry().voxelSize.maxCoeff();
     // Faces seen only at grazing angles keep a few crossings up to two voxels off.
     EXPECT_LT(errors[errors.size() / 2], 0.25 * voxel);
     EXPECT_LT(errors[errors.size() * 99 / 100], voxel);
@@ -96,30 +91,18 @@ TEST(FusionEndToEnd, OrbitIsTrackedAndFusedOntoTheTrueSurface)
 
 TEST(FusionEndToEnd, NoisyFramesWithDropoutsStayTracked)
 {
-    const SyntheticCamera sensor(SyntheticScene::tabletop(), camera, DepthNoise{1.5, 0.002, 11});
-    const std::vector<Eigen::Matrix4d> trajectory = tabletopOrbit(20).poses();
-    ReconstructionParameters params;
-    configure(params, trajectory.front());
-    SurfaceReconstructionCPU backEnd;
-    ASSERT_TRUE(backEnd.init(&params));
-    for (std::size_t i = 0; i < trajectory.size(); ++i) {
-        const RgbdFrame frame = sensor.render(trajectory[i], static_cast<unsigned>(i));
-        ASSERT_EQ(backEnd.processFrame(frame.depth.get(), frame.colour.get(), nullptr, nullptr, true), 0)
-            << "frame " << i;
-        const PoseDifference error = poseDifference(toMatrix(backEnd.pose().data()), trajectory[i]);
-        EXPECT_LT(error.translation, 5.0) << "frame " << i;
-        EXPECT_LT(error.rotationDegrees, 1.0) << "frame " << i;
-    }
+    TabletopScan scan(20, DepthNoise{1.5, 0.002, 11});
+    ASSERT_TRUE(scan.backEnd.init(&scan.params));
+    expectTrackedAlong(scan.backEnd, scan.sensor, scan.trajectory);
 }
 
 TEST(FusionEndToEnd, JumpLosesTrackingAndKeepsThePoseUntilTheCameraIsBack)
 {
-    const SyntheticCamera sensor(SyntheticScene::tabletop(), camera);
-    const std::vector<Eigen::Matrix4d> trajectory = tabletopOrbit(8).poses();
-    ReconstructionParameters params;
-    configure(params, trajectory.front());
-    SurfaceReconstructionCPU backEnd;
-    ASSERT_TRUE(backEnd.init(&params));
+    TabletopScan scan(8);
+    const SyntheticCamera& sensor = scan.sensor;
+    const std::vector<Eigen::Matrix4d>& trajectory = scan.trajectory;
+    SurfaceReconstructionCPU& backEnd = scan.backEnd;
+    ASSERT_TRUE(backEnd.init(&scan.params));
     for (std::size_t i = 0; i + 1 < trajectory.size(); ++i) {
         const RgbdFrame frame = sensor.render(trajectory[i]);
         ASSERT_EQ(backEnd.processFrame(frame.depth.get(), frame.colour.get(), nullptr, nullptr, true), 0);
@@ -139,17 +122,14 @@ TEST(FusionEndToEnd, JumpLosesTrackingAndKeepsThePoseUntilTheCameraIsBack)
 
 TEST(FusionEndToEnd, BadFramesAreRefusedWithTheirCodes)
 {
-    const SyntheticCamera sensor(SyntheticScene::tabletop(), camera);
-    const std::vector<Eigen::Matrix4d> trajectory = tabletopOrbit(1).poses();
-    const RgbdFrame frame = sensor.render(trajectory.front());
+    TabletopScan scan(1);
+    const RgbdFrame frame = scan.sensor.render(scan.trajectory.front());
     const SyntheticCamera smallSensor(SyntheticScene::tabletop(), camera.scaledDown(2));
-    const RgbdFrame small = smallSensor.render(trajectory.front());
-    ReconstructionParameters params;
-    configure(params, trajectory.front());
+    const RgbdFrame small = smallSensor.render(scan.trajectory.front());
 
-    SurfaceReconstructionCPU backEnd;
+    SurfaceReconstructionCPU& backEnd = scan.backEnd;
     EXPECT_EQ(backEnd.processFrame(frame.depth.get(), frame.colour.get(), nullptr, nullptr, true), -1);
-    ASSERT_TRUE(backEnd.init(&params));
+    ASSERT_TRUE(backEnd.init(&scan.params));
     EXPECT_EQ(backEnd.processFrame(small.depth.get(), small.colour.get(), nullptr, nullptr, true), -2);
     EXPECT_EQ(backEnd.processFrame(nullptr, frame.colour.get(), nullptr, nullptr, true), -2);
     EXPECT_EQ(backEnd.processFrame(frame.depth.get(), nullptr, nullptr, nullptr, true), -3);

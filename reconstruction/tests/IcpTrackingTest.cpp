@@ -50,10 +50,12 @@ Settings defaultSettings()
     return {{8}, 100.0, 20.0, 0.1, 100.0, 45.0, true};
 }
 
+const Eigen::Matrix4d startPose = tabletopOrbit(1).poses().front();
+
 std::unique_ptr<TypedImage<unsigned short>> tabletopDepth()
 {
     const SyntheticCamera sensor(SyntheticScene::tabletop(), camera);
-    return std::move(sensor.render(lookAt({0.0, -350.0, -700.0}, {0.0, 50.0, 0.0}, {0.0, -1.0, 0.0})).depth);
+    return std::move(sensor.render(startPose).depth);
 }
 
 TEST(IcpTracking, FrameMatchingItsPredictionNeedsNoMotion)
@@ -76,12 +78,11 @@ TEST(IcpTracking, MotionBeyondTheLimitsIsLost)
 {
     // The frame is the prediction seen 12 mm further back and 1.5 degrees turned.
     const SyntheticCamera sensor(SyntheticScene::tabletop(), camera);
-    const Eigen::Matrix4d start = lookAt({0.0, -350.0, -700.0}, {0.0, 50.0, 0.0}, {0.0, -1.0, 0.0});
     Eigen::Matrix4d moved = Eigen::Matrix4d::Identity();
     moved.topLeftCorner<3, 3>() = Eigen::AngleAxisd(1.5 * M_PI / 180.0, Eigen::Vector3d::UnitY()).toRotationMatrix();
     moved(2, 3) = 12.0;
-    const RgbdFrame first = sensor.render(start);
-    const RgbdFrame second = sensor.render(moved * start);
+    const RgbdFrame first = sensor.render(startPose);
+    const RgbdFrame second = sensor.render(moved * startPose);
     SelfMatchedLevel match(*second.depth);
     SelfMatchedLevel prediction(*first.depth);
     match.level.predictedVertices = prediction.vertices.get();

@@ -1,5 +1,6 @@
 #include "reconstruction/ReconstructionParameters.h"
 #include "reconstruction/SurfaceReconstructionCPU.h"
+#include "reconstruction/tests/FusionTestSetup.h"
 #include "testsupport/SyntheticCamera.h"
 #include "testsupport/Trajectory.h"
 
@@ -15,7 +16,7 @@ namespace {
 using namespace TestSupport;
 
 const PinholeCamera camera = PinholeCamera().scaledDown(4);  // 160 x 120
-const Eigen::Matrix4d startPose = lookAt({0.0, -350.0, -700.0}, {0.0, 50.0, 0.0}, {0.0, -1.0, 0.0});
+const Eigen::Matrix4d startPose = tabletopOrbit(1).poses().front();
 
 /// A 64^3 volume of 800 mm around the tabletop scene, seen by a 160 x 120
 /// camera. Two pyramid levels: the fixed millimetre limits of the tangents
@@ -28,14 +29,7 @@ struct SmallReconstruction : ::testing::Test {
 
     SmallReconstruction()
     {
-        params.setVolumeResolution({64, 64, 64});
-        params.setVolumeSize({800.0, 800.0, 800.0});
-        std::array<double, 16> pose;
-        Eigen::Map<Eigen::Matrix4d>(pose.data()) = startPose;
-        params.setVolumePose(pose);
-        params.setIntrinsics(camera.matrix());
-        params.imageWidth = camera.width;
-        params.imageHeight = camera.height;
+        placeVolumeAroundScene(params, camera, startPose, 64);
         params.pyramidLevels = 2;
         signals = 0;
     }
@@ -206,12 +200,7 @@ TEST_F(SurfaceReconstructionCPUFrames, ResetStartsOverFromTheInitialPose)
     backEnd.reset();  // not initialised: nothing happens
     ASSERT_TRUE(backEnd.init(&params));
     const Eigen::Matrix4f initial = backEnd.pose();
-    Orbit orbit;
-    orbit.target = Eigen::Vector3d(0.0, 50.0, 0.0);
-    orbit.radius = 700.0;
-    orbit.height = 350.0;
-    orbit.frames = 4;
-    orbit.stepDegrees = 1.0;
+    const Orbit orbit = tabletopOrbit(4);
     for (const Eigen::Matrix4d& pose : orbit.poses()) {
         const RgbdFrame frame = sensor.render(pose);
         ASSERT_EQ(backEnd.processFrame(frame.depth.get(), frame.colour.get(), nullptr, nullptr, true), 0);
