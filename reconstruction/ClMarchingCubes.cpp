@@ -237,6 +237,13 @@ bool ClMarchingCubes::run(const ClImage* volume, const ClImage* colors, float is
     if (!kernels)
         return false;
 
+    if (volume->type != PixelType::Float || volume->channels != 1 ||
+        (withColors && (colors->type != PixelType::UnsignedByte || colors->channels != 4 ||
+                        colors->width != volume->width || colors->height != volume->height ||
+                        colors->slices != volume->slices))) {
+        VELTRANE_ERROR("Marching Cubes: the distance and colour volumes do not fit together");
+        return false;
+    }
     if (sliceCount == 0)
         sliceCount = volume->slices;
     if (firstSlice < 0 || sliceCount < 1 || firstSlice + sliceCount > volume->slices ||

@@ -50,7 +50,9 @@ public:
     /// per triangle. `positions` is required; `normals` and `outColors` are
     /// filled when given (colours need `colors`). The buffers stay owned by
     /// this object until its next `run`; all are null and the count 0 when
-    /// the slab has no surface. False after a failure (logged).
+    /// the slab has no surface. False after a failure (logged), and for a
+    /// volume that is not one float channel, a colour volume that is not four
+    /// bytes per voxel of the same size, or slices outside the volume.
     bool run(const ClImage* volume, const ClImage* colors, float isoValue, ClImage** positions,
              ClImage** normals, ClImage** outColors, int* vertexCount, int firstSlice,
              int sliceCount);

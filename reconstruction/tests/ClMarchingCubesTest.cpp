@@ -228,13 +228,19 @@ TEST_F(ClMarchingCubesTest, RunWritesReversedCornersOfOneCell)
     EXPECT_EQ(cubes().downloadMesh(positions, nullptr, nullptr, 0), nullptr);
 }
 
-TEST_F(ClMarchingCubesTest, RefusesSlicesOutsideTheVolume)
+TEST_F(ClMarchingCubesTest, RefusesSlicesOutsideTheVolumeAndColoursOfAnotherSize)
 {
     TypedImage<float> volume(PixelType::Float, 4, 4, 4, 1);
     volume.fill(1.0f);
     const auto device = upload(volume, volume.data());
     ClImage* positions = nullptr;
+    ClImage* colours = nullptr;
     int count = 0;
+    const auto smallColours = colourVolume(3);
+    const auto deviceColours = upload(*smallColours, smallColours->data());
+    EXPECT_FALSE(cubes().run(device.get(), deviceColours.get(), 0.0f, &positions, nullptr, &colours, &count, 0, 0));
+    EXPECT_FALSE(cubes().run(deviceColours.get(), nullptr, 0.0f, &positions, nullptr, nullptr, &count, 0, 0));
+    EXPECT_EQ(cubes().computeMesh(device.get(), deviceColours.get(), 0.0f), nullptr);
     EXPECT_FALSE(cubes().run(device.get(), nullptr, 0.0f, &positions, nullptr, nullptr, &count, 2, 3));
     EXPECT_FALSE(cubes().run(device.get(), nullptr, 0.0f, &positions, nullptr, nullptr, &count, -1, 2));
     EXPECT_TRUE(cubes().run(device.get(), nullptr, 0.0f, &positions, nullptr, nullptr, &count, 1, 3));
