@@ -546,21 +546,22 @@ int SurfaceReconstructionGPU::preprocess(const TypedImage<unsigned short>* depth
         if (failed(enqueue(VertexMapKernel, vertices, l), "vertex map"))
             return -1;
 
+        // The tangent, normal and curvature kernels start with the same five
+        // arguments.
+        const auto setMapArguments = [&level](ClKernel& kernel) {
+            kernel.setArgScalar(0, level.width);
+            kernel.setArgScalar(1, level.height);
+            kernel.setArgImage(2, level.vertexMap.get());
+            kernel.setArgImage(3, level.tangentXMap.get());
+            kernel.setArgImage(4, level.tangentYMap.get());
+        };
         ClKernel& tangents = *m_computeTangentMap;
-        tangents.setArgScalar(0, level.width);
-        tangents.setArgScalar(1, level.height);
-        tangents.setArgImage(2, level.vertexMap.get());
-        tangents.setArgImage(3, level.tangentXMap.get());
-        tangents.setArgImage(4, level.tangentYMap.get());
+        setMapArguments(tangents);
         if (failed(enqueue(TangentMapKernel, tangents, l), "tangent map"))
             return -1;
 
         ClKernel& normals = *m_computeNormalMap;
-        normals.setArgScalar(0, level.width);
-        normals.setArgScalar(1, level.height);
-        normals.setArgImage(2, level.vertexMap.get());
-        normals.setArgImage(3, level.tangentXMap.get());
-        normals.setArgImage(4, level.tangentYMap.get());
+        setMapArguments(normals);
         normals.setArgImage(5, level.normalMap.get());
         if (failed(enqueue(NormalMapKernel, normals, l), "normal map"))
             return -1;
@@ -568,11 +569,7 @@ int SurfaceReconstructionGPU::preprocess(const TypedImage<unsigned short>* depth
         if (!m_curvatureEnabled)
             continue;
         ClKernel& curvature = *m_computeCurvatureMap;
-        curvature.setArgScalar(0, level.width);
-        curvature.setArgScalar(1, level.height);
-        curvature.setArgImage(2, level.vertexMap.get());
-        curvature.setArgImage(3, level.tangentXMap.get());
-        curvature.setArgImage(4, level.tangentYMap.get());
+        setMapArguments(curvature);
         curvature.setArgImage(5, level.normalMap.get());
         curvature.setArgImage(6, level.curvatureMap.get());
         if (failed(enqueue(CurvatureMapKernel, curvature, l), "curvature map"))

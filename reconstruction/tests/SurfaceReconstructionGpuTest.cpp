@@ -7,6 +7,7 @@
 #include "reconstruction/MarchingCubes.h"
 #include "reconstruction/ReconstructionParameters.h"
 #include "reconstruction/SurfaceReconstructionCPU.h"
+#include "reconstruction/tests/FusionTestSetup.h"
 #include "testsupport/SyntheticCamera.h"
 #include "testsupport/Trajectory.h"
 
@@ -25,19 +26,12 @@ using namespace TestSupport;
 const PinholeCamera frameCamera = PinholeCamera().scaledDown(2);  // 320 x 240
 
 
-/// The tabletop scene in a volume of 800 mm whose coordinates are the
-/// scene's, seen first from `start`; the depth filter window as the CPU's.
+/// The tabletop scene in a volume whose coordinates are the scene's, seen
+/// first from `start`; the depth filter window as the CPU's.
 void configure(ReconstructionParameters& params, const Eigen::Matrix4d& start, int resolution,
                const PinholeCamera& camera = frameCamera)
 {
-    params.setVolumeResolution({resolution, resolution, resolution});
-    params.setVolumeSize({800.0, 800.0, 800.0});
-    std::array<double, 16> pose;
-    Eigen::Map<Eigen::Matrix4d>(pose.data()) = start;
-    params.setVolumePose(pose);
-    params.setIntrinsics(camera.matrix());
-    params.imageWidth = camera.width;
-    params.imageHeight = camera.height;
+    placeVolumeAroundScene(params, camera, start, resolution);
     params.bilateralFilterRadius = 2;
 }
 
