@@ -415,5 +415,20 @@ TEST_F(SurfaceReconstructionGpuTest, FailedInitLeavesTheParametersUnlocked)
     EXPECT_FALSE(tooManyLevels.locked);
 }
 
+TEST_F(SurfaceReconstructionGpuTest, ConstructionOnTheDefaultEnvironmentLogsTheDeviceFacts)
+{
+    const LogCapture log;
+    const SurfaceReconstructionGPU backEnd(nullptr);
+    const std::vector<std::string> prefixes = {
+        "INFO Device vendor: ", "INFO Device name: ", "INFO Global device memory: ",
+        "INFO Local device memory: ", "INFO Constant device memory: ", "INFO Max constant args: ",
+        "INFO Max workgroups: ", "INFO Max work item sizes: ", "INFO Supported extensions:\n"};
+    ASSERT_GE(log.lines().size(), prefixes.size());
+    for (std::size_t i = 0; i < prefixes.size(); ++i)
+        EXPECT_EQ(log.lines()[i].compare(0, prefixes[i].size(), prefixes[i]), 0) << log.lines()[i];
+    EXPECT_EQ(log.lines()[2].substr(log.lines()[2].size() - 3), " MB");
+    EXPECT_EQ(log.lines()[7].back(), ' ');
+}
+
 }  // namespace
 }  // namespace Veltrane
