@@ -201,13 +201,17 @@ void BSplineData::build(int maxDepth, int boundary)
     rightBaseFunction = withMirrors(baseFunction, b, {1.0});
     bothBaseFunction = withMirrors(baseFunction, b, {-1.0, 1.0});
 
-    // The piece that lies outside the domain folds back onto the middle cell.
+    // The mirror image's piece that lies inside the domain adds onto the middle
+    // cell with the boundary type's sign, so that the pieces agree with the
+    // functions (odd reflection for -1, even for 1).
     const Polynomial<2>& p0 = baseComponents[0];
     const Polynomial<2>& p1 = baseComponents[1];
     const Polynomial<2>& p2 = baseComponents[2];
-    leftComponents = BSplineComponents{{Polynomial<2>(), p1 + p2.shift(-1), p2}};
-    rightComponents = BSplineComponents{{p0, p1 + p0.shift(1), Polynomial<2>()}};
-    bothComponents = BSplineComponents{{Polynomial<2>(), p1 + p2.shift(-1) + p0.shift(1), Polynomial<2>()}};
+    const Polynomial<2> leftImage = p2.shift(-1) * b;
+    const Polynomial<2> rightImage = p0.shift(1) * b;
+    leftComponents = BSplineComponents{{Polynomial<2>(), p1 + leftImage, p2}};
+    rightComponents = BSplineComponents{{p0, p1 + rightImage, Polynomial<2>()}};
+    bothComponents = BSplineComponents{{Polynomial<2>(), p1 + leftImage + rightImage, Polynomial<2>()}};
 
     for (int i = 0; i < functionCount; ++i) {
         int d, o;

@@ -1,10 +1,15 @@
 #pragma once
 
 #include "meshproc/poisson/BSplineData.h"
+#include "meshproc/poisson/NeighborCache.h"
 #include "meshproc/poisson/OctNode.h"
 #include "meshproc/poisson/Point3D.h"
+#include "meshproc/poisson/PointStream.h"
 #include "meshproc/poisson/SortedNodeTable.h"
+#include "meshproc/poisson/SparseMatrix.h"
+#include "meshproc/poisson/Stencil.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -29,6 +34,12 @@ template <class Data>
 class Octree {
 public:
     using Node = OctNode<Data>;
+    using Level3 = NeighborLevel<Node, 3>;
+    using Level5 = NeighborLevel<Node, 5>;
+
+    /// Deepest tree depth a run may reach: the corner and centre position keys
+    /// of the extraction hold 15 bits per axis.
+    static constexpr int maxTreeDepth = 13;
 
     Octree() = default;
     Octree(const Octree&) = delete;
@@ -53,6 +64,152 @@ public:
     Allocator<Node> allocator;
     Node root;
     BSplineData splineData;
+
+    // ---- Tree building and sample splatting ----
+
+    /// Reads the oriented points (three passes over the stream), fits them into
+    /// the unit cube, refines the tree where they lie, estimates the sample
+    /// density at the kernel depth and splats every normal. With pointWeight > 0
+    /// it also collects one PointSample per node the points pass through.
+    /// `transform` (column-major 4 x 4) is applied to the positions; normals
+    /// get its inverse transpose. Returns the number of points splatted. Fails
+    /// the run for a depth beyond maxTreeDepth or the B-spline depth, a
+    /// singular transform, or points that span no volume.
+    int32_t BuildTree(PointStream& stream, int maxDepth, int minDepth, int kernelDepth, float samplesPerNode,
+                      float scale, bool confidence, float pointWeight, int adaptiveExp,
+                      const std::array<float, 16>& transform);
+
+    /// Adds sampleWeight times the (boundary-boosted) spline weights of p to the
+    /// density of the 3 x 3 x 3 nodes around node, creating them.
+    void SplatDensity(Node* node, const Point3D<float>& p, NeighborCache3<Node>& key, float sampleWeight);
+    /// 1 / (density around node interpolated at p).
+    float InverseDensityAt(Node* node, const Point3D<float>& p, NeighborCache3<Node>& key);
+    /// Splat depth and weight of a point from the density at kernel-depth node.
+    void AdaptiveDepth(Node* node, const Point3D<float>& p, NeighborCache3<Node>& key, float samplesPerNode,
+                       float& depth, float& weight);
+    /// Adds n times the spline weights of p to the normals of the 3 x 3 x 3
+    /// nodes around node, creating nodes and normals where missing.
+    void SplatNormalAtNode(Node* node, const Point3D<float>& p, const Point3D<float>& n, NeighborCache3<Node>& key);
+    /// Splats n at the point's adaptive depth (split between two depths);
+    /// returns the sample weight, -1 when the kernel-depth path is missing.
+    float SplatOrientedPoint(const Point3D<float>& p, const Point3D<float>& n, NeighborCache3<Node>& key,
+                             int kernelDepth, float samplesPerNode, int minDepth, int maxDepth);
+
+    // ---- Pruning, finalising and block-boundary refinement ----
+
+    /// Detaches, below minDepth, the children of nodes whose subtrees hold no
+    /// non-zero normal.
+    void PruneEmptyChildren();
+    /// Balances the tree for the solver's 5 x 5 x 5 neighbourhoods, refines the
+    /// block faces for isoDivide and builds sortedNodes.
+    void FinalizeTree(int isoDivide);
+    /// Gives leaves on the faces of the extraction blocks same-depth neighbours
+    /// across those faces, rebuilds sortedNodes and returns the block depth.
+    int RefineBlockBoundaries(int isoDivide);
+    /// Whether node or any node below it holds a normal with a non-zero
+    /// component.
+    bool HasNormals(const Node* node) const;
+
+    // ---- Divergence constraints ----
+
+    /// Sets every node's constraint to the divergence of the splatted normal
+    /// field against its function and its weight to its normal's length, then
+    /// releases the normals. Needs sortedNodes.
+    void ComputeConstraints();
+    /// The term of the normal held by holder against receiver's function.
+    float DivergenceTerm(const Node* holder, const Node* receiver, const Point3D<float>& normal) const;
+    /// Divergence terms of interior nodes of depth d (zero below depth 2).
+    void SameDepthDivergenceStencil(int d, DivergenceStencil& stencil) const;
+    /// Terms between the children of depth d and their parent-depth
+    /// neighbours; scatter: received by the parent-depth node, else by the child.
+    void ChildDivergenceStencils(int d, ChildStencils<Point3D<double>>& stencils, bool scatter) const;
+    /// Adds the weighted values of the nodes of depth d to their parent-depth
+    /// nodes (two taps per axis). Vectors are indexed by tableIndex.
+    void RestrictToParents(int d, std::vector<float>& values) const;
+    /// Adds to each node of depth d the weighted values of its parent-depth
+    /// nodes.
+    void ProlongNormals(int d, std::vector<Point3D<float>>& values) const;
+    void ProlongToDepth(int d, std::vector<float>& values) const;
+    /// Weight of the transfer at a local offset 0 or 2^d - 1.
+    double boundaryCornerWeight() const;
+
+    // ---- Multigrid solve ----
+
+    /// Solves for every node's solution, depth by depth from the root; depths
+    /// deeper than solverDivide in slices. Returns the iterations over all depths.
+    int SolveSystem(int solverDivide, bool showResidual, int minIters, int maxSolveDepth, int iters,
+                    double accuracy);
+    /// Solves the system of depth d; returns its iterations.
+    int SolveDepth(int d, std::vector<float>& accumulatedSolution, bool showResidual, int minIters, bool skipSolve,
+                   int iters, double accuracy);
+    /// The matrix of depth d (lower half of each row), with the coarser
+    /// solutions subtracted from the constraints.
+    void BuildDepthMatrix(SparseMatrix& matrix, int d, const std::vector<float>& accumulatedSolution);
+    /// Writes the row of level's centre node (Laplacian plus screening) for the
+    /// lower-half neighbours inside window; returns the entries written.
+    int FillMatrixRow(const Level5& level, SparseEntry* row, int firstIndex, const LaplacianStencil& stencil,
+                      const StencilWindow& window) const;
+    /// Subtracts the coarser depths' terms from node's constraint.
+    void SubtractCoarserTerms(NeighborCache5<Node>& key, Node* node, const std::vector<float>& accumulatedSolution,
+                              const LaplacianStencil& childStencil);
+    /// The weighted value of the coarser depths' function at node's sample.
+    float CoarserValueAtSample(NeighborCache3<Node>& key, Node* node,
+                               const std::vector<float>& accumulatedSolution) const;
+    void ComputeSampleValues(int d, const std::vector<float>& accumulatedSolution);
+    /// Start vector of depth d prolonged from the parent depth, whose
+    /// solutions then become 0.
+    void InitialGuessFromParents(int d, FloatVector& x);
+    float LaplacianTerm(const Node* a, const Node* b) const;
+    void SameDepthLaplacianStencil(int d, LaplacianStencil& stencil) const;
+    void ChildLaplacianStencils(int d, ChildStencils<double>& stencils) const;
+    /// Lower-half positions of window whose node exists and is in the table.
+    static int countLowerHalfNeighbors(const Level5& level, const StencilWindow& window);
+    /// Whether a node takes part in the solve (boundary type 0 solves only the
+    /// middle of the cube).
+    bool isActive(const Node* node) const;
+
+    // ---- Solving a depth in slices ----
+
+    /// Solves depth d one subtree of depth d - solverDivide at a time, each
+    /// widened by two cells; hands over to SolveDepth when d <= solverDivide.
+    int SolveDepthInSlices(int d, std::vector<float>& accumulatedSolution, int solverDivide, bool showResidual,
+                           int minIters, bool skipSolve, int iters, double accuracy);
+    /// Nodes of depth d in q's subtree near r's cube: counted, or appended by
+    /// tableIndex.
+    void CountSliceNeighbors(const Node* r, const Node* q, int d, int& count) const;
+    void CollectSliceNeighbors(const Node* r, const Node* q, int d, std::vector<int32_t>& list) const;
+    /// The slice's matrix over the listed nodes (numbered by list position).
+    void BuildSliceMatrix(SparseMatrix& matrix, int d, const std::vector<int32_t>& list, int length, const Node* r,
+                          const std::vector<float>& accumulatedSolution);
+    /// Window of a listed node: the whole neighbourhood for a node inside the
+    /// slice root's cube; for one outside, clipped so that no neighbour lies
+    /// more than two cells outside that cube.
+    static StencilWindow sliceRowWindow(const Node* node, int rootDepth, const int rootOffset[3]);
+
+private:
+    int threadCount() const { return threads > 0 ? threads : 1; }
+    /// One matrix row for node (the identity row for an inactive node), and
+    /// the node's coarser terms taken off its constraint.
+    void buildRow(SparseMatrix& matrix, int32_t row, NeighborCache5<Node>& key, Node* node,
+                  const StencilWindow& window, int firstIndex, const LaplacianStencil& stencil,
+                  const ChildStencils<double>& childStencils, const std::vector<float>& accumulatedSolution);
+    bool nearSlice(const Node* r, const Node* node) const;
+    template <class Visit>
+    void visitSliceNeighbors(const Node* r, const Node* node, int d, Visit& visit) const;
+    static int childIndexContaining(const Node* node, const Point3D<float>& p);
+    // Inner-product table entries of function indices a and b.
+    float vv(int a, int b) const { return splineData.vvTable[static_cast<size_t>(BSplineData::symmetricIndex(a, b))]; }
+    float dv(int a, int b) const
+    {
+        return splineData.dvTable[static_cast<size_t>(a) * static_cast<size_t>(splineData.functionCount) +
+                                  static_cast<size_t>(b)];
+    }
+    /// Value of piece k (0: the cell before the function's own, 1: its own,
+    /// 2: the one after) of function f at t.
+    double piece(int f, int k, float t) const
+    {
+        return splineData.functionComponents[static_cast<size_t>(f)][k](double(t));
+    }
 };
 
 }  // namespace PoissonReconstruction

@@ -124,16 +124,15 @@ TEST(BSplineDataTest, FunctionsAndPiecesMatchDirectFormula)
             for (double x = -0.2; x <= 1.2; x += 1.0 / 64 + 1e-4)
                 EXPECT_NEAR(data.functions[i](x), directFunction(i, boundary, x), 1e-12)
                     << "b " << boundary << " i " << i << " x " << x;
-            // Each piece equals the function on its cell. Outside cells fold
-            // back onto the middle cell with weight +1, so the boundary pieces
-            // agree with the evenly reflected function.
+            // Each piece equals the function on its cell, the boundary pieces
+            // included (their mirror images carry the boundary type's sign).
             for (int k = 0; k < 3; ++k) {
                 const double cellStart = (o - 1 + k) * width;
                 if (cellStart < 0 || cellStart >= 1)
                     continue;
                 for (double t : {0.1, 0.5, 0.9}) {
                     const double x = cellStart + t * width;
-                    EXPECT_NEAR(data.functionComponents[i][k](x), directFunction(i, boundary == 0 ? 0 : 1, x), 1e-12)
+                    EXPECT_NEAR(data.functionComponents[i][k](x), directFunction(i, boundary, x), 1e-12)
                         << "b " << boundary << " i " << i << " piece " << k;
                 }
             }
