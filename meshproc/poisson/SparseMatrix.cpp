@@ -4,6 +4,7 @@
 
 #include <omp.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -47,28 +48,59 @@ void SparseMatrix::setRowSize(int32_t row, int32_t count)
         entries.resize(static_cast<size_t>(count));
 }
 
-void SparseMatrix::multiplyParallel(const FloatVector& x, FloatVector& out, ThreadScratch& scratch, bool addMean) const
+std::vector<SparseMatrix::ThreadSpan> SparseMatrix::threadSpans(int threads) const
 {
-    const int threads = scratch.threads();
-    const int64_t n = static_cast<int64_t>(x.size());
-    if (threads < 1 || scratch.capacity() < n || n < rowCount_)
-        failReconstruction(formatMessage("[ERROR] Matrix product over %d elements with scratch for %d\n",
-                                         static_cast<int>(n), scratch.capacity()));
     for (int32_t i = 0; i < rowCount_; ++i)
         if (rowSizes_[i] < 0 || static_cast<size_t>(rowSizes_[i]) > rows_[i].size())
             failReconstruction(formatMessage("[ERROR] Row %d uses %d entries, has room for %d\n", i,
                                              rowSizes_[i], static_cast<int>(rows_[i].size())));
+    std::vector<ThreadSpan> spans(static_cast<size_t>(threads));
+#pragma omp parallel for num_threads(threads) schedule(static)
+    for (int t = 0; t < threads; ++t) {
+        ThreadSpan& span = spans[static_cast<size_t>(t)];
+        span.firstRow = static_cast<int32_t>(int64_t(rowCount_) * t / threads);
+        span.endRow = static_cast<int32_t>(int64_t(rowCount_) * (t + 1) / threads);
+        span.firstElement = span.firstRow;
+        span.endElement = span.endRow;
+        for (int32_t i = span.firstRow; i < span.endRow; ++i) {
+            const SparseEntry* entries = rows_[static_cast<size_t>(i)].data();
+            for (int32_t e = 0; e < rowSizes_[static_cast<size_t>(i)]; ++e) {
+                span.firstElement = std::min<int64_t>(span.firstElement, entries[e].column);
+                span.endElement = std::max<int64_t>(span.endElement, int64_t(entries[e].column) + 1);
+            }
+        }
+    }
+    return spans;
+}
 
+void SparseMatrix::multiplyParallel(const FloatVector& x, FloatVector& out, ThreadScratch& scratch, bool addMean) const
+{
+    multiply(x, out, scratch, addMean, threadSpans(scratch.threads()));
+}
+
+void SparseMatrix::multiply(const FloatVector& x, FloatVector& out, ThreadScratch& scratch, bool addMean,
+                            const std::vector<ThreadSpan>& spans) const
+{
+    const int threads = scratch.threads();
+    const int64_t n = static_cast<int64_t>(x.size());
+    if (threads < 1 || scratch.capacity() < n || n < rowCount_ || static_cast<int>(spans.size()) != threads)
+        failReconstruction(formatMessage("[ERROR] Matrix product over %d elements with scratch for %d\n",
+                                         static_cast<int>(n), scratch.capacity()));
+    for (const ThreadSpan& span : spans)
+        if (span.firstElement < 0 || span.endElement > n)
+            failReconstruction(formatMessage("[ERROR] Matrix column outside a product over %d elements\n",
+                                             static_cast<int>(n)));
+
+    // A thread's rows write only to the elements of its span, so only those
+    // are cleared and summed: the rest of its array would add exact zeros.
     std::vector<float> partialSums(static_cast<size_t>(threads), 0.0f);
 #pragma omp parallel for num_threads(threads) schedule(static)
     for (int t = 0; t < threads; ++t) {
+        const ThreadSpan& span = spans[static_cast<size_t>(t)];
         float* s = scratch.array(t);
-        for (int64_t i = 0; i < n; ++i)
-            s[i] = 0;
-        const int32_t begin = static_cast<int32_t>(int64_t(rowCount_) * t / threads);
-        const int32_t end = static_cast<int32_t>(int64_t(rowCount_) * (t + 1) / threads);
+        std::fill(s + span.firstElement, s + span.endElement, 0.0f);
         float sum = 0;
-        for (int32_t i = begin; i < end; ++i) {
+        for (int32_t i = span.firstRow; i < span.endRow; ++i) {
             const SparseEntry* entries = rows_[static_cast<size_t>(i)].data();
             const float xi = x[static_cast<size_t>(i)];
             for (int32_t e = 0; e < rowSizes_[static_cast<size_t>(i)]; ++e) {
@@ -87,13 +119,23 @@ void SparseMatrix::multiplyParallel(const FloatVector& x, FloatVector& out, Thre
             total += sum;
         mean = total / static_cast<float>(n);
     }
+    // Sums the threads' arrays in thread order, block by block.
     const int64_t count = static_cast<int64_t>(out.size());
+    const int64_t blockSize = 4096;
+    const int64_t blocks = (count + blockSize - 1) / blockSize;
 #pragma omp parallel for num_threads(threads) schedule(static)
-    for (int64_t i = 0; i < count; ++i) {
-        float value = addMean ? mean + scratch.array(0)[i] : scratch.array(0)[i];
-        for (int t = 1; t < threads; ++t)
-            value += scratch.array(t)[i];
-        out[static_cast<size_t>(i)] = value;
+    for (int64_t block = 0; block < blocks; ++block) {
+        const int64_t blockBegin = block * blockSize;
+        const int64_t blockEnd = std::min(count, blockBegin + blockSize);
+        float* o = out.data();
+        std::fill(o + blockBegin, o + blockEnd, mean);
+        for (int t = 0; t < threads; ++t) {
+            const ThreadSpan& span = spans[static_cast<size_t>(t)];
+            const float* s = scratch.array(t);
+            const int64_t end = std::min(blockEnd, span.endElement);
+            for (int64_t i = std::max(blockBegin, span.firstElement); i < end; ++i)
+                o[i] += s[i];
+        }
     }
 }
 
@@ -103,10 +145,11 @@ int32_t SparseMatrix::solveConjugateGradient(const SparseMatrix& A, const FloatV
     const int threads = scratch.threads();
     const int64_t n = static_cast<int64_t>(b.size());
     FloatVector r(b.size()), d(b.size()), q(b.size());
+    const std::vector<ThreadSpan> spans = A.threadSpans(threads);
 
     // r := b - A x, also into d; returns |r|^2.
     auto residual = [&](bool alsoDirection) {
-        A.multiplyParallel(x, r, scratch, addMean);
+        A.multiply(x, r, scratch, addMean, spans);
         double delta = 0;
 #pragma omp parallel for num_threads(threads) schedule(static) reduction(+ : delta)
         for (int64_t i = 0; i < n; ++i) {
@@ -128,7 +171,7 @@ int32_t SparseMatrix::solveConjugateGradient(const SparseMatrix& A, const FloatV
     const double threshold = eps * eps * delta0;
     int32_t k = 0;
     while (k < iterations && delta > threshold) {
-        A.multiplyParallel(d, q, scratch, addMean);
+        A.multiply(d, q, scratch, addMean, spans);
         double dq = 0;
 #pragma omp parallel for num_threads(threads) schedule(static) reduction(+ : dq)
         for (int64_t i = 0; i < n; ++i)

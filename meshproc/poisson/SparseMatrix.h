@@ -86,6 +86,17 @@ public:
                                           FloatVector& x, ThreadScratch& scratch, double eps, bool addMean);
 
 private:
+    /// Rows a thread multiplies and the element range of its scratch array
+    /// those rows write to.
+    struct ThreadSpan {
+        int32_t firstRow = 0, endRow = 0;
+        int64_t firstElement = 0, endElement = 0;
+    };
+    /// Checks the rows and splits them over `threads` threads.
+    std::vector<ThreadSpan> threadSpans(int threads) const;
+    void multiply(const FloatVector& x, FloatVector& out, ThreadScratch& scratch, bool addMean,
+                  const std::vector<ThreadSpan>& spans) const;
+
     int32_t rowCount_ = 0;
     std::vector<int32_t> rowSizes_;
     std::vector<std::vector<SparseEntry>> rows_;
