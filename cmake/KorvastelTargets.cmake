@@ -38,7 +38,7 @@ function(korvastel_tests name)
   endif()
   target_link_libraries(${name}_tests PRIVATE ${ARG_LINKS})
   target_compile_definitions(${name}_tests PRIVATE
-    KORVASTEL_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/tests/data")
+    KORVASTEL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   gtest_discover_tests(${name}_tests
     DISCOVERY_MODE PRE_TEST
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}

@@ -48,9 +48,8 @@ std::string fileContents(const std::string& path)
 
 TEST(EmbeddedSource, ProgramSourcesComeBackAsWritten)
 {
-    std::string root = __FILE__;
-    root.erase(root.rfind("/core/tests/"));
-    const std::string original = fileContents(root + "/resources/programs/Reduction.cl");
+    const std::string original =
+        fileContents(std::string(KORVASTEL_SOURCE_DIR) + "/resources/programs/Reduction.cl");
     ASSERT_FALSE(original.empty());
     EXPECT_EQ(embeddedSource("Reduction.cl"), original);
 }
