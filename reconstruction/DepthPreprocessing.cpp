@@ -2,6 +2,8 @@
 
 #include "reconstruction/VectorMap.h"
 
+#include <Eigen/LU>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -205,6 +207,17 @@ void computeNormalMap(const TypedImage<float>& vertices, const TypedImage<float>
                                     sumY.x() * sumX.y() - sumY.y() * sumX.x());
             out = n / length(n);
         }
+    }
+}
+
+void levelIntrinsics(const Eigen::Matrix3d& intrinsics, int levels, Eigen::Matrix3f* matrices,
+                     Eigen::Matrix3f* inverses)
+{
+    for (int l = 0; l < levels; ++l) {
+        const double scale = 1.0 / (1 << l);
+        const Eigen::Matrix3d k = Eigen::Vector3d(scale, scale, 1.0).asDiagonal() * intrinsics;
+        matrices[l] = k.cast<float>();
+        inverses[l] = k.inverse().cast<float>();
     }
 }
 

@@ -36,5 +36,10 @@ void computeTangentMaps(const TypedImage<float>& vertices, TypedImage<float>& ta
 void computeNormalMap(const TypedImage<float>& vertices, const TypedImage<float>& tangentX,
                       const TypedImage<float>& tangentY, TypedImage<float>& normals);
 
+/// Camera matrices of the first `levels` pyramid levels and their inverses:
+/// level l divides fx, fy, cx and cy of `intrinsics` by 2^l.
+void levelIntrinsics(const Eigen::Matrix3d& intrinsics, int levels, Eigen::Matrix3f* matrices,
+                     Eigen::Matrix3f* inverses);
+
 }  // namespace DepthPreprocessing
 }  // namespace Veltrane

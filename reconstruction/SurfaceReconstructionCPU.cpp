@@ -76,12 +76,8 @@ bool SurfaceReconstructionCPU::init(ReconstructionParameters* params)
     m_firstFrame = true;
 
     const Eigen::Matrix3d intrinsics = Eigen::Map<const Eigen::Matrix3d>(params->intrinsics().data());
-    for (int l = 0; l < maxLevels; ++l) {
-        const double scale = 1.0 / (1 << l);
-        const Eigen::Matrix3d k = Eigen::Vector3d(scale, scale, 1.0).asDiagonal() * intrinsics;
-        m_levelIntrinsics[l] = k.cast<float>();
-        m_levelInverseIntrinsics[l] = k.inverse().cast<float>();
-    }
+    DepthPreprocessing::levelIntrinsics(intrinsics, maxLevels, m_levelIntrinsics.data(),
+                                        m_levelInverseIntrinsics.data());
 
     if (!createBuffers()) {
         if (params->locked)

@@ -6,6 +6,7 @@
 #include "core/ClProgram.h"
 #include "core/ClReduce.h"
 #include "core/Logging.h"
+#include "reconstruction/DepthPreprocessing.h"
 #include "reconstruction/IcpTracking.h"
 #include "reconstruction/ReconstructionParameters.h"
 
@@ -203,12 +204,8 @@ bool SurfaceReconstructionGPU::init(ReconstructionParameters* params)
     m_firstFrame = true;
 
     const Eigen::Matrix3d intrinsics = Eigen::Map<const Eigen::Matrix3d>(params->intrinsics().data());
-    for (int l = 0; l < maxLevels; ++l) {
-        const double scale = 1.0 / (1 << l);
-        const Eigen::Matrix3d k = Eigen::Vector3d(scale, scale, 1.0).asDiagonal() * intrinsics;
-        m_levelIntrinsics[l] = k.cast<float>();
-        m_levelInverseIntrinsics[l] = k.inverse().cast<float>();
-    }
+    DepthPreprocessing::levelIntrinsics(intrinsics, maxLevels, m_levelIntrinsics.data(),
+                                        m_levelInverseIntrinsics.data());
 
     if (!createBuffers() || !initVolumes())
         return unlockAndFail();
