@@ -107,6 +107,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
     stopScan();
     saveSettings();
     deleteScanObjects();
+    closed = true;
 
     QCoreApplication::quit();
     event->accept();

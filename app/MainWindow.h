@@ -317,6 +317,9 @@ private:
     /// whether a close was requested meanwhile.
     int busyDepth = 0;
     bool closeRequested = false;
+    /// The window was closed and has let go of the scan; the starts that were
+    /// scheduled at construction no longer run.
+    bool closed = false;
     /// The back-end construction that `initCL` started on the thread pool.
     QFuture<void> reconstructionCreation;
 };

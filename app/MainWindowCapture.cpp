@@ -75,6 +75,8 @@ void fillEmptyScene(SharedImage* image)
 
 void MainWindow::onStartCapture()
 {
+    if (closed)
+        return;
     const BusyScope busy(*this);
     if (!sensorWaitDialog->isVisible())
         showSensorWaitDialog();

@@ -31,6 +31,8 @@ const QString cpuItem = "CPU";
 
 void MainWindow::initCL()
 {
+    if (closed)
+        return;
     const BusyScope busy(*this);
     try {
         if (!openClRuntimeInstalled()) {
