@@ -24,6 +24,7 @@ void setMachineLanguage(const QString& language)
 }
 
 struct LanguageCase {
+    const char* name;
     const char* language;  // null: not set
     bool german;
 };
@@ -45,11 +46,15 @@ TEST_P(Translation, IsGermanOnlyForExactlyDeDe)
     EXPECT_EQ(error, c.german ? "Fehler" : "Error");
 }
 
-INSTANTIATE_TEST_SUITE_P(Languages, Translation,
-                         ::testing::Values(LanguageCase{"de-de", true}, LanguageCase{"DE-DE", false},
-                                           LanguageCase{"de-DE", false}, LanguageCase{"de", false},
-                                           LanguageCase{"de-de ", false}, LanguageCase{"en-us", false},
-                                           LanguageCase{"", false}, LanguageCase{nullptr, false}));
+INSTANTIATE_TEST_SUITE_P(
+    Languages, Translation,
+    ::testing::Values(LanguageCase{"Exact", "de-de", true}, LanguageCase{"Capitals", "DE-DE", false},
+                      LanguageCase{"CapitalRegion", "de-DE", false},
+                      LanguageCase{"LanguageOnly", "de", false},
+                      LanguageCase{"TrailingBlank", "de-de ", false},
+                      LanguageCase{"English", "en-us", false}, LanguageCase{"Empty", "", false},
+                      LanguageCase{"Unset", nullptr, false}),
+    [](const ::testing::TestParamInfo<LanguageCase>& info) { return std::string(info.param.name); });
 
 TEST(Translation, BringsTheWindowUpInGerman)
 {

@@ -2,6 +2,7 @@
 // and with the settings of both scopes in a temporary folder of their own.
 
 #include "app/Startup.h"
+#include "testsupport/OpenNI2Drivers.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,8 @@
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+    // The windows start the real OpenNI 2, which finds no camera here.
+    Veltrane::pinOpenNI2Drivers();
 
     const QTemporaryDir settings;
     for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat}) {

@@ -5,7 +5,6 @@
 
 #include <QByteArray>
 #include <QFile>
-#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QSvgRenderer>
@@ -18,9 +17,6 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s <source.svg> <target.png> <size> [ink]\n", argv[0]);
         return 2;
     }
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication application(argc, argv);
-
     QFile source(QString::fromLocal8Bit(argv[1]));
     if (!source.open(QIODevice::ReadOnly)) {
         std::fprintf(stderr, "cannot read %s\n", argv[1]);
