@@ -27,6 +27,20 @@ namespace {
 /// The entry of the device box that stands for the CPU; not translated.
 const QString cpuItem = "CPU";
 
+/// Whether the GPU part `Part` can be built on `environment`; the probe is
+/// deleted at once. A part that cannot be built is logged with `fallBack`.
+template <typename Part>
+bool buildsOn(ClEnvironment* environment, const char* fallBack)
+{
+    try {
+        const Part probe(environment);
+        return true;
+    } catch (const std::runtime_error&) {
+        VELTRANE_WARN(fallBack);
+        return false;
+    }
+}
+
 }  // namespace
 
 void MainWindow::initCL()
@@ -107,23 +121,14 @@ void MainWindow::probeGpu()
     VELTRANE_INFO("Using OpenCL device " << clDevices.front().second->name());
     QCoreApplication::processEvents();
 
-    try {
-        const ClMarchingCubes probe(clEnvironment);
-        cpuMarchingCubes = false;
-    } catch (const std::runtime_error&) {
-        VELTRANE_WARN("Could not create OpenCL Marching Cubes. Falling back to CPU version.");
-        cpuMarchingCubes = true;
-    }
+    cpuMarchingCubes = !buildsOn<ClMarchingCubes>(
+        clEnvironment, "Could not create OpenCL Marching Cubes. Falling back to CPU version.");
     QCoreApplication::processEvents();
 
-    try {
-        const SurfaceReconstructionGPU probe(clEnvironment);
-        cpuReconstruction = false;
-    } catch (const std::runtime_error&) {
-        VELTRANE_WARN("Could not create OpenCL reconstruction. Falling back to CPU version.");
-        cpuReconstruction = true;
+    cpuReconstruction = !buildsOn<SurfaceReconstructionGPU>(
+        clEnvironment, "Could not create OpenCL reconstruction. Falling back to CPU version.");
+    if (cpuReconstruction)
         clearClDevices();
-    }
     QCoreApplication::processEvents();
 
     const QSignalBlocker blocker(ui->comboBoxComputeDevice);
