@@ -3,7 +3,9 @@
 #include <GL/glew.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QGLWidget>
+#include <QImage>
 
 #include <cstdlib>
 
@@ -97,6 +99,13 @@ void GlTest::TearDown()
     }
 }
 
+std::string screenshotPath(const std::string& name)
+{
+    const QString folder = QStringLiteral(KORVASTEL_BINARY_DIR "/screenshots");
+    QDir().mkpath(folder);
+    return (folder + "/" + QString::fromStdString(name) + ".png").toStdString();
+}
+
 GlRenderTarget::GlRenderTarget(int width, int height) : m_width(width), m_height(height)
 {
     glGetIntegerv(GL_FRAMEBUFFER_BINDING, &m_previousFramebuffer);
@@ -145,6 +154,15 @@ float GlRenderTarget::depth(int x, int y) const
     glBindFramebuffer(GL_READ_FRAMEBUFFER, m_framebuffer);
     glReadPixels(x, y, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &value);
     return value;
+}
+
+bool GlRenderTarget::saveScreenshot(const std::string& name) const
+{
+    QImage image(m_width, m_height, QImage::Format_RGBA8888);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, m_framebuffer);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glReadPixels(0, 0, m_width, m_height, GL_RGBA, GL_UNSIGNED_BYTE, image.bits());
+    return image.mirrored().save(QString::fromStdString(screenshotPath(name)), "PNG");
 }
 
 }  // namespace Veltrane

@@ -35,6 +35,10 @@ protected:
     void TearDown() override;
 };
 
+/// Where tests put the pictures of what they drew, for people to look at:
+/// "screenshots/<name>.png" in the build folder. Creates the folder.
+std::string screenshotPath(const std::string& name);
+
 /// An off-screen framebuffer of RGBA8 colour and 24-bit depth to draw into and
 /// read back from. Binds itself and sets the viewport to its size on
 /// construction; restores the previous framebuffer and viewport when
@@ -54,6 +58,9 @@ public:
     std::array<unsigned char, 4> rgba(int x, int y) const;
     /// Depth (0 near ... 1 far) of the pixel at (x, y), origin bottom left.
     float depth(int x, int y) const;
+    /// Writes the colour buffer, top row first, as a PNG file at
+    /// screenshotPath(`name`); false when it cannot be written.
+    bool saveScreenshot(const std::string& name) const;
 
 private:
     int m_width;
