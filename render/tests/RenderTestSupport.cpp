@@ -31,6 +31,30 @@ Rgb pixel(const GlRenderTarget& target, int x, int y)
     return ::testing::AssertionSuccess();
 }
 
+::testing::AssertionResult colorNearby(const GlRenderTarget& target, int x, int y,
+                                       const Rgb& expected, int tolerance)
+{
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx)
+            if (colorNear(pixel(target, x + dx, y + dy), expected, tolerance))
+                return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "no pixel near (" << x << ", " << y << ") is within "
+                                         << tolerance << " of (" << expected[0] << ", "
+                                         << expected[1] << ", " << expected[2] << "); the pixel is "
+                                         << colorNear(pixel(target, x, y), expected, 0).message();
+}
+
+Picture::Picture(const GlRenderTarget& target)
+    : m_width(target.width()), m_height(target.height()), m_rgba(target.readRgba())
+{
+}
+
+Rgb Picture::at(int x, int y) const
+{
+    const unsigned char* p = &m_rgba[(static_cast<std::size_t>(y) * m_width + x) * 4];
+    return {p[0], p[1], p[2]};
+}
+
 namespace {
 
 void clearTarget()

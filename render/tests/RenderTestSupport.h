@@ -7,6 +7,7 @@
 
 #include <array>
 #include <memory>
+#include <vector>
 
 namespace Veltrane {
 
@@ -22,6 +23,27 @@ constexpr Rgb clearColor{255, 0, 255};
 Rgb pixel(const GlRenderTarget& target, int x, int y);
 /// Each channel within `tolerance` of `expected`.
 ::testing::AssertionResult colorNear(const Rgb& actual, const Rgb& expected, int tolerance);
+
+/// Whether a pixel within one pixel of (x, y) is within `tolerance` of
+/// `expected`: for thin lines, which rasterise to either side of a
+/// projected point.
+::testing::AssertionResult colorNearby(const GlRenderTarget& target, int x, int y,
+                                       const Rgb& expected, int tolerance);
+
+/// A copy of everything a render target shows, to compare pixels in bulk.
+class Picture {
+public:
+    explicit Picture(const GlRenderTarget& target);
+    /// The pixel at (x, y), origin bottom left.
+    Rgb at(int x, int y) const;
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+
+private:
+    int m_width;
+    int m_height;
+    std::vector<unsigned char> m_rgba;
+};
 
 /// Paints `view` into `target` the way an interactive view does: viewport
 /// and size of the target, colour cleared to `clearColor`, depth cleared,
