@@ -21,7 +21,7 @@ const QString apiKeySetting = QStringLiteral("SketchFab_API_Keys");
 /// two decimals, counting 1000 bytes for the rest of the request.
 QString uploadSize(int bytes)
 {
-    const float mebibytes = static_cast<float>(bytes + 1000) / 1048576.0f;
+    const float mebibytes = (static_cast<float>(bytes) + 1000.0f) / 1048576.0f;
     return QString::number(static_cast<double>(mebibytes), 'f', 2);
 }
 

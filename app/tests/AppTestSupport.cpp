@@ -25,6 +25,11 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
     return QTest::qWaitFor(condition, timeoutMs);
 }
 
+void handleEventsFor(int milliseconds)
+{
+    QTest::qWait(milliseconds);
+}
+
 MessageBoxLog::MessageBoxLog(const QString& screenshotName)
 {
     m_previous = MessageBoxes::setRunner([this, screenshotName](QMessageBox& box) {

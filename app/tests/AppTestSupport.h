@@ -15,6 +15,8 @@ Mesh coloredQuad();
 
 /// Waits, handling events, until `condition` holds; false after `timeoutMs`.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
+/// Handles events for `milliseconds`: time for anything late to arrive.
+void handleEventsFor(int milliseconds);
 
 /// Answers every message box shown while it exists with OK and remembers what
 /// each one said; the first box is also saved as a screenshot when a name is

@@ -154,7 +154,7 @@ TEST_F(UploadDialogTest, WithoutAMeshToSendTheUploadButtonIsDisabled)
         EXPECT_TRUE(showsInput());
         EXPECT_TRUE(dialog->isVisible());
     }
-    waitUntil([] { return false; }, 100);
+    handleEventsFor(100);
     EXPECT_TRUE(service.requests().empty());
 }
 
@@ -178,7 +178,7 @@ TEST_F(UploadDialogTest, AsksForTheKeyAndTitleBeforeSending)
         EXPECT_TRUE(dialog->isVisible());
         EXPECT_FALSE(QSettings().contains(QStringLiteral("SketchFab_API_Keys")));
     }
-    waitUntil([] { return false; }, 100);
+    handleEventsFor(100);
     EXPECT_TRUE(service.requests().empty());
 }
 
@@ -248,7 +248,7 @@ TEST_F(UploadDialogTest, ShowsOneBoxPerFailureAndReturnsToInput)
         dialog->accept();
         EXPECT_TRUE(showsUploading());
         ASSERT_TRUE(waitUntil([&] { return boxes.boxes().size() == std::size_t(attempt); }));
-        waitUntil([] { return false; }, 100);  // no second box for the same failure
+        handleEventsFor(100);  // no second box for the same failure
 
         ASSERT_EQ(boxes.boxes().size(), std::size_t(attempt));
         const MessageBoxLog::Box& failure = boxes.boxes().back();

@@ -136,6 +136,7 @@ struct FailureCase {
     const char* name;
     std::function<void(FakeUploadService&)> answer;
     std::function<bool(const QString&)> expectedReason;
+    int transferTimeout = SketchFabUploader::defaultTransferTimeout;
 };
 
 std::function<bool(const QString&)> is(const QString& expected)
@@ -173,14 +174,14 @@ TEST_F(UploaderTest, TurnsEveryFailureIntoItsReason)
          mentions("closed")},
         {"nobody listening", [](FakeUploadService& s) { s.shutDown(); }, mentions("refused")},
         {"time-out", [](FakeUploadService& s) { s.stayQuiet(); },
-         is("The service did not answer in time")},
+         is("The service did not answer in time"), 300},
     };
-    uploader.setTransferTimeout(300);
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(c.name);
         FakeUploadService caseService;
         c.answer(caseService);
         ASSERT_TRUE(uploader.setServiceAddress(caseService.address()));
+        uploader.setTransferTimeout(c.transferTimeout);
         failed.clear();
         LogCapture log;
 
@@ -221,7 +222,7 @@ TEST_F(UploaderTest, RefusesASecondUploadWhileOneRuns)
 
     uploader.cancelUpload();
     EXPECT_EQ(canceled.count(), 1);
-    waitUntil([this] { return service.closedConnections() == 1; }, 1000);
+    EXPECT_TRUE(waitUntil([this] { return service.closedConnections() == 1; }));
     ASSERT_EQ(service.requests().size(), 1u);
     EXPECT_EQ(service.requests().front().field("title"), "First");
 }
@@ -249,7 +250,7 @@ TEST_F(UploaderTest, CancelEndsTheRequestWithOnlyTheCancelSignal)
         }
         ASSERT_TRUE(waitForEnd());
         QObject::disconnect(cancelOnProgress);
-        waitUntil([] { return false; }, 100);  // nothing may follow late
+        handleEventsFor(100);  // nothing may follow late
 
         EXPECT_EQ(canceled.count(), 1);
         EXPECT_EQ(signalsEmitted(), 1);
@@ -303,7 +304,7 @@ TEST(SketchFabUploader, AMeshThatCannotBeWrittenIsNotUploaded)
     EXPECT_EQ(uploader.plySize(), 0);
     EXPECT_FALSE(uploader.upload("Bust", "", "", false, ""));
     EXPECT_FALSE(uploader.isUploading());
-    waitUntil([] { return false; }, 100);
+    handleEventsFor(100);
     EXPECT_TRUE(service.requests().empty());
 }
 
