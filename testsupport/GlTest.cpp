@@ -3,7 +3,6 @@
 #include <GL/glew.h>
 
 #include <QApplication>
-#include <QDir>
 #include <QGLWidget>
 #include <QImage>
 
@@ -97,13 +96,6 @@ void GlTest::TearDown()
     if (GlTestContext::widget()) {
         EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR)) << "OpenGL error left pending";
     }
-}
-
-std::string screenshotPath(const std::string& name)
-{
-    const QString folder = QStringLiteral(KORVASTEL_BINARY_DIR "/screenshots");
-    QDir().mkpath(folder);
-    return (folder + "/" + QString::fromStdString(name) + ".png").toStdString();
 }
 
 GlRenderTarget::GlRenderTarget(int width, int height) : m_width(width), m_height(height)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "testsupport/Screenshots.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -35,10 +37,6 @@ protected:
     void SetUp() override;
     void TearDown() override;
 };
-
-/// Where tests put the pictures of what they drew, for people to look at:
-/// "screenshots/<name>.png" in the build folder. Creates the folder.
-std::string screenshotPath(const std::string& name);
 
 /// An off-screen framebuffer of RGBA8 colour and 24-bit depth to draw into and
 /// read back from. Binds itself and sets the viewport to its size on
