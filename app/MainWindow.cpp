@@ -1,6 +1,6 @@
 #include "app/MainWindow.h"
 
-#include "app/ModalRunner.h"
+#include "app/TopWidgetStyle.h"
 #include "ui_MainWindow.h"
 
 #include "capture/ImageRecorder.h"
@@ -61,7 +61,7 @@ MainWindow::MainWindow() : ui(std::make_unique<Ui_MainWindow>())
     sensorWaitDialog->setRange(0, 0);
     sensorWaitDialog->setSizeGripEnabled(false);
     sensorWaitDialog->setCancelButtonText(tr("Cancel"));
-    styleAsTopWidget(*sensorWaitDialog);
+    applyTopWidgetStyle(*sensorWaitDialog);
     connect(sensorWaitDialog, SIGNAL(canceled()), this, SLOT(waitCanceled()));
 
     refreshTimer = new QTimer(this);

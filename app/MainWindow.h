@@ -203,9 +203,6 @@ private:
     // Settings (MainWindowMessages.cpp).
     void restoreSettings();
     void saveSettings();
-    /// Builds one styled message box and runs it.
-    int runMessageBox(int icon, const QString& title, const QString& text, int buttons,
-                      const QString& yesText = QString(), const QString& noText = QString());
 
     // Capture (MainWindowCapture.cpp).
     bool startSensor();

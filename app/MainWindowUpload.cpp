@@ -1,20 +1,22 @@
-// The model upload and the about box. Slots whose work is still to come only
-// log that.
+// The model upload and the about box.
 
 #include "app/MainWindow.h"
 
-#include "core/Logging.h"
+#include "app/AboutDialog.h"
+#include "app/SketchFabDialog.h"
 
 namespace Veltrane {
 
 void MainWindow::onExportToSketchFab()
 {
-    VELTRANE_INFO("Not available yet: the model upload");
+    SketchFabDialog dialog(mesh, this, Qt::FramelessWindowHint);
+    dialog.exec();
 }
 
 void MainWindow::onAbout()
 {
-    VELTRANE_INFO("Not available yet: the about box");
+    AboutDialog dialog(this);
+    dialog.exec();
 }
 
 }  // namespace Veltrane

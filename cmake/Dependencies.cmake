@@ -36,6 +36,7 @@ set_target_properties(OpenMesh::OpenMesh PROPERTIES
 # The test-support library, which benchmarks share, builds on GoogleTest too.
 if(KORVASTEL_BUILD_TESTS OR KORVASTEL_BUILD_BENCHMARKS)
   find_package(GTest REQUIRED)
+  find_package(Qt5 5.15 REQUIRED COMPONENTS Test)
   include(GoogleTest)
 endif()
 if(KORVASTEL_BUILD_BENCHMARKS)

@@ -18,15 +18,19 @@ struct WaitingObject {
 std::mutex waitingMutex;
 std::vector<WaitingObject> waitingObjects;
 
+/// The context, or for objects that every context of a share group sees, the
+/// share group, that `context` stands for.
+QObject* ownerIn(QOpenGLContext* context, GlObjectType type)
+{
+    if (type == GlObjectType::Framebuffer)
+        return context;
+    return context->shareGroup();
+}
+
 bool isCurrent(GlObjectType type, const QObject* owner)
 {
     QOpenGLContext* context = QOpenGLContext::currentContext();
-    if (!context)
-        return false;
-    const QObject* current = type == GlObjectType::Texture
-                                 ? static_cast<const QObject*>(context->shareGroup())
-                                 : static_cast<const QObject*>(context);
-    return current == owner;
+    return context && ownerIn(context, type) == owner;
 }
 
 }  // namespace
@@ -36,9 +40,7 @@ QPointer<QObject> currentGlOwner(GlObjectType type)
     QOpenGLContext* context = QOpenGLContext::currentContext();
     if (!context)
         return nullptr;
-    if (type == GlObjectType::Texture)
-        return context->shareGroup();
-    return context;
+    return ownerIn(context, type);
 }
 
 void releaseGlObject(GlObjectType type, unsigned name, const QPointer<QObject>& owner)

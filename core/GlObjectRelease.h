@@ -7,11 +7,15 @@ namespace Veltrane {
 /// OpenGL objects that are released through releaseGlObject().
 enum class GlObjectType {
     Texture,      ///< shared by every context of a share group
+    Buffer,       ///< shared by every context of a share group
+    Shader,       ///< shared by every context of a share group
+    Program,      ///< shared by every context of a share group
     Framebuffer,  ///< lives in the one context that created it
 };
 
-/// The context (framebuffers) or share group (textures) that owns objects of
-/// `type` created now on this thread; null without a current Qt context.
+/// The context (framebuffers) or share group (every other type) that owns
+/// objects of `type` created now on this thread; null without a current Qt
+/// context.
 QPointer<QObject> currentGlOwner(GlObjectType type);
 
 /// Deletes the OpenGL object `name` when `owner` is current on this thread.

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QGLWidget>
+#include <QImage>
 
 #include <cstdlib>
 
@@ -145,6 +146,23 @@ float GlRenderTarget::depth(int x, int y) const
     glBindFramebuffer(GL_READ_FRAMEBUFFER, m_framebuffer);
     glReadPixels(x, y, 1, 1, GL_DEPTH_COMPONENT, GL_FLOAT, &value);
     return value;
+}
+
+std::vector<unsigned char> GlRenderTarget::readRgba() const
+{
+    std::vector<unsigned char> pixels(static_cast<std::size_t>(m_width) * m_height * 4);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, m_framebuffer);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, m_width, m_height, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    return pixels;
+}
+
+bool GlRenderTarget::saveScreenshot(const std::string& name) const
+{
+    const std::vector<unsigned char> pixels = readRgba();
+    const QImage image(pixels.data(), m_width, m_height, m_width * 4, QImage::Format_RGBA8888);
+    return image.mirrored().save(QString::fromStdString(screenshotPath(name)), "PNG");
 }
 
 }  // namespace Veltrane

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "testsupport/Screenshots.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <functional>
 #include <string>
+#include <vector>
 
 class QGLWidget;
 
@@ -54,6 +57,11 @@ public:
     std::array<unsigned char, 4> rgba(int x, int y) const;
     /// Depth (0 near ... 1 far) of the pixel at (x, y), origin bottom left.
     float depth(int x, int y) const;
+    /// Every pixel as RGBA bytes, rows from the bottom up.
+    std::vector<unsigned char> readRgba() const;
+    /// Writes the colour buffer, top row first, as a PNG file at
+    /// screenshotPath(`name`); false when it cannot be written.
+    bool saveScreenshot(const std::string& name) const;
 
 private:
     int m_width;

@@ -1,4 +1,5 @@
-#include "WindowTestSupport.h"
+#include "AppTestSupport.h"
+#include "MainWindowProbe.h"
 
 #include "core/Image.h"
 #include "core/SharedImage.h"
@@ -24,7 +25,7 @@ const unsigned short* incomingDepth(MainWindow& window)
 
 TEST(FrameHandOff, KeepsTheNewestFrameAndHidesTheSensorWait)
 {
-    AnsweredBoxes answers;
+    MessageBoxLog answers;
     MainWindow window;
     MainWindowProbe::allocateFrameImages(window, 4, 3);
     auto* wait = window.findChild<QProgressDialog*>();
@@ -47,7 +48,7 @@ TEST(FrameHandOff, KeepsTheNewestFrameAndHidesTheSensorWait)
     EXPECT_TRUE(std::all_of(incomingDepth(window), incomingDepth(window) + 12,
                             [](unsigned short d) { return d == 1300; }))
         << "a live frame replaces the one the worker has not taken";
-    EXPECT_TRUE(processEventsUntil([&] { return !wait->isVisible(); }, 2000));
+    EXPECT_TRUE(waitUntil([&] { return !wait->isVisible(); }, 2000));
 
     window.onNewFrame(&colour, nullptr, nullptr);
     EXPECT_EQ(incomingDepth(window)[0], 1300) << "a frame without depth is ignored";
@@ -55,7 +56,7 @@ TEST(FrameHandOff, KeepsTheNewestFrameAndHidesTheSensorWait)
 
 TEST(FrameHandOff, EmptySceneRunsFromGrey55AtTheTopTo95AtTheBottom)
 {
-    AnsweredBoxes answers;
+    MessageBoxLog answers;
     MainWindow window;
     MainWindowProbe::allocateFrameImages(window, 2, 5);
     const auto* scene =

@@ -1,4 +1,5 @@
-#include "WindowTestSupport.h"
+#include "AppTestSupport.h"
+#include "MainWindowProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +24,7 @@ class MainWindowForm : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        answers = std::make_unique<AnsweredBoxes>();
+        answers = std::make_unique<MessageBoxLog>();
         window = std::make_unique<MainWindow>();
     }
     static void TearDownTestSuite()
@@ -40,11 +41,11 @@ protected:
         return found;
     }
 
-    static std::unique_ptr<AnsweredBoxes> answers;
+    static std::unique_ptr<MessageBoxLog> answers;
     static std::unique_ptr<MainWindow> window;
 };
 
-std::unique_ptr<AnsweredBoxes> MainWindowForm::answers;
+std::unique_ptr<MessageBoxLog> MainWindowForm::answers;
 std::unique_ptr<MainWindow> MainWindowForm::window;
 
 TEST_F(MainWindowForm, WindowHasTheFormsSizeTitleAndPages)

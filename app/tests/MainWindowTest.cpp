@@ -1,4 +1,5 @@
-#include "WindowTestSupport.h"
+#include "AppTestSupport.h"
+#include "MainWindowProbe.h"
 
 #include "core/Mesh.h"
 #include "reconstruction/ReconstructionParameters.h"
@@ -22,6 +23,7 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <algorithm>
 #include <atomic>
 
 namespace Veltrane {
@@ -35,6 +37,12 @@ T* child(QWidget& window, const char* name)
     return found;
 }
 
+std::size_t countTitled(const MessageBoxLog& log, const QString& title)
+{
+    return std::count_if(log.boxes().begin(), log.boxes().end(),
+                         [&](const MessageBoxLog::Box& box) { return box.title == title; });
+}
+
 bool captureStarted(MainWindow& window)
 {
     return MainWindowProbe::uiMode(window) == 1 && MainWindowProbe::reconstruction(window);
@@ -42,15 +50,16 @@ bool captureStarted(MainWindow& window)
 
 TEST(MainWindow, WithoutACameraSaysWhyAndStaysUsable)
 {
-    AnsweredBoxes answers;
+    MessageBoxLog answers;
     MainWindow window;
     window.show();
-    ASSERT_TRUE(processEventsUntil([&] { return captureStarted(window); }));
+    ASSERT_TRUE(waitUntil([&] { return captureStarted(window); }, 20000));
 
-    ASSERT_EQ(answers.count("Error"), 2u) << "one box for the camera, one for the missing GPU";
-    const auto camera = std::find_if(answers.boxes().begin(), answers.boxes().end(), [](const ShownBox& box) {
-        return box.text.startsWith("Couldn't start sensor.");
-    });
+    ASSERT_EQ(countTitled(answers, "Error"), 2u) << "one box for the camera, one for the missing GPU";
+    const auto camera = std::find_if(answers.boxes().begin(), answers.boxes().end(),
+                                     [](const MessageBoxLog::Box& box) {
+                                         return box.text.startsWith("Couldn't start sensor.");
+                                     });
     ASSERT_NE(camera, answers.boxes().end());
     EXPECT_EQ(camera->icon, QMessageBox::Critical);
     const QString helpPage =
@@ -92,7 +101,7 @@ protected:
 
 TEST(MainWindow, ClosingWhileTheBackEndIsBuiltEndsOnceItIsBuilt)
 {
-    AnsweredBoxes answers;
+    MessageBoxLog answers;
     SlowBackEndWindow window;
     window.show();
 
@@ -114,7 +123,7 @@ TEST(MainWindow, ClosingWhileTheBackEndIsBuiltEndsOnceItIsBuilt)
     });
     user.start(10);
 
-    ASSERT_TRUE(processEventsUntil([&] { return closeTime >= 0 && !window.isVisible(); }, 20000));
+    ASSERT_TRUE(waitUntil([&] { return closeTime >= 0 && !window.isVisible(); }, 20000));
     EXPECT_FALSE(closed) << "the close waits for the back-end";
     EXPECT_LT(closeTime, 500);
     EXPECT_TRUE(visibleAfterClose);
@@ -125,12 +134,12 @@ TEST(MainWindow, ClosingWhileTheBackEndIsBuiltEndsOnceItIsBuilt)
 
 TEST(MainWindow, ClosingBeforeTheCaptureStartTouchesNoCamera)
 {
-    AnsweredBoxes answers;
+    MessageBoxLog answers;
     MainWindow window;
     window.show();
     EXPECT_TRUE(window.close());
     EXPECT_EQ(MainWindowProbe::sensor(window), nullptr);
-    processEventsUntil([] { return false; }, 100);
+    handleEventsFor(100);
     EXPECT_EQ(MainWindowProbe::sensor(window), nullptr) << "the scheduled capture start did not run";
     EXPECT_TRUE(answers.boxes().empty());
 }
@@ -138,10 +147,10 @@ TEST(MainWindow, ClosingBeforeTheCaptureStartTouchesNoCamera)
 TEST(MainWindow, ClosingWithAnUnsavedMeshAsksOnce)
 {
     for (const bool saved : {false, true}) {
-        AnsweredBoxes answers(QMessageBox::No);
+        MessageBoxLog answers(QString(), QMessageBox::No);
         MainWindow window;
         window.show();
-        ASSERT_TRUE(processEventsUntil([&] { return captureStarted(window); }));
+        ASSERT_TRUE(waitUntil([&] { return captureStarted(window); }, 20000));
         const std::size_t before = answers.boxes().size();
         MainWindowProbe::mesh(window) = new Mesh;
         MainWindowProbe::meshSaved(window) = saved;
@@ -150,7 +159,7 @@ TEST(MainWindow, ClosingWithAnUnsavedMeshAsksOnce)
         EXPECT_TRUE(window.close());
         ASSERT_EQ(answers.boxes().size() - before, saved ? 0u : 1u) << "saved " << saved;
         if (!saved) {
-            const ShownBox& question = answers.boxes().back();
+            const MessageBoxLog::Box& question = answers.boxes().back();
             EXPECT_EQ(question.title, "Save mesh");
             EXPECT_EQ(question.text, "Do you want to save the mesh before exiting?");
             EXPECT_EQ(question.icon, QMessageBox::Question);
@@ -162,7 +171,7 @@ TEST(MainWindow, ClosingWithAnUnsavedMeshAsksOnce)
 TEST(MainWindow, RestoresTheGeometryItWasClosedWith)
 {
     QSettings().clear();
-    AnsweredBoxes answers;
+    MessageBoxLog answers;
     const QRect placed(40, 60, 1100, 800);
     {
         MainWindow window;
@@ -174,54 +183,17 @@ TEST(MainWindow, RestoresTheGeometryItWasClosedWith)
     MainWindow again;
     EXPECT_EQ(again.size(), placed.size());
     again.show();
-    processEventsUntil([] { return false; }, 50);
+    handleEventsFor(50);
     EXPECT_EQ(again.geometry().size(), placed.size());
     EXPECT_TRUE(again.close());
 }
 
-struct BoxCase {
-    const char* name;
-    std::function<int(MainWindow&)> show;
-    int icon;
-    std::vector<QString> buttons;
-};
-
-TEST(MainWindow, MessageBoxesAreFramelessStyledAndModal)
-{
-    const BoxCase cases[] = {
-        {"critical", [](MainWindow& w) { return w.showCritical("T", "x"); }, QMessageBox::Critical, {"OK"}},
-        {"warning", [](MainWindow& w) { return w.showWarning("T", "x"); }, QMessageBox::Warning, {"OK"}},
-        {"information", [](MainWindow& w) { return w.showInformation("T", "x"); }, QMessageBox::Information, {"OK"}},
-        {"question", [](MainWindow& w) { return w.askQuestion("T", "x", "Keep", "Drop"); },
-         QMessageBox::Question, {"Keep", "Drop"}},
-        {"question with Qt's captions", [](MainWindow& w) { return w.askQuestion("T", "x", "", ""); },
-         QMessageBox::Question, {"&Yes", "&No"}},
-    };
-    AnsweredBoxes answers(QMessageBox::Yes);
-    MainWindow window;
-    for (const BoxCase& c : cases) {
-        EXPECT_EQ(c.show(window), QMessageBox::Yes) << c.name << ": the answer is passed on";
-        const ShownBox& box = answers.boxes().back();
-        EXPECT_EQ(box.icon, c.icon) << c.name;
-        EXPECT_EQ(box.title, "T") << c.name;
-        EXPECT_EQ(box.text, "x") << c.name;
-        EXPECT_EQ(int(box.flags), 0x903) << c.name;
-        EXPECT_EQ(box.objectName, "topWidget") << c.name;
-        EXPECT_EQ(box.styleSheet, "QWidget#topWidget { border:2px solid white; }") << c.name;
-        auto texts = box.buttonTexts;
-        std::sort(texts.begin(), texts.end());
-        auto expected = c.buttons;
-        std::sort(expected.begin(), expected.end());
-        EXPECT_EQ(texts, expected) << c.name;
-    }
-}
-
 TEST(MainWindow, ModesShowTheirPageAndControls)
 {
-    AnsweredBoxes answers;
+    MessageBoxLog answers;
     MainWindow window;
     window.show();
-    ASSERT_TRUE(processEventsUntil([&] { return captureStarted(window); }));
+    ASSERT_TRUE(waitUntil([&] { return captureStarted(window); }, 20000));
     auto* pages = child<QStackedWidget>(window, "stackedWidget");
     auto* scroll = child<QScrollArea>(window, "scrollArea");
     ReconstructionParameters& parameters = *MainWindowProbe::parameters(window);
@@ -267,11 +239,11 @@ TEST(MainWindow, ModesShowTheirPageAndControls)
 
 TEST(MainWindow, SettingsColumnWidensOnlyWhileItsScrollBarShows)
 {
-    AnsweredBoxes answers;
+    MessageBoxLog answers;
     MainWindow window;
     window.resize(1236, 768);
     window.show();
-    ASSERT_TRUE(processEventsUntil([&] { return captureStarted(window); }));
+    ASSERT_TRUE(waitUntil([&] { return captureStarted(window); }, 20000));
     auto* scroll = child<QScrollArea>(window, "scrollArea");
     QScrollBar* bar = scroll->verticalScrollBar();
     const char* const sections[] = {"toolButtonVolumeType", "toolButtonVolumeSize",
@@ -283,15 +255,15 @@ TEST(MainWindow, SettingsColumnWidensOnlyWhileItsScrollBarShows)
     };
 
     expandAll(false);
-    ASSERT_TRUE(processEventsUntil([&] { return !bar->isVisible(); }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return !bar->isVisible(); }, 2000));
     const int narrow = scroll->minimumWidth();
 
     expandAll(true);
-    ASSERT_TRUE(processEventsUntil([&] { return bar->isVisible(); }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return bar->isVisible(); }, 2000));
     EXPECT_EQ(scroll->minimumWidth(), narrow + bar->width());
 
     expandAll(false);
-    ASSERT_TRUE(processEventsUntil([&] { return !bar->isVisible(); }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return !bar->isVisible(); }, 2000));
     EXPECT_EQ(scroll->minimumWidth(), narrow);
 }
 

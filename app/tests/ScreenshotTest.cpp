@@ -1,11 +1,8 @@
-#include "WindowTestSupport.h"
+#include "AppTestSupport.h"
+#include "MainWindowProbe.h"
+#include "testsupport/Screenshots.h"
 
 #include <gtest/gtest.h>
-
-#include <QDir>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QStackedWidget>
 
 namespace Veltrane {
 namespace {
@@ -14,31 +11,24 @@ namespace {
 /// GPU), written to the build's screenshot folder, one picture per mode.
 TEST(Screenshot, OfTheRealWindowInEachMode)
 {
-    const QDir folder(screenshotFolder());
-    AnsweredBoxes answers;
-    int boxNumber = 0;
-    answers.whileShown([&](QMessageBox& box) {
-        box.grab().save(folder.filePath(QString("MessageBox%1.png").arg(++boxNumber)));
-    });
-
+    MessageBoxLog answers("MainWindowMessageBox");
     MainWindow window;
     window.resize(1236, 768);
     window.show();
-    ASSERT_TRUE(processEventsUntil([&] { return MainWindowProbe::uiMode(window) == 1
-                                                && MainWindowProbe::reconstruction(window); }));
-    processEventsUntil([] { return false; }, 300);
+    ASSERT_TRUE(waitUntil([&] { return MainWindowProbe::uiMode(window) == 1
+                                       && MainWindowProbe::reconstruction(window); }, 20000));
+    handleEventsFor(300);
 
-    const std::pair<int, const char*> modes[] = {{1, "MainWindowCapture.png"},
-                                                 {2, "MainWindowReconstruction.png"},
-                                                 {3, "MainWindowMesh.png"}};
-    for (const auto& [mode, file] : modes) {
+    const std::pair<int, const char*> modes[] = {{1, "MainWindowCapture"},
+                                                 {2, "MainWindowReconstruction"},
+                                                 {3, "MainWindowMesh"}};
+    for (const auto& [mode, name] : modes) {
         MainWindowProbe::uiMode(window) = mode;
         MainWindowProbe::updateUiMode(window);
-        processEventsUntil([] { return false; }, 200);
-        const QString path = folder.filePath(file);
-        EXPECT_TRUE(window.grab().save(path)) << path.toStdString();
+        handleEventsFor(200);
+        EXPECT_TRUE(saveScreenshot(window, name)) << name;
     }
-    EXPECT_GE(boxNumber, 1);
+    EXPECT_FALSE(answers.boxes().empty());
 }
 
 }  // namespace

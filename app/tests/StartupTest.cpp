@@ -1,6 +1,7 @@
 #include "app/Startup.h"
 
-#include "WindowTestSupport.h"
+#include "AppTestSupport.h"
+#include "MainWindowProbe.h"
 
 #include <gtest/gtest.h>
 
@@ -60,7 +61,7 @@ TEST(Translation, BringsTheWindowUpInGerman)
 {
     QTranslator translator;
     ASSERT_TRUE(installTranslation(translator, StartupNames::german));
-    AnsweredBoxes answers;
+    MessageBoxLog answers;
     {
         MainWindow window;
         EXPECT_EQ(window.windowTitle(), "Korvastel");

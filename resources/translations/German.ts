@@ -2,6 +2,21 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE" sourcelanguage="en_US">
 <context>
+    <name>AboutDialog</name>
+    <message>
+        <source>About Korvastel</source>
+        <translation>Über Korvastel</translation>
+    </message>
+    <message>
+        <source>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;Korvastel 1.1.0&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;html&gt;&lt;head/&gt;&lt;body&gt;&lt;p&gt;Korvastel 1.1.0&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>Korvastel</source>
@@ -365,6 +380,108 @@
     </message>
 </context>
 <context>
+    <name>SketchFabDialog</name>
+    <message>
+        <source>Export to SketchFab</source>
+        <translation>Zu SketchFab exportieren</translation>
+    </message>
+    <message>
+        <source>Your SketchFab API Key:</source>
+        <translation>Ihr SketchFab-API-Schlüssel:</translation>
+    </message>
+    <message>
+        <source>?</source>
+        <translation>?</translation>
+    </message>
+    <message>
+        <source>Title:</source>
+        <translation>Titel:</translation>
+    </message>
+    <message>
+        <source>My scan</source>
+        <translation>Mein Scan</translation>
+    </message>
+    <message>
+        <source>Description (optional):</source>
+        <translation>Beschreibung (optional):</translation>
+    </message>
+    <message>
+        <source>Enter a short description</source>
+        <translation>Geben Sie eine kurze Beschreibung ein</translation>
+    </message>
+    <message>
+        <source>Tags (optional):</source>
+        <translation>Schlagwörter (optional):</translation>
+    </message>
+    <message>
+        <source>Reconstruction Object Korvastel (seperated by spaces)</source>
+        <translation>Rekonstruktion Objekt Korvastel (durch Leerzeichen getrennt)</translation>
+    </message>
+    <message>
+        <source>Requires SketchFab Pro:</source>
+        <translation>Erfordert SketchFab Pro:</translation>
+    </message>
+    <message>
+        <source>Private (optional):</source>
+        <translation>Privat (optional):</translation>
+    </message>
+    <message>
+        <source>Password (optional):</source>
+        <translation>Passwort (optional):</translation>
+    </message>
+    <message>
+        <source>Requires SketchFab Pro</source>
+        <translation>Erfordert SketchFab Pro</translation>
+    </message>
+    <message>
+        <source>Upload (%1 MB)</source>
+        <translation>Hochladen (%1 MB)</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>%p%</source>
+        <translation>%p %</translation>
+    </message>
+    <message>
+        <source>Abort</source>
+        <translation>Abbruch</translation>
+    </message>
+    <message>
+        <source>Enter API key and a title</source>
+        <translation>API-Schlüssel und Titel eingeben</translation>
+    </message>
+    <message>
+        <source>Please enter a valid API key and a title first</source>
+        <translation>Bitte geben Sie zuerst einen gültigen API-Schlüssel und einen Titel ein</translation>
+    </message>
+    <message>
+        <source>Goto &lt;a href=&quot;https://sketchfab.com&quot;&gt;&lt;span style=&quot;text-decoration: underline; color:#00a1d4;&quot;&gt;https://sketchfab.com&lt;/span&gt;&lt;/a&gt; and log in to your account. After clicking on dashboard in the top navigation, you can find your private API key on the right hand side</source>
+        <translation>Gehen Sie zu &lt;a href=&quot;https://sketchfab.com&quot;&gt;&lt;span style=&quot;text-decoration: underline; color:#00a1d4;&quot;&gt;https://sketchfab.com&lt;/span&gt;&lt;/a&gt; und melden Sie sich bei Ihrem Konto an. Nachdem Sie in der oberen Navigation auf „Dashboard“ geklickt haben, finden Sie Ihren privaten API-Schlüssel auf der rechten Seite</translation>
+    </message>
+    <message>
+        <source>Upload failed!</source>
+        <translation>Hochladen fehlgeschlagen!</translation>
+    </message>
+    <message>
+        <source>The upload has failed. SketchFab returned error: &apos;%1&apos;</source>
+        <translation>Das Hochladen ist fehlgeschlagen. SketchFab meldete den Fehler: &apos;%1&apos;</translation>
+    </message>
+</context>
+<context>
+    <name>SketchFabUploader</name>
+    <message>
+        <source>The service did not answer in time</source>
+        <translation>Der Dienst hat nicht rechtzeitig geantwortet</translation>
+    </message>
+    <message>
+        <source>Forbidden. Check if your API Key is correct</source>
+        <translation>Zugriff verweigert. Bitte prüfen Sie, ob Ihr API-Schlüssel korrekt ist</translation>
+    </message>
+</context>
+<context>
     <name>Veltrane::MainWindow</name>
     <message>
         <source>Initializing sensor ...</source>
@@ -611,133 +728,6 @@
     <message>
         <source>Loop</source>
         <translation>Schleife</translation>
-    </message>
-</context>
-<context>
-    <name>SketchFabUploader</name>
-    <message>
-        <source>Forbidden. Check if your API Key is correct</source>
-        <translation>Zugriff verweigert. Bitte prüfen Sie, ob Ihr API-Schlüssel korrekt ist</translation>
-    </message>
-</context>
-<context>
-    <name>Veltrane::SketchFabUploader</name>
-    <message>
-        <source>Forbidden. Check if your API Key is correct</source>
-        <translation>Zugriff verweigert. Bitte prüfen Sie, ob Ihr API-Schlüssel korrekt ist</translation>
-    </message>
-</context>
-<context>
-    <name>SketchFabDialog</name>
-    <message>
-        <source>Export to SketchFab</source>
-        <translation>Zu SketchFab exportieren</translation>
-    </message>
-    <message>
-        <source>Your SketchFab API Key:</source>
-        <translation>Ihr SketchFab-API-Schlüssel:</translation>
-    </message>
-    <message>
-        <source>?</source>
-        <translation>?</translation>
-    </message>
-    <message>
-        <source>Title:</source>
-        <translation>Titel:</translation>
-    </message>
-    <message>
-        <source>My scan</source>
-        <translation>Mein Scan</translation>
-    </message>
-    <message>
-        <source>Description (optional):</source>
-        <translation>Beschreibung (optional):</translation>
-    </message>
-    <message>
-        <source>Enter a short description</source>
-        <translation>Geben Sie eine kurze Beschreibung ein</translation>
-    </message>
-    <message>
-        <source>Tags (optional):</source>
-        <translation>Schlagwörter (optional):</translation>
-    </message>
-    <message>
-        <source>Reconstruction Object Korvastel (seperated by spaces)</source>
-        <translation>Rekonstruktion Objekt Korvastel (durch Leerzeichen getrennt)</translation>
-    </message>
-    <message>
-        <source>Requires SketchFab Pro:</source>
-        <translation>Erfordert SketchFab Pro:</translation>
-    </message>
-    <message>
-        <source>Private (optional):</source>
-        <translation>Privat (optional):</translation>
-    </message>
-    <message>
-        <source>Password (optional):</source>
-        <translation>Passwort (optional):</translation>
-    </message>
-    <message>
-        <source>Requires SketchFab Pro</source>
-        <translation>Erfordert SketchFab Pro</translation>
-    </message>
-    <message>
-        <source>Upload (%1 MB)</source>
-        <translation>Hochladen (%1 MB)</translation>
-    </message>
-    <message>
-        <source>Cancel</source>
-        <translation>Abbrechen</translation>
-    </message>
-    <message>
-        <source>Abort</source>
-        <translation>Abbruch</translation>
-    </message>
-    <message>
-        <source>%p%</source>
-        <translation>%p %</translation>
-    </message>
-</context>
-<context>
-    <name>Veltrane::SketchFabDialog</name>
-    <message>
-        <source>Enter API key and a title</source>
-        <translation>API-Schlüssel und Titel eingeben</translation>
-    </message>
-    <message>
-        <source>Please enter a valid API key and a title first</source>
-        <translation>Bitte geben Sie zuerst einen gültigen API-Schlüssel und einen Titel ein</translation>
-    </message>
-    <message>
-        <source>Upload failed!</source>
-        <translation>Hochladen fehlgeschlagen!</translation>
-    </message>
-    <message>
-        <source>The upload has failed. SketchFab returned error: &apos;</source>
-        <translation>Das Hochladen ist fehlgeschlagen. SketchFab meldete den Fehler: &apos;</translation>
-    </message>
-    <message>
-        <source>Goto </source>
-        <translation>Gehen Sie zu </translation>
-    </message>
-    <message>
-        <source> and log in to your account. After clicking on dashboard in the top navigation, you can find your private API key on the right hand side</source>
-        <translation> und melden Sie sich bei Ihrem Konto an. Nachdem Sie in der oberen Navigation auf „Dashboard“ geklickt haben, finden Sie Ihren privaten API-Schlüssel auf der rechten Seite</translation>
-    </message>
-</context>
-<context>
-    <name>AboutDialog</name>
-    <message>
-        <source>About Korvastel</source>
-        <translation>Über Korvastel</translation>
-    </message>
-    <message>
-        <source>Korvastel 1.1.0</source>
-        <translation>Korvastel 1.1.0</translation>
-    </message>
-    <message>
-        <source>OK</source>
-        <translation>OK</translation>
     </message>
 </context>
 </TS>
