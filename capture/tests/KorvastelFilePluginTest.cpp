@@ -134,7 +134,6 @@ TEST_F(KorvastelFilePluginTest, RefusesDamagedHeaders)
         {"width x height overflows", PayloadStart, 0x7FFFFFFF},
         {"huge frame", PayloadStart + 4, 1 << 20},
         {"frame larger than the file can hold", PayloadStart + 4, 200000},
-        {"negative frame count", PayloadStart + 80, -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -247,27 +246,47 @@ TEST_F(KorvastelFilePluginTest, KeepsEveryCompleteFrameOfACutFile)
     }
 }
 
-TEST_F(KorvastelFilePluginTest, RebuildsADamagedFrameTable)
+TEST_F(KorvastelFilePluginTest, ReadsEveryFrameDespiteADamagedCountTableOrBlockSize)
 {
     const std::string valid = threeFrames();
     const std::size_t table = valid.size() - 24;
+    const std::int64_t record1 = int64At(valid, table + 8);
+    const std::int64_t record2 = int64At(valid, table + 16);
+    const std::int64_t payloadSize = int64At(valid, 32);
+    constexpr std::size_t BlockSize = 32;
+    constexpr std::size_t FrameCount = PayloadStart + 80;
     struct Case {
         const char* name;
         std::size_t offset;
         std::int64_t value;
-        bool count;
+        int bytes;
+        const char* warning;
     };
     const Case cases[] = {
-        {"huge frame count", PayloadStart + 80, 0x7FFFFFFF, true},
-        {"frame count beyond the table", PayloadStart + 80, 4, true},
-        {"entry beyond the file", table + 8, std::int64_t(1) << 40, false},
-        {"entry inside the header", table, 30, false},
-        {"entries out of order", table + 16, static_cast<std::int64_t>(FirstRecord), false},
+        // Counts that put the table's start elsewhere.
+        {"frame count one short", FrameCount, 2, 4, "frame count of the sequence (2)"},
+        {"frame count of one", FrameCount, 1, 4, "frame count of the sequence (1)"},
+        {"frame count one too many", FrameCount, 4, 4, "frame count of the sequence (4)"},
+        {"negative frame count", FrameCount, -1, 4, "frame count of the sequence (-1)"},
+        {"huge frame count", FrameCount, 0x7FFFFFFF, 4, "frame count of the sequence (2147483647)"},
+        // Tables that do not describe the records.
+        {"entries one record later", table, record1, 8, "frame table of the sequence is damaged"},
+        {"entry inside the header", table, 30, 8, "frame table of the sequence is damaged"},
+        {"entry beyond the file", table + 8, std::int64_t(1) << 40, 8, "frame table of the sequence is damaged"},
+        {"entries out of order", table + 16, static_cast<std::int64_t>(FirstRecord), 8,
+         "frame table of the sequence is damaged"},
+        {"middle entry off by a byte", table + 8, record1 + 1, 8, "frame table of the sequence is damaged at frame"},
+        {"middle entry on the next record", table + 8, record2, 8, "frame table of the sequence is damaged"},
+        // Block sizes that end the payload before the table.
+        {"block size 0", BlockSize, 0, 8, "payload size recorded for the sequence block is damaged"},
+        {"block size 1", BlockSize, 1, 8, "payload size recorded for the sequence block is damaged"},
+        {"block size without the table", BlockSize, payloadSize - 24, 8,
+         "payload size recorded for the sequence block is damaged"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::string damaged = valid;
-        if (c.count)
+        if (c.bytes == 4)
             putInt32(damaged, c.offset, static_cast<std::int32_t>(c.value));
         else
             putInt64(damaged, c.offset, c.value);
@@ -275,9 +294,11 @@ TEST_F(KorvastelFilePluginTest, RebuildsADamagedFrameTable)
         LogCapture log;
         SequenceReader reader(path());
         ASSERT_TRUE(reader.opened);
-        EXPECT_EQ(reader.frameCount, 3);
-        EXPECT_TRUE(reader.frameMatches(2, 2));
-        EXPECT_TRUE(log.contains("WARN", "frame table"));
+        ASSERT_EQ(reader.frameCount, 3);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_TRUE(reader.frameMatches(i, i)) << i;
+        EXPECT_TRUE(log.contains("WARN", c.warning));
+        EXPECT_FALSE(log.contains("ERROR", ""));
     }
 }
 
