@@ -13,7 +13,9 @@ namespace {
 
 constexpr CompressionMode FrameMode = CompressionMode::ZlibRle;
 constexpr int FrameLevel = 1;
-constexpr std::int64_t WriteBytesPerPixel = 10;
+/// Room per pixel for each compressed image while writing: twice its raw size.
+constexpr std::int64_t DepthRoomPerPixel = 4;
+constexpr std::int64_t ColourRoomPerPixel = 6;
 constexpr std::int64_t ReadBytesPerPixel = 5;
 /// Two size fields and the two-byte header of each zlib stream.
 constexpr std::int64_t MinRecordSize = 12;
@@ -107,12 +109,15 @@ bool KorvastelFilePlugin::beginSequence(int width, int height, const double* mat
         LittleEndian::writeDouble(*m_stream, matrix9[i]);
     LittleEndian::writeInt32(*m_stream, 0);
     m_bytesWritten = HeaderSize;
+    // Through to the file, so that a full disk shows now and not at the end.
+    m_stream->flush();
     if (!m_stream->good()) {
         VELTRANE_ERROR("Stream error");
         return false;
     }
     m_framePositions.clear();
-    if (!allocateBuffer(std::int64_t(width) * height * WriteBytesPerPixel + 8))
+    const std::int64_t pixels = std::int64_t(width) * height;
+    if (!allocateBuffer(4 + pixels * DepthRoomPerPixel + 4 + pixels * ColourRoomPerPixel))
         return false;
     m_active = true;
     return true;
@@ -127,26 +132,39 @@ bool KorvastelFilePlugin::writeFrame(const TypedImage<unsigned short>* depth,
         VELTRANE_ERROR("Frame does not match the sequence's frame size");
         return false;
     }
-    const int bufferSize = static_cast<int>(m_buffer.size());
-    unsigned char* buffer = m_buffer.data();
-    int depthSize = bufferSize - 8;
-    if (!m_compressor.compress(depth, FrameMode, FrameLevel, buffer + 4, &depthSize) ||
-        depthSize == 0) {
+    // Each image has a part of the buffer of its own (size field, then room for
+    // the stream), so that both are compressed at the same time.
+    const std::int64_t pixels = std::int64_t(m_headerWidth) * m_headerHeight;
+    unsigned char* depthPart = m_buffer.data();
+    unsigned char* colourPart = depthPart + 4 + pixels * DepthRoomPerPixel;
+    int depthSize = static_cast<int>(pixels * DepthRoomPerPixel);
+    int colorSize = static_cast<int>(pixels * ColourRoomPerPixel);
+    bool depthCompressed = false;
+    bool colourCompressed = false;
+#pragma omp parallel sections num_threads(2)
+    {
+#pragma omp section
+        depthCompressed = m_compressor.compress(depth, FrameMode, FrameLevel, depthPart + 4, &depthSize) &&
+                          depthSize > 0;
+#pragma omp section
+        colourCompressed = m_compressor.compress(colour, FrameMode, FrameLevel, colourPart + 4, &colorSize) &&
+                           colorSize > 0;
+    }
+    if (!depthCompressed) {
         VELTRANE_ERROR("Could not compress depth image");
         return false;
     }
-    int colorSize = bufferSize - depthSize - 8;
-    if (!m_compressor.compress(colour, FrameMode, FrameLevel, buffer + 8 + depthSize, &colorSize) ||
-        colorSize == 0) {
+    if (!colourCompressed) {
         VELTRANE_ERROR("Could not compress color image");
         return false;
     }
-    LittleEndian::storeInt32(buffer, depthSize);
-    LittleEndian::storeInt32(buffer + 4 + depthSize, colorSize);
+    LittleEndian::storeInt32(depthPart, depthSize);
+    LittleEndian::storeInt32(colourPart, colorSize);
 
     const std::int64_t recordSize = 8 + std::int64_t(depthSize) + colorSize;
     m_framePositions.push_back(static_cast<std::int64_t>(m_stream->tellp()));
-    m_stream->write(reinterpret_cast<const char*>(buffer), static_cast<std::streamsize>(recordSize));
+    m_stream->write(reinterpret_cast<const char*>(depthPart), 4 + depthSize);
+    m_stream->write(reinterpret_cast<const char*>(colourPart), 4 + colorSize);
     if (!m_stream->good()) {
         VELTRANE_ERROR("Stream error");
         return false;

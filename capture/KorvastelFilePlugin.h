@@ -51,12 +51,13 @@ public:
     bool beginRead(std::iostream* stream, std::int64_t payloadSize) override;
     bool endRead() override;
 
-    /// Writes the header. False while a sequence is being written, for a frame
-    /// size outside 1 .. MaxFramePixels, or on a stream error.
+    /// Writes the header and flushes it to the file. False while a sequence is
+    /// being written, for a frame size outside 1 .. MaxFramePixels, or on a
+    /// stream error (a full disk).
     bool beginSequence(int width, int height, const double* matrix9);
     /// Compresses and appends one frame pair, both of the header's size (depth
-    /// one channel, colour three). On failure the stream stays where the write
-    /// stopped.
+    /// one channel, colour three); the two images are compressed in parallel.
+    /// On failure the stream stays where the write stopped.
     bool writeFrame(const TypedImage<unsigned short>* depth, const TypedImage<unsigned char>* colour);
     /// Writes the frame table and the frame count; the container's
     /// endWriteBlock() must follow before anything else is written.
