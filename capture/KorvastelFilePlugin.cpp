@@ -4,8 +4,10 @@
 #include "core/Logging.h"
 
 #include <climits>
+#include <future>
 #include <iostream>
 #include <new>
+#include <system_error>
 
 namespace Veltrane {
 
@@ -133,23 +135,25 @@ bool KorvastelFilePlugin::writeFrame(const TypedImage<unsigned short>* depth,
         return false;
     }
     // Each image has a part of the buffer of its own (size field, then room for
-    // the stream), so that both are compressed at the same time.
+    // the stream), so that the colour image is compressed on a thread of its
+    // own while this one compresses the depth image.
     const std::int64_t pixels = std::int64_t(m_headerWidth) * m_headerHeight;
     unsigned char* depthPart = m_buffer.data();
     unsigned char* colourPart = depthPart + 4 + pixels * DepthRoomPerPixel;
     int depthSize = static_cast<int>(pixels * DepthRoomPerPixel);
     int colorSize = static_cast<int>(pixels * ColourRoomPerPixel);
-    bool depthCompressed = false;
-    bool colourCompressed = false;
-#pragma omp parallel sections num_threads(2)
-    {
-#pragma omp section
-        depthCompressed = m_compressor.compress(depth, FrameMode, FrameLevel, depthPart + 4, &depthSize) &&
-                          depthSize > 0;
-#pragma omp section
-        colourCompressed = m_compressor.compress(colour, FrameMode, FrameLevel, colourPart + 4, &colorSize) &&
-                           colorSize > 0;
+    const auto compressColour = [&] {
+        return m_compressor.compress(colour, FrameMode, FrameLevel, colourPart + 4, &colorSize) && colorSize > 0;
+    };
+    std::future<bool> colourCompression;
+    try {
+        colourCompression = std::async(std::launch::async, compressColour);
+    } catch (const std::system_error&) {
+        colourCompression = std::async(std::launch::deferred, compressColour);  // no thread to be had
     }
+    const bool depthCompressed =
+        m_compressor.compress(depth, FrameMode, FrameLevel, depthPart + 4, &depthSize) && depthSize > 0;
+    const bool colourCompressed = colourCompression.get();
     if (!depthCompressed) {
         VELTRANE_ERROR("Could not compress depth image");
         return false;
