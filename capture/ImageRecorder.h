@@ -99,7 +99,8 @@ private:
     int m_width = 0;
     int m_height = 0;
     std::atomic<bool> m_writeFailed{false};
-    /// Stands in for the colour of depth-only frames; used by the thread only.
+    /// Stands in for the colour of depth-only frames; used by whoever writes
+    /// the queue (the thread, or finish() after it).
     std::unique_ptr<Colour> m_black;
 };
 
