@@ -32,7 +32,7 @@ public:
     static constexpr int DefaultMaxQueueSize = 100;
 
     explicit ImageRecorder(const std::string& path);
-    /// finish() when the owner did not; pairs still queued are not written.
+    /// finish() when the owner did not.
     ~ImageRecorder() override;
 
     /// Creates the file and writes the sequence header. False when opened
@@ -40,7 +40,7 @@ public:
     bool open(int width, int height, const double* matrix9);
 
     /// Queues copies of the pair; false (nothing queued) when open() has not
-    /// succeeded, the writer has ended (stopped or failed), the queue is full,
+    /// succeeded, stop() has been called or a write failed, the queue is full,
     /// the depth image is missing or does not have the recorded size, or the
     /// copies cannot be made. A null colour image (a camera without colour) is
     /// recorded as a black colour frame.
