@@ -4,10 +4,8 @@
 #include "core/Logging.h"
 
 #include <climits>
-#include <future>
 #include <iostream>
 #include <new>
-#include <system_error>
 
 namespace Veltrane {
 
@@ -142,18 +140,14 @@ bool KorvastelFilePlugin::writeFrame(const TypedImage<unsigned short>* depth,
     unsigned char* colourPart = depthPart + 4 + pixels * DepthRoomPerPixel;
     int depthSize = static_cast<int>(pixels * DepthRoomPerPixel);
     int colorSize = static_cast<int>(pixels * ColourRoomPerPixel);
-    const auto compressColour = [&] {
-        return m_compressor.compress(colour, FrameMode, FrameLevel, colourPart + 4, &colorSize) && colorSize > 0;
-    };
-    std::future<bool> colourCompression;
-    try {
-        colourCompression = std::async(std::launch::async, compressColour);
-    } catch (const std::system_error&) {
-        colourCompression = std::async(std::launch::deferred, compressColour);  // no thread to be had
-    }
+    bool colourCompressed = false;
+    m_colourThread.start([&] {
+        colourCompressed =
+            m_compressor.compress(colour, FrameMode, FrameLevel, colourPart + 4, &colorSize) && colorSize > 0;
+    });
     const bool depthCompressed =
         m_compressor.compress(depth, FrameMode, FrameLevel, depthPart + 4, &depthSize) && depthSize > 0;
-    const bool colourCompressed = colourCompression.get();
+    m_colourThread.wait();
     if (!depthCompressed) {
         VELTRANE_ERROR("Could not compress depth image");
         return false;

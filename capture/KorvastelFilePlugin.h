@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/HelperThread.h"
 #include "capture/ImageCompressor.h"
 #include "capture/VeltraneFilePlugin.h"
 #include "core/TypedImage.h"
@@ -102,6 +103,9 @@ private:
 
     std::iostream* m_stream = nullptr;
     ImageCompressor m_compressor;
+    /// Compresses the colour image of a frame while writeFrame() compresses
+    /// its depth image.
+    HelperThread m_colourThread;
     bool m_active = false;
     int m_frameCount = 0;
     std::int64_t m_bytesWritten = 0;
