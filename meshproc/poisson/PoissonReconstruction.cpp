@@ -53,7 +53,7 @@ bool outside(const char* name, int value, int low, int high, const std::string& 
 
 /// Sets `error` when `value` is not finite or not above (or, with
 /// `zeroAllowed`, at least) zero.
-bool notPositive(const char* name, float value, bool zeroAllowed, std::string& error)
+bool notFiniteAndPositive(const char* name, float value, bool zeroAllowed, std::string& error)
 {
     if (std::isfinite(value) && (value > 0 || (zeroAllowed && value == 0)))
         return false;
@@ -183,10 +183,10 @@ bool deriveParameters(const Parameters& parameters, DerivedParameters& settings,
                 "lie between 0 and " + std::to_string(maxIterations), error) ||
         outside("adaptiveExp", parameters.adaptiveExp, 0, maxAdaptiveExp,
                 "lie between 0 and " + std::to_string(maxAdaptiveExp), error) ||
-        notPositive("samplesPerNode", parameters.samplesPerNode, false, error) ||
-        notPositive("scale", parameters.scale, false, error) ||
-        notPositive("accuracy", parameters.accuracy, true, error) ||
-        notPositive("pointWeight", parameters.pointWeight, true, error))
+        notFiniteAndPositive("samplesPerNode", parameters.samplesPerNode, false, error) ||
+        notFiniteAndPositive("scale", parameters.scale, false, error) ||
+        notFiniteAndPositive("accuracy", parameters.accuracy, true, error) ||
+        notFiniteAndPositive("pointWeight", parameters.pointWeight, true, error))
         return false;
     settings.maxSolveDepth = parameters.maxSolveDepth == -1 ? parameters.depth : parameters.maxSolveDepth;
     settings.solverDivide = std::max(parameters.solverDivide, parameters.minDepth);
