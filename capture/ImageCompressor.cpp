@@ -31,22 +31,47 @@ PlaneLayout planeLayout(const Image& image)
     return {image.elementCount() / 3, static_cast<std::size_t>(image.bytesPerElement())};
 }
 
+/// Moves sample k of pixel i between its interleaved place 3i + k and its
+/// planar place k * samples + i, to the planes or back. The sample size is a
+/// template argument, so that every copy compiles to a plain move.
+template <std::size_t Bytes, bool ToPlanes>
+void moveSamples(const unsigned char* from, std::size_t samples, unsigned char* to)
+{
+    for (std::size_t i = 0; i < samples; ++i)
+        for (std::size_t k = 0; k < 3; ++k) {
+            const std::size_t interleaved = (3 * i + k) * Bytes;
+            const std::size_t planar = (k * samples + i) * Bytes;
+            std::memcpy(to + (ToPlanes ? planar : interleaved), from + (ToPlanes ? interleaved : planar), Bytes);
+        }
+}
+
+template <bool ToPlanes>
+void moveSamples(const unsigned char* from, PlaneLayout layout, unsigned char* to)
+{
+    switch (layout.bytesPerSample) {
+    case 1:
+        return moveSamples<1, ToPlanes>(from, layout.samples, to);
+    case 2:
+        return moveSamples<2, ToPlanes>(from, layout.samples, to);
+    case 4:
+        return moveSamples<4, ToPlanes>(from, layout.samples, to);
+    case 8:
+        return moveSamples<8, ToPlanes>(from, layout.samples, to);
+    default:
+        return;  // no element type has another size
+    }
+}
+
 /// Interleaved samples to three planes.
 void splitPlanes(const unsigned char* interleaved, PlaneLayout layout, unsigned char* planes)
 {
-    const std::size_t b = layout.bytesPerSample;
-    for (std::size_t i = 0; i < layout.samples; ++i)
-        for (std::size_t k = 0; k < 3; ++k)
-            std::memcpy(planes + (k * layout.samples + i) * b, interleaved + (3 * i + k) * b, b);
+    moveSamples<true>(interleaved, layout, planes);
 }
 
 /// Three planes to interleaved samples.
 void mergePlanes(const unsigned char* planes, PlaneLayout layout, unsigned char* interleaved)
 {
-    const std::size_t b = layout.bytesPerSample;
-    for (std::size_t i = 0; i < layout.samples; ++i)
-        for (std::size_t k = 0; k < 3; ++k)
-            std::memcpy(interleaved + (3 * i + k) * b, planes + (k * layout.samples + i) * b, b);
+    moveSamples<false>(planes, layout, interleaved);
 }
 
 /// A scratch buffer, or null when it cannot be allocated.

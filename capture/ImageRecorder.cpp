@@ -2,13 +2,14 @@
 
 #include "core/Logging.h"
 
-#include <QMutexLocker>
+#include <chrono>
 
 namespace Veltrane {
 
 namespace {
 
-constexpr int PollMilliseconds = 10;
+/// How often the writer looks at the running flag while the queue is empty.
+constexpr std::chrono::milliseconds PollInterval(10);
 
 /// A copy of `image` of the same element type, or null when it cannot be made.
 template <typename T>
@@ -44,25 +45,32 @@ bool ImageRecorder::open(int width, int height, const double* matrix9)
         m_file.close();
         return false;
     }
+    std::lock_guard<std::mutex> lock(m_mutex);
     m_width = width;
     m_height = height;
+    m_accepting = true;
     return true;
+}
+
+bool ImageRecorder::matchesRecording(const Depth* depth, const Colour* colour) const
+{
+    return depth && depth->channels == 1 && depth->slices == 1 && depth->width == m_width &&
+           depth->height == m_height &&
+           (!colour || (colour->channels == 3 && colour->slices == 1 && colour->width == m_width &&
+                        colour->height == m_height));
 }
 
 bool ImageRecorder::addFrame(const TypedImage<unsigned short>* depth,
                              const TypedImage<unsigned char>* colour)
 {
-    const bool sized = depth && depth->channels == 1 && depth->slices == 1 &&
-                       (!colour || (colour->channels == 3 && colour->slices == 1 &&
-                                    colour->width == depth->width &&
-                                    colour->height == depth->height)) &&
-                       (!m_plugin || (depth->width == m_width && depth->height == m_height));
-    if (!sized) {
-        VELTRANE_ERROR("Frame does not match the recording's frame size");
-        return false;
-    }
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_accepting)
+            return false;
+        if (!matchesRecording(depth, colour)) {
+            VELTRANE_ERROR("Frame does not match the recording's frame size");
+            return false;
+        }
         if (static_cast<int>(m_queue.size()) >= m_maxQueueSize)
             return false;
         FramePair pair;
@@ -72,13 +80,19 @@ bool ImageRecorder::addFrame(const TypedImage<unsigned short>* depth,
             return false;
         m_queue.push_back(std::move(pair));
     }
-    m_semaphore.release();
+    m_queueChanged.notify_one();
     return true;
 }
 
 void ImageRecorder::stop()
 {
-    m_running = false;
+    {
+        // What is queued now is what the writer will write before it ends.
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_running = false;
+        m_accepting = false;
+    }
+    m_queueChanged.notify_all();
     if (!wait())
         VELTRANE_ERROR("Wait for thread failed");
 }
@@ -88,6 +102,8 @@ bool ImageRecorder::finish()
     stop();
     if (!m_plugin)
         return false;
+    if (!m_writeFailed)
+        writeQueue();
     bool ok = m_plugin->endSequence();
     ok = m_file.endWriteBlock() >= 0 && ok;
     ok = m_file.close() && ok;
@@ -111,27 +127,41 @@ bool ImageRecorder::writePair(const FramePair& pair)
     return m_plugin->writeFrame(pair.first.get(), colour);
 }
 
-void ImageRecorder::run()
+void ImageRecorder::writeQueue()
 {
-    VELTRANE_INFO("Image recorder thread started");
-    if (!m_plugin)
-        return;
-    while (m_running || m_semaphore.available() > 0) {
-        if (!m_semaphore.tryAcquire(1, PollMilliseconds))
-            continue;
+    for (;;) {
         FramePair pair;
         {
-            QMutexLocker lock(&m_mutex);
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_queueChanged.wait_for(lock, PollInterval, [this] { return !m_queue.empty() || !m_running; });
+            if (m_queue.empty()) {
+                if (m_running)
+                    continue;
+                // Decided under the lock: a frame offered from now on would
+                // never be written.
+                m_accepting = false;
+                return;
+            }
             pair = std::move(m_queue.front());
             m_queue.pop_front();
         }
         if (!writePair(pair)) {
             VELTRANE_ERROR("Error adding frame");
             m_writeFailed = true;
-            break;
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_accepting = false;
+            return;
         }
         ++m_framesWritten;
     }
+}
+
+void ImageRecorder::run()
+{
+    VELTRANE_INFO("Image recorder thread started");
+    if (!m_plugin)
+        return;
+    writeQueue();
     VELTRANE_INFO("Image recorder thread terminated");
 }
 

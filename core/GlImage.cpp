@@ -233,12 +233,8 @@ bool GlImage::update(const Image* src)
     height = src->height;
     slices = src->slices;
     channels = src->channels;
-    if (target() != oldTarget) {
-        // A texture name keeps the target it was first bound to.
-        releaseGlObject(GlObjectType::Texture, m_texture, m_owner);
-        m_texture = 0;
-        m_owner = currentGlOwner(GlObjectType::Texture);
-    }
+    if (target() != oldTarget)
+        dropTextureName();
     m_lastUnit = 0;
     m_format = 0;
     createTexture(0, data);
@@ -249,24 +245,35 @@ bool GlImage::resize(int newWidth, int newHeight, int newSlices)
 {
     if (newWidth == width && newHeight == height && newSlices == slices)
         return true;
-    bind(0);
-    const GLenum textureTarget = target();
-    if (textureTarget == GL_TEXTURE_3D) {
-        width = newWidth;
+    const GLenum oldTarget = target();
+    width = newWidth;
+    if (oldTarget != GL_TEXTURE_1D)
         height = newHeight;
+    if (oldTarget == GL_TEXTURE_3D)
         slices = newSlices;
-        glTexImage3D(textureTarget, 0, m_internalFormat, width, height, slices, 0, m_format, type,
-                     nullptr);
-    } else if (textureTarget == GL_TEXTURE_2D) {
-        width = newWidth;
-        height = newHeight;
-        glTexImage2D(textureTarget, 0, m_internalFormat, width, height, 0, m_format, type, nullptr);
-    } else {
-        width = newWidth;
-        glTexImage1D(textureTarget, 0, m_internalFormat, width, 0, m_format, type, nullptr);
+    if (target() != oldTarget) {
+        // A 2-D texture of one row, or a 3-D texture of one slice.
+        dropTextureName();
+        createTexture(m_internalFormat, nullptr);
+        return true;
     }
+    bind(0);
+    if (oldTarget == GL_TEXTURE_3D)
+        glTexImage3D(oldTarget, 0, m_internalFormat, width, height, slices, 0, m_format, type, nullptr);
+    else if (oldTarget == GL_TEXTURE_2D)
+        glTexImage2D(oldTarget, 0, m_internalFormat, width, height, 0, m_format, type, nullptr);
+    else
+        glTexImage1D(oldTarget, 0, m_internalFormat, width, 0, m_format, type, nullptr);
     unbind();
     return true;
+}
+
+void GlImage::dropTextureName()
+{
+    // A texture name keeps the target it was first bound to.
+    releaseGlObject(GlObjectType::Texture, m_texture, m_owner);
+    m_texture = 0;
+    m_owner = currentGlOwner(GlObjectType::Texture);
 }
 
 MemImage* GlImage::download(int downloadType) const

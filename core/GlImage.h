@@ -58,6 +58,8 @@ public:
     bool update(const Image* src);
     /// Reallocates the storage, contents lost: a 3-D texture takes all three
     /// sizes, a 2-D texture width and height, a 1-D texture the width only.
+    /// Sizes that make it another kind of texture (a 2-D texture of one row, a
+    /// 3-D texture of one slice) give it a new texture name, as update() does.
     bool resize(int width, int height, int slices);
     /// A new memory image of this image's sizes, channels and spacing holding
     /// the texture's elements as `type` (this image's type when 0); the caller
@@ -77,6 +79,9 @@ private:
     void createTexture(int internalFormat, const void* data);
     /// createTexture() for a constructor: no texture is left behind on error.
     void createInitialTexture(int internalFormat, const void* data);
+    /// Releases the texture name, so that createTexture() makes a new one for
+    /// another target.
+    void dropTextureName();
 
     unsigned m_texture = 0;
     int m_lastUnit = 0;

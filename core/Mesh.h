@@ -114,8 +114,9 @@ public:
     /// every 100 vertices and faces when `progress` is given. False when
     /// nothing could be written or the stream failed.
     bool writeObj(std::ostream& out, bool negateYZ, Progress* progress) const;
-    /// writeObj() into the file at `path`. An existing file is left untouched
-    /// when the mesh lacks what OBJ needs.
+    /// writeObj() into the file at `path`. The file is replaced only once it
+    /// is completely written (see AtomicFileStream): a mesh the writer refuses,
+    /// or a failed write, leaves an existing file untouched.
     bool saveObj(const std::string& path, bool negateYZ, Progress* progress) const;
 
     /// Binary little-endian PLY: float positions, byte colours when there is
@@ -123,12 +124,14 @@ public:
     /// after `negateYZ`, writes (x, y, z) as (x, -z, y). False when the mesh has
     /// no vertices or faces, memory ran out or the stream failed.
     bool writePly(std::ostream& out, bool negateYZ, bool rotateYZ) const;
-    /// writePly() into the file at `path` (without `rotateYZ`).
+    /// writePly() into the file at `path` (without `rotateYZ`), replaced as
+    /// saveObj() replaces it.
     bool savePly(const std::string& path, bool negateYZ) const;
 
     /// Binary STL with one facet per face, its normal the normalised sum of
     /// the corner normals (zero without normal indices). Needs vertices, faces
-    /// and one normal per vertex; no file is created otherwise.
+    /// and one normal per vertex; no file is created otherwise. The file is
+    /// replaced as saveObj() replaces it.
     bool saveStl(const std::string& path, bool negateYZ) const;
 
 private:

@@ -1,6 +1,7 @@
 // The file writers of Mesh: Wavefront OBJ (text), binary little-endian PLY and
 // binary STL.
 
+#include "core/AtomicFileStream.h"
 #include "core/Logging.h"
 #include "core/Mesh.h"
 #include "core/Progress.h"
@@ -9,7 +10,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <new>
 #include <ostream>
@@ -138,13 +138,8 @@ bool Mesh::saveObj(const std::string& path, bool negateYZ, Progress* progress) c
     if (!hasWritableNormals()) {
         return false;
     }
-    std::ofstream out(path, std::ios::out | std::ios::trunc);
-    if (!out.good()) {
-        return false;
-    }
-    const bool written = writeObj(out, negateYZ, progress);
-    out.close();
-    return written && !out.fail();
+    AtomicFileStream out(path);
+    return writeObj(out, negateYZ, progress) && out.commit();
 }
 
 bool Mesh::writePly(std::ostream& out, bool negateYZ, bool rotateYZ) const
@@ -209,13 +204,8 @@ bool Mesh::writePly(std::ostream& out, bool negateYZ, bool rotateYZ) const
 
 bool Mesh::savePly(const std::string& path, bool negateYZ) const
 {
-    std::ofstream out(path, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!out.good()) {
-        return false;
-    }
-    const bool written = writePly(out, negateYZ, false);
-    out.close();
-    return written && !out.fail();
+    AtomicFileStream out(path);
+    return writePly(out, negateYZ, false) && out.commit();
 }
 
 bool Mesh::saveStl(const std::string& path, bool negateYZ) const
@@ -223,11 +213,7 @@ bool Mesh::saveStl(const std::string& path, bool negateYZ) const
     if (!hasWritableNormals()) {
         return false;
     }
-    std::ofstream out(path, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!out.good()) {
-        return false;
-    }
-
+    AtomicFileStream out(path);
     char header[84] = {};
     putUint32(header + 80, static_cast<std::uint32_t>(m_faces.size()));
     out.write(header, sizeof header);
@@ -248,8 +234,7 @@ bool Mesh::saveStl(const std::string& path, bool negateYZ) const
         }
         out.write(record, sizeof record);  // the last two bytes: no attributes
     }
-    out.close();
-    return !out.fail();
+    return out.commit();
 }
 
 }  // namespace Veltrane

@@ -152,6 +152,14 @@ Mesh* cropMeshToBox(Mesh* mesh, const Eigen::Vector3d& centre, const Eigen::Vect
         VELTRANE_ERROR("Cannot crop the mesh: the box pose has no inverse");
         return mesh;
     }
+    if (!centre.allFinite()) {
+        VELTRANE_ERROR("Cannot crop the mesh: the box centre is not finite");
+        return mesh;
+    }
+    if (!(size.array() > 0.0).all() || !size.allFinite()) {
+        VELTRANE_ERROR("Cannot crop the mesh: the box size must be finite and positive on every axis");
+        return mesh;
+    }
 
     const Mesh& in = *mesh;
     const std::size_t faceCount = in.faces().size();
@@ -188,12 +196,19 @@ Mesh* cropMeshToBox(Mesh* mesh, const Eigen::Vector3d& centre, const Eigen::Vect
 
     const auto vertexCount = static_cast<int>(in.vertices().size());
     std::size_t outOfRange = 0;
+    std::size_t nonFinite = 0;
     std::vector<ColoredTriangle> work;
     std::vector<ColoredTriangle> next;
     for (std::size_t f = 0; f < faceCount; ++f) {
         const Mesh::Triple& face = in.faces()[f];
         if ((face.array() < 0).any() || (face.array() >= vertexCount).any()) {
             ++outOfRange;
+            continue;
+        }
+        if (!in.vertices()[static_cast<std::size_t>(face[0])].allFinite() ||
+            !in.vertices()[static_cast<std::size_t>(face[1])].allFinite() ||
+            !in.vertices()[static_cast<std::size_t>(face[2])].allFinite()) {
+            ++nonFinite;
             continue;
         }
         std::array<Vector3d, 9> v;
@@ -226,6 +241,9 @@ Mesh* cropMeshToBox(Mesh* mesh, const Eigen::Vector3d& centre, const Eigen::Vect
     }
     if (outOfRange > 0) {
         VELTRANE_WARN("Cropping left out " << outOfRange << " faces that refer to vertices the mesh does not have");
+    }
+    if (nonFinite > 0) {
+        VELTRANE_WARN("Cropping left out " << nonFinite << " faces with a vertex position that is not finite");
     }
 
     // Every triangle brought its own corners; weld them back together.

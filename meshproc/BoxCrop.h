@@ -29,8 +29,10 @@ std::vector<ColoredTriangle> clipTriangleByPlane(const ColoredTriangle& triangle
 /// Normals (normalised) and colours come along where each face has an index
 /// triple for them; texture coordinates and the texture do not. The corners
 /// are welded again (within 1e-5 mesh units) and the bounding box recomputed;
-/// nothing inside gives an empty mesh. Faces naming missing vertices are left
-/// out with a warning. A pose without an inverse is refused with an error in
+/// nothing inside gives an empty mesh. Faces naming missing vertices, and
+/// faces with a vertex position that is not finite, are left out with a
+/// warning. A pose without an inverse, a centre that is not finite, or a size
+/// that is not finite and positive on every axis is refused with an error in
 /// the log and leaves the mesh as it was. Returns `mesh`; null in, null out.
 Mesh* cropMeshToBox(Mesh* mesh, const Eigen::Vector3d& centre, const Eigen::Vector3d& size,
                     const Eigen::Matrix4d& pose);

@@ -72,6 +72,7 @@ OpenMesh::FPropHandleT<int> labelConnectedComponents(TriMesh& mesh, std::vector<
     // labelMap is a union-find forest while the faces are visited: the smaller
     // representative always becomes the root, so every root is the smallest
     // label of its piece, as it is after the flattening below.
+    std::size_t withoutArea = 0;
     for (const OpenMesh::FaceHandle fh : mesh.faces()) {
         int cur = 0;
         for (const OpenMesh::FaceHandle neighbour : mesh.ff_range(fh)) {
@@ -94,11 +95,20 @@ OpenMesh::FPropHandleT<int> labelConnectedComponents(TriMesh& mesh, std::vector<
             areas.push_back(0.0f);
         }
         faceCounts[static_cast<std::size_t>(cur)] += 1;
-        areas[static_cast<std::size_t>(cur)] += faceArea(mesh, fh);
+        const float area = faceArea(mesh, fh);
+        if (std::isfinite(area)) {
+            areas[static_cast<std::size_t>(cur)] += area;
+        } else {
+            ++withoutArea;
+        }
         mesh.property(label, fh) = cur;
         mesh.property(visited, fh) = true;
     }
     mesh.remove_property(visited);
+    if (withoutArea > 0) {
+        VELTRANE_WARN(withoutArea << " faces have no finite area (a vertex position that is not finite); "
+                                     "they add nothing to the area of their piece");
+    }
 
     // A parent always has a smaller label than its child, so in ascending
     // order every parent is flat before its children are looked at.

@@ -17,6 +17,8 @@ namespace MeshProcessing {
 /// its piece, the smallest raw label in it (`labelMap[r] == r`); `faceCounts`
 /// and `areas` (summed triangle areas in square mesh units) are non-zero only
 /// at representatives. Entry 0 of each vector belongs to no face and holds 0.
+/// A face whose area is not finite (a point that is not) adds nothing to the
+/// area of its piece, with a warning, so that every area is finite.
 ///
 /// The raw label of each face is left on the mesh in a new int face property
 /// whose handle is returned; each call adds another one. The piece of face f

@@ -42,6 +42,18 @@ void forEachAttributeIndex(const std::vector<Mesh::Triple>& indices, std::size_t
     }
 }
 
+/// The three corners of `face` (indices within the vertex list) have finite
+/// positions.
+bool finiteCorners(const Mesh& mesh, const Mesh::Triple& face)
+{
+    for (int k = 0; k < 3; ++k) {
+        if (!mesh.vertices()[static_cast<std::size_t>(face[k])].allFinite()) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::unique_ptr<TriMesh> buildTriMesh(const Mesh& mesh)
 {
     auto triMesh = std::make_unique<TriMesh>();
@@ -52,17 +64,37 @@ std::unique_ptr<TriMesh> buildTriMesh(const Mesh& mesh)
                                            static_cast<float>(v.z())));
     }
 
+    // OpenMesh takes none of these faces safely: it aborts on some and keeps
+    // others as corrupt faces, and non-finite points spread through every
+    // operation on the neighbourhood.
     std::size_t outOfRange = 0;
+    std::size_t repeated = 0;
+    std::size_t nonFinite = 0;
     for (const Mesh::Triple& face : mesh.faces()) {
         if ((face.array() < 0).any() || (face.array() >= static_cast<int>(vertexCount)).any()) {
             ++outOfRange;
-            continue;
+        } else if (face[0] == face[1] || face[1] == face[2] || face[2] == face[0]) {
+            ++repeated;
+        } else if (!finiteCorners(mesh, face)) {
+            ++nonFinite;
+        } else {
+            triMesh->add_face(OpenMesh::VertexHandle(face[0]), OpenMesh::VertexHandle(face[1]),
+                              OpenMesh::VertexHandle(face[2]));
         }
-        triMesh->add_face(OpenMesh::VertexHandle(face[0]), OpenMesh::VertexHandle(face[1]),
-                          OpenMesh::VertexHandle(face[2]));
     }
     if (outOfRange > 0) {
         VELTRANE_WARN("Left out " << outOfRange << " faces that refer to vertices the mesh does not have");
+    }
+    if (repeated > 0) {
+        VELTRANE_WARN("Left out " << repeated << " faces that use a vertex more than once");
+    }
+    if (nonFinite > 0) {
+        VELTRANE_WARN("Left out " << nonFinite << " faces with a vertex position that is not finite");
+    }
+    for (std::size_t i = 0; i < vertexCount; ++i) {
+        if (!mesh.vertices()[i].allFinite()) {
+            triMesh->delete_vertex(OpenMesh::VertexHandle(static_cast<int>(i)), false);
+        }
     }
 
     if (!mesh.normalIndices().empty()) {

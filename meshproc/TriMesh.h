@@ -43,9 +43,11 @@ namespace MeshProcessing {
 ///
 /// Faces that would make the surface non-manifold are refused by OpenMesh
 /// (which says so on its error stream) and left out; faces with an index
-/// outside the vertex list are left out with a warning. Attribute indices that
-/// do not name both an entry and a vertex are skipped. Null when memory runs
-/// out. The caller owns the result.
+/// outside the vertex list, with a vertex index twice, or with a vertex whose
+/// position is not finite are left out with a warning per kind, and vertices
+/// whose position is not finite with them (the numbering of the rest closes
+/// up). Attribute indices that do not name both an entry and a vertex are
+/// skipped. Null when memory runs out. The caller owns the result.
 TriMesh* meshToTriMesh(const Mesh& mesh);
 
 /// A new `Mesh` with the live vertices and faces of `triMesh`, numbered

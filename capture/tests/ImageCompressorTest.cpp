@@ -68,8 +68,11 @@ TEST_P(ZlibModes, FramesRoundTripBitIdentical)
     TypedImage<unsigned short> wide(PixelType::UnsignedShort, 5, 3, 1, 3);
     for (std::size_t i = 0; i < wide.elementCount(); ++i)
         wide.typedData()[i] = static_cast<unsigned short>(0x0100 * i + 7 * i);
+    TypedImage<float> floats(PixelType::Float, 4, 3, 1, 3);
+    for (std::size_t i = 0; i < floats.elementCount(); ++i)
+        floats.typedData()[i] = 0.25f * static_cast<float>(i) - 1.0f;
 
-    for (const Image* image : std::vector<const Image*>{depth.get(), colour.get(), &wide}) {
+    for (const Image* image : std::vector<const Image*>{depth.get(), colour.get(), &wide, &floats}) {
         SCOPED_TRACE(image->channels);
         const Bytes stream = compressed(*image, GetParam(), 6);
         std::unique_ptr<MemImage> back(MemImage::createCompatible(image));

@@ -8,6 +8,9 @@
 
 #include <QTemporaryDir>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace Veltrane {
 namespace {
@@ -122,16 +125,14 @@ TEST_F(ImageRecorderTest, DestructorFinishesTheFile)
     EXPECT_TRUE(log.quiet());
 }
 
-TEST_F(ImageRecorderTest, RecorderThatCouldNotOpenWritesNothing)
+TEST_F(ImageRecorderTest, RecorderThatCouldNotOpenRefusesFramesAndWritesNothing)
 {
     LogCapture log;
     ImageRecorder recorder(m_dir.filePath("missing/recording.kvs").toStdString());
     EXPECT_FALSE(recorder.open(W, H, Matrix));
     startWriting(recorder);
     ASSERT_TRUE(eventually([&] { return recorder.isFinished(); }));
-    for (int i = 0; i < ImageRecorder::DefaultMaxQueueSize; ++i)
-        ASSERT_TRUE(add(recorder, i));
-    EXPECT_FALSE(add(recorder, 100));
+    EXPECT_FALSE(add(recorder, 0));
     EXPECT_FALSE(recorder.finish());
     EXPECT_EQ(recorder.framesWritten(), 0);
     EXPECT_TRUE(log.contains("INFO", "Image recorder thread started"));
@@ -174,14 +175,48 @@ TEST_F(ImageRecorderTest, RefusesFramesOfAnotherSize)
     EXPECT_EQ(recordedIndices(), std::vector<int>{7});
 }
 
-TEST_F(ImageRecorderTest, FullDiskIsReported)
+TEST_F(ImageRecorderTest, FullDiskIsReportedByOpen)
 {
     ImageRecorder recorder("/dev/full");
+    EXPECT_FALSE(recorder.open(W, H, Matrix));
+    startWriting(recorder);
+    EXPECT_FALSE(add(recorder, 0));
+    EXPECT_FALSE(recorder.finish());
+}
+
+TEST_F(ImageRecorderTest, EveryFrameAcceptedWhileFinishingIsWritten)
+{
+    ImageRecorder recorder(path());
     ASSERT_TRUE(recorder.open(W, H, Matrix));
     startWriting(recorder);
-    for (int i = 0; i < 5; ++i)
-        add(recorder, i);
-    EXPECT_FALSE(recorder.finish());
+    std::atomic<bool> finished{false};
+    std::atomic<int> accepted{0};
+    // A producer that goes on offering frames while the recording ends.
+    std::thread producer([&] {
+        for (int i = 0; !finished; ++i) {
+            if (add(recorder, i))
+                ++accepted;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    EXPECT_TRUE(eventually([&] { return accepted > 10; }));
+    const bool ok = recorder.finish();
+    finished = true;
+    producer.join();
+    EXPECT_TRUE(ok);
+    EXPECT_FALSE(add(recorder, 0));
+    EXPECT_EQ(recorder.framesWritten(), accepted.load());
+    EXPECT_EQ(static_cast<int>(recordedIndices().size()), accepted.load());
+}
+
+TEST_F(ImageRecorderTest, FramesQueuedForAThreadThatNeverRanAreWrittenByFinish)
+{
+    ImageRecorder recorder(path());
+    ASSERT_TRUE(recorder.open(W, H, Matrix));
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(add(recorder, i));
+    EXPECT_TRUE(recorder.finish());
+    EXPECT_EQ(recordedIndices(), range(0, 3));
 }
 
 }  // namespace

@@ -134,7 +134,6 @@ TEST_F(KorvastelFilePluginTest, RefusesDamagedHeaders)
         {"width x height overflows", PayloadStart, 0x7FFFFFFF},
         {"huge frame", PayloadStart + 4, 1 << 20},
         {"frame larger than the file can hold", PayloadStart + 4, 200000},
-        {"negative frame count", PayloadStart + 80, -1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -247,37 +246,68 @@ TEST_F(KorvastelFilePluginTest, KeepsEveryCompleteFrameOfACutFile)
     }
 }
 
-TEST_F(KorvastelFilePluginTest, RebuildsADamagedFrameTable)
+TEST_F(KorvastelFilePluginTest, ReadsEveryFrameDespiteADamagedCountTableOrBlockSize)
 {
     const std::string valid = threeFrames();
     const std::size_t table = valid.size() - 24;
-    struct Case {
-        const char* name;
+    const std::int64_t record1 = int64At(valid, table + 8);
+    const std::int64_t record2 = int64At(valid, table + 16);
+    const std::int64_t payloadSize = int64At(valid, 32);
+    /// A field of 4 or 8 bytes given a new value.
+    struct Damage {
         std::size_t offset;
         std::int64_t value;
-        bool count;
+        int bytes;
+    };
+    const auto count = [](std::int32_t value) { return Damage{PayloadStart + 80, value, 4}; };
+    const auto entry = [&](int index, std::int64_t value) { return Damage{table + 8 * index, value, 8}; };
+    const auto blockSize = [](std::int64_t value) { return Damage{32, value, 8}; };
+    struct Case {
+        const char* name;
+        std::vector<Damage> damages;
+        const char* warning;
     };
     const Case cases[] = {
-        {"huge frame count", PayloadStart + 80, 0x7FFFFFFF, true},
-        {"frame count beyond the table", PayloadStart + 80, 4, true},
-        {"entry beyond the file", table + 8, std::int64_t(1) << 40, false},
-        {"entry inside the header", table, 30, false},
-        {"entries out of order", table + 16, static_cast<std::int64_t>(FirstRecord), false},
+        // Counts that put the table's start elsewhere.
+        {"frame count one short", {count(2)}, "frame count of the sequence (2)"},
+        {"frame count of one", {count(1)}, "frame count of the sequence (1)"},
+        {"frame count one too many", {count(4)}, "frame count of the sequence (4)"},
+        {"negative frame count", {count(-1)}, "frame count of the sequence (-1)"},
+        {"huge frame count", {count(0x7FFFFFFF)}, "frame count of the sequence (2147483647)"},
+        // Tables that do not describe the records.
+        {"entries one record later", {entry(0, record1), entry(1, record2), entry(2, table)},
+         "frame table of the sequence is damaged"},
+        {"entry inside the header", {entry(0, 30)}, "frame table of the sequence is damaged"},
+        {"entry beyond the file", {entry(1, std::int64_t(1) << 40)}, "frame table of the sequence is damaged"},
+        {"entries out of order", {entry(2, FirstRecord)}, "frame table of the sequence is damaged"},
+        {"middle entry off by a byte", {entry(1, record1 + 1)}, "frame table of the sequence is damaged at frame"},
+        {"middle entry on the next record", {entry(1, record2)}, "frame table of the sequence is damaged"},
+        // Block sizes that end the payload before the table.
+        {"block size 0", {blockSize(0)}, "payload size recorded for the sequence block is damaged"},
+        {"block size 1", {blockSize(1)}, "payload size recorded for the sequence block is damaged"},
+        {"block size without the table", {blockSize(payloadSize - 24)},
+         "payload size recorded for the sequence block is damaged"},
+        {"block size and frame count lowered", {blockSize(payloadSize - 24), count(2)},
+         "frame count of the sequence (2)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::string damaged = valid;
-        if (c.count)
-            putInt32(damaged, c.offset, static_cast<std::int32_t>(c.value));
-        else
-            putInt64(damaged, c.offset, c.value);
+        for (const Damage& d : c.damages) {
+            if (d.bytes == 4)
+                putInt32(damaged, d.offset, static_cast<std::int32_t>(d.value));
+            else
+                putInt64(damaged, d.offset, d.value);
+        }
         writeFile(path(), damaged);
         LogCapture log;
         SequenceReader reader(path());
         ASSERT_TRUE(reader.opened);
-        EXPECT_EQ(reader.frameCount, 3);
-        EXPECT_TRUE(reader.frameMatches(2, 2));
-        EXPECT_TRUE(log.contains("WARN", "frame table"));
+        ASSERT_EQ(reader.frameCount, 3);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_TRUE(reader.frameMatches(i, i)) << i;
+        EXPECT_TRUE(log.contains("WARN", c.warning));
+        EXPECT_FALSE(log.contains("ERROR", ""));
     }
 }
 

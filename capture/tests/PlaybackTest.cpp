@@ -163,6 +163,23 @@ TEST_F(PlaybackTest, PlaysARecordingBitIdenticalInOrder)
     EXPECT_TRUE(m_listener.intact());
 }
 
+TEST_F(PlaybackTest, PlaysEveryFrameOfARecordingWhoseFrameCountIsDamaged)
+{
+    ASSERT_TRUE(writeSequence(path(), W, H, 6));
+    std::string bytes = readFile(path());
+    putInt32(bytes, 40 + KorvastelFilePlugin::FrameCountOffset, 5);
+    writeFile(path(), bytes);
+    m_playback.addListener(&m_listener);
+    m_playback.setFrameRate(1000.0);
+    ASSERT_TRUE(m_playback.open(path()));
+    EXPECT_EQ(m_playback.frameCount(), 6);
+    ASSERT_TRUE(m_playback.play());
+    ASSERT_TRUE(m_listener.waitFor(6));
+    ASSERT_TRUE(eventually([&] { return m_playback.state() == PlaybackState::Paused; }));
+    EXPECT_EQ(m_listener.indices(), (std::vector<int>{0, 1, 2, 3, 4, 5}));
+    EXPECT_TRUE(m_listener.intact());
+}
+
 TEST_F(PlaybackTest, StepDeliversOneFrameThenPauses)
 {
     openSequence(3);

@@ -233,6 +233,33 @@ TEST_F(GlImageTest, ResizeKeepsTheDimensionality)
     }
 }
 
+TEST_F(GlImageTest, ResizeToAnotherKindOfTextureMakesItAnew)
+{
+    struct Case {
+        const char* name;
+        int width, height, slices;
+        int newSize[3];
+        GLenum target;
+    };
+    const Case cases[] = {
+        {"2-D to one row", 8, 8, 1, {16, 1, 1}, GL_TEXTURE_1D},
+        {"3-D to one slice", 8, 8, 4, {16, 4, 1}, GL_TEXTURE_2D},
+        {"3-D to one row", 8, 8, 4, {16, 1, 1}, GL_TEXTURE_1D},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        GlImage texture(PixelType::UnsignedByte, c.width, c.height, c.slices, 4);
+        ASSERT_TRUE(texture.resize(c.newSize[0], c.newSize[1], c.newSize[2]));
+        EXPECT_EQ(texture.target(), c.target);
+        EXPECT_EQ(levelParameter(texture, GL_TEXTURE_WIDTH), c.newSize[0]);
+        const auto pattern = patternImage(PixelType::UnsignedByte, c.newSize[0], c.newSize[1], c.newSize[2], 4);
+        ASSERT_TRUE(texture.upload(pattern->data()));
+        std::unique_ptr<MemImage> back;
+        ASSERT_NO_THROW(back.reset(texture.download()));
+        EXPECT_TRUE(sameBytes(*back, *pattern));
+    }
+}
+
 TEST_F(GlImageTest, BindUsesTheGivenUnitAndUnbindTheSame)
 {
     GlImage texture(PixelType::UnsignedByte, 4, 4, 1, 4);

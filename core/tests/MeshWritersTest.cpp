@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -14,6 +17,8 @@
 #include <sstream>
 #include <streambuf>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -71,6 +76,16 @@ protected:
     {
         m_names.push_back(name);
         return m_dir + "/" + name;
+    }
+    /// The names in the directory, sorted.
+    std::vector<std::string> entries() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(m_dir)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
     }
 
 private:
@@ -504,6 +519,81 @@ TEST_F(MeshFiles, WriteFailuresAreReported)
         EXPECT_FALSE(mesh.saveObj("/dev/full", false, nullptr));
         EXPECT_FALSE(mesh.saveStl("/dev/full", false));
     }
+}
+
+/// While it lives, no file of this process grows beyond `bytes`: writes past
+/// the limit fail as on a full disk (EFBIG; the SIGXFSZ that would end the
+/// process is ignored meanwhile).
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_savedHandler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit m_saved{};
+    void (*m_savedHandler)(int) = SIG_DFL;
+};
+
+TEST_F(MeshFiles, FailedSavesLeaveTheEarlierFileAsItWas)
+{
+    struct Writer {
+        const char* extension;
+        bool (*save)(const Mesh&, const std::string&);
+    };
+    const Writer writers[] = {
+        {"obj", [](const Mesh& mesh, const std::string& file) { return mesh.saveObj(file, false, nullptr); }},
+        {"ply", [](const Mesh& mesh, const std::string& file) { return mesh.savePly(file, false); }},
+        {"stl", [](const Mesh& mesh, const std::string& file) { return mesh.saveStl(file, false); }},
+    };
+    for (const Writer& writer : writers) {
+        SCOPED_TRACE(writer.extension);
+        const std::string name = std::string("scan.") + writer.extension;
+        const std::string file = path(name);
+        const std::string earlier = "earlier scan\n";
+        std::ofstream(file) << earlier;
+
+        EXPECT_FALSE(writer.save(Mesh(), file)) << "empty mesh";
+        EXPECT_EQ(readFile(file), bytesOf(earlier)) << "empty mesh";
+        {
+            const FileSizeLimit fullDisk(40);
+            EXPECT_FALSE(writer.save(oneTriangle(), file)) << "full disk";
+        }
+        EXPECT_EQ(readFile(file), bytesOf(earlier)) << "full disk";
+        EXPECT_EQ(entries(), std::vector<std::string>{name}) << "nothing left behind";
+        std::remove(file.c_str());
+    }
+}
+
+TEST_F(MeshFiles, SavingReplacesTheFileBehindItsNameAndKeepsItsPermissions)
+{
+    const std::string file = path("scan.ply");
+    const std::string link = path("latest.ply");
+    std::ofstream(file) << "earlier scan\n";
+    ASSERT_EQ(chmod(file.c_str(), 0640), 0);
+    ASSERT_EQ(symlink("scan.ply", link.c_str()), 0);
+
+    ASSERT_TRUE(oneTriangle().savePly(link, false));
+    std::ostringstream expected(std::ios::binary);
+    ASSERT_TRUE(oneTriangle().writePly(expected, false, false));
+    EXPECT_EQ(readFile(file), bytesOf(expected.str()));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(std::filesystem::status(file).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                  std::filesystem::perms::group_read);
+    EXPECT_EQ(entries(), (std::vector<std::string>{"latest.ply", "scan.ply"}));
 }
 
 // ---------------------------------------------------------------- STL

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cmath>
+#include <sstream>
 
 namespace Veltrane {
 namespace PoissonReconstruction {
@@ -20,6 +22,48 @@ int maxSupportedDepth(int boundary)
     constexpr int deepest = Octree<NodeData>::maxTreeDepth;
     return boundary == 0 ? deepest - 1 : deepest;
 }
+
+int maxThreads()
+{
+    return std::max(64, omp_get_num_procs());
+}
+
+namespace {
+
+/// Tree building skips a sample whose normal is not longer than this.
+constexpr float shortestNormal = 1e-6f;
+
+bool hasUsableNormal(const std::vector<Mesh::Vector>& positions, const std::vector<Mesh::Vector>& normals)
+{
+    const size_t count = std::min(positions.size(), normals.size());
+    for (size_t i = 0; i < count; ++i)
+        if (positions[i].allFinite() && normals[i].allFinite() && normals[i].cast<float>().norm() > shortestNormal)
+            return true;
+    return false;
+}
+
+/// Sets `error` when `value` lies outside low ... high; `range` says so in words.
+bool outside(const char* name, int value, int low, int high, const std::string& range, std::string& error)
+{
+    if (value >= low && value <= high)
+        return false;
+    error = std::string(name) + " must " + range + ", not " + std::to_string(value);
+    return true;
+}
+
+/// Sets `error` when `value` is not finite or not above (or, with
+/// `zeroAllowed`, at least) zero.
+bool notFiniteAndPositive(const char* name, float value, bool zeroAllowed, std::string& error)
+{
+    if (std::isfinite(value) && (value > 0 || (zeroAllowed && value == 0)))
+        return false;
+    std::ostringstream text;
+    text << name << " must be a finite number " << (zeroAllowed ? "of at least 0" : "above 0") << ", not " << value;
+    error = text.str();
+    return true;
+}
+
+}  // namespace
 
 MyPointStream::MyPointStream(const std::vector<Mesh::Vector>& positions, const std::vector<Mesh::Vector>& normals)
     : positions_(&positions), normals_(&normals)
@@ -67,6 +111,10 @@ std::unique_ptr<Mesh> runReconstruction(const std::vector<Mesh::Vector>& positio
         VELTRANE_ERROR(error);
         return nullptr;
     }
+    if (positions.empty() || normals.empty()) {
+        VELTRANE_ERROR("Poisson reconstruction needs points with normals; there are none");
+        return nullptr;
+    }
 
     Octree<Data> tree;
     tree.threads = parameters.threads;
@@ -78,8 +126,16 @@ std::unique_ptr<Mesh> runReconstruction(const std::vector<Mesh::Vector>& positio
 
     MyPointStream points(positions, normals);
     const std::array<float, 16> identity = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-    tree.BuildTree(points, parameters.depth, parameters.minDepth, settings.kernelDepth, parameters.samplesPerNode,
-                   parameters.scale, parameters.confidence, parameters.pointWeight, parameters.adaptiveExp, identity);
+    const int32_t samples =
+        tree.BuildTree(points, parameters.depth, parameters.minDepth, settings.kernelDepth, parameters.samplesPerNode,
+                       parameters.scale, parameters.confidence, parameters.pointWeight, parameters.adaptiveExp, identity);
+    if (samples == 0) {
+        if (hasUsableNormal(positions, normals))
+            VELTRANE_ERROR("Poisson reconstruction found no point with a normal inside the reconstruction cube");
+        else
+            VELTRANE_ERROR("Poisson reconstruction needs points with non-zero normals");
+        return nullptr;
+    }
     tree.PruneEmptyChildren();
     tree.FinalizeTree(settings.isoDivide);
     tree.ComputeConstraints();
@@ -89,11 +145,16 @@ std::unique_ptr<Mesh> runReconstruction(const std::vector<Mesh::Vector>& positio
     CoredFileMeshData<PlyVertex> data;
     const float isoValue = ComputeIsoValue(tree);
     if (!std::isfinite(isoValue)) {
-        VELTRANE_ERROR("Poisson reconstruction needs points with non-zero normals");
+        VELTRANE_ERROR("Poisson reconstruction found no finite iso-value (" << isoValue << ")");
         return nullptr;
     }
     ExtractIsoSurface(tree, isoValue, settings.isoDivide, data, true);
-    return meshFromCoredData(data);
+    std::unique_ptr<Mesh> mesh = meshFromCoredData(data);
+    if (mesh->faces().empty()) {
+        VELTRANE_ERROR("Poisson reconstruction found no surface");
+        return nullptr;
+    }
+    return mesh;
 }
 
 template std::unique_ptr<Mesh> runReconstruction<NodeData>(const std::vector<Mesh::Vector>&,
@@ -105,14 +166,28 @@ bool deriveParameters(const Parameters& parameters, DerivedParameters& settings,
 {
     settings.boundaryType = parameters.boundary < 0 ? -1 : parameters.boundary > 0 ? 1 : 0;
     const int maxDepth = maxSupportedDepth(settings.boundaryType);
-    if (parameters.depth < 1 || parameters.depth > maxDepth) {
-        error = "depth must lie between 1 and " + std::to_string(maxDepth) + ", not " + std::to_string(parameters.depth);
+    const int depth = parameters.depth;
+    const std::string upToDepth = " and depth (" + std::to_string(depth) + ")";
+    if (outside("depth", depth, 1, maxDepth, "lie between 1 and " + std::to_string(maxDepth), error) ||
+        outside("threads", parameters.threads, 1, INT_MAX, "be positive", error) ||
+        outside("threads", parameters.threads, 1, maxThreads(), "be at most " + std::to_string(maxThreads()),
+                error) ||
+        outside("minDepth", parameters.minDepth, 0, depth, "lie between 0" + upToDepth, error) ||
+        (parameters.maxSolveDepth != -1 &&
+         outside("maxSolveDepth", parameters.maxSolveDepth, 0, depth, "be -1 or lie between 0" + upToDepth,
+                 error)) ||
+        (parameters.iters != -1 &&
+         outside("iters", parameters.iters, 1, maxIterations,
+                 "be -1 or lie between 1 and " + std::to_string(maxIterations), error)) ||
+        outside("minIters", parameters.minIters, 0, maxIterations,
+                "lie between 0 and " + std::to_string(maxIterations), error) ||
+        outside("adaptiveExp", parameters.adaptiveExp, 0, maxAdaptiveExp,
+                "lie between 0 and " + std::to_string(maxAdaptiveExp), error) ||
+        notFiniteAndPositive("samplesPerNode", parameters.samplesPerNode, false, error) ||
+        notFiniteAndPositive("scale", parameters.scale, false, error) ||
+        notFiniteAndPositive("accuracy", parameters.accuracy, true, error) ||
+        notFiniteAndPositive("pointWeight", parameters.pointWeight, true, error))
         return false;
-    }
-    if (parameters.threads <= 0) {
-        error = "threads must be positive, not " + std::to_string(parameters.threads);
-        return false;
-    }
     settings.maxSolveDepth = parameters.maxSolveDepth == -1 ? parameters.depth : parameters.maxSolveDepth;
     settings.solverDivide = std::max(parameters.solverDivide, parameters.minDepth);
     settings.isoDivide = std::max(parameters.isoDivide, parameters.minDepth);

@@ -2,6 +2,7 @@
 
 #include "core/Mesh.h"
 #include "meshproc/tests/MeshFixtures.h"
+#include "testsupport/LogCapture.h"
 
 #include <Eigen/Geometry>
 #include <gtest/gtest.h>
@@ -357,6 +358,49 @@ TEST(CropMesh, PoseWithoutInverseIsRefused)
     EXPECT_EQ(mesh.vertices(), before.vertices());
     EXPECT_EQ(mesh.faces(), before.faces());
     EXPECT_EQ(cropMeshToBox(nullptr, box.centre, box.size, box.pose), nullptr);
+}
+
+TEST(CropMesh, BoxesWithoutVolumeAreRefused)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        const char* name;
+        V centre;
+        V size;
+        const char* error;
+    };
+    const char* sizeError = "ERROR Cannot crop the mesh: the box size must be finite and positive on every axis";
+    const Case cases[] = {
+        {"NaN size", V(0, 0, 0), V(10, nan, 10), sizeError},
+        {"zero size", V(0, 0, 0), V(10, 10, 0), sizeError},
+        {"negative size", V(0, 0, 0), V(-10, 10, 10), sizeError},
+        {"infinite size", V(0, 0, 0), V(10, 10, inf), sizeError},
+        {"NaN centre", V(0, nan, 0), V(10, 10, 10), "ERROR Cannot crop the mesh: the box centre is not finite"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Box box;
+        Mesh mesh = triangleInBoxSpace(box, V(2, -0.5, 0), V(4, -0.5, 0), V(2, 0.5, 0));
+        const Mesh before(mesh);
+        LogCapture log;
+        ASSERT_EQ(cropMeshToBox(&mesh, c.centre, c.size, box.pose), &mesh);
+        EXPECT_EQ(mesh.vertices(), before.vertices());
+        EXPECT_EQ(mesh.faces(), before.faces());
+        EXPECT_TRUE(log.contains(c.error)) << ::testing::PrintToString(log.lines());
+    }
+}
+
+TEST(CropMesh, FacesWithPointsThatAreNotFiniteAreLeftOutWithAWarning)
+{
+    const Box box;
+    Mesh mesh = triangleInBoxSpace(box, V(0, 0, 0), V(1, 0, 0), V(0, 1, 0));
+    mesh.vertices().push_back(V(nan, 0, 0));
+    mesh.faces().push_back(T(1, 0, 3));
+    LogCapture log;
+    cropMeshToBox(&mesh, box.centre, box.size, box.pose);
+    EXPECT_EQ(mesh.faces().size(), 1u);
+    EXPECT_EQ(mesh.vertices().size(), 3u);
+    EXPECT_TRUE(log.contains("WARN Cropping left out 1 faces with a vertex position that is not finite"));
 }
 
 TEST(CropMesh, AttributesWithoutIndicesForEveryFaceAreLeftOut)

@@ -1,6 +1,7 @@
 #include "meshproc/ConnectedComponents.h"
 
 #include "core/Mesh.h"
+#include "testsupport/LogCapture.h"
 
 #include <Eigen/Geometry>
 
@@ -170,6 +171,34 @@ TEST(ConnectedComponents, EmptyMeshAndPiecesWithoutAreaGiveNoNan)
     for (const OpenMesh::VertexHandle vh : tri->vertices()) {
         EXPECT_EQ(tri->texcoord2D(vh), TriMesh::TexCoord2D(0, 0));
     }
+}
+
+TEST(ConnectedComponents, FacesWithoutFiniteAreaAddNothingToTheirPiece)
+{
+    // The unit right triangle (area 0.5), and a piece of the triangle of area
+    // 2 and a face across its edge to a point that is not finite.
+    TriMesh tri;
+    std::vector<OpenMesh::VertexHandle> v;
+    for (const TriMesh::Point& p : {TriMesh::Point(0, 0, 0), TriMesh::Point(1, 0, 0), TriMesh::Point(0, 1, 0),
+                                    TriMesh::Point(5, 0, 0), TriMesh::Point(7, 0, 0), TriMesh::Point(5, 2, 0),
+                                    TriMesh::Point(std::nanf(""), 9, 0)}) {
+        v.push_back(tri.add_vertex(p));
+    }
+    tri.add_face(v[0], v[1], v[2]);
+    tri.add_face(v[3], v[4], v[5]);
+    tri.add_face(v[5], v[4], v[6]);
+
+    LogCapture log;
+    std::vector<float> list;
+    previewComponentAreas(&tri, &list);
+    EXPECT_THAT(list, ElementsAre(0.0f, 0.5f, 2.0f));
+    EXPECT_EQ(tri.texcoord2D(v[0]), TriMesh::TexCoord2D(0.25f, 0.25f));
+    EXPECT_EQ(log.countStartingWith("WARN 1 faces have no finite area"), 1u);
+
+    // The bounds (0, 1) take the piece of area 2 away.
+    removeComponentsByArea(&tri, 0.0f, 1.0f);
+    EXPECT_EQ(tri.n_faces(), 1u);
+    EXPECT_EQ(tri.n_vertices(), 3u);
 }
 
 TEST(ConnectedComponents, EqualAreasAppearOnceAndNullIsPassedThrough)

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <random>
 
@@ -129,6 +130,29 @@ TEST(Smoothing, ReducesNoiseOnASphereAndGivesNormals)
     EXPECT_LT(rmsRadialError(*result), 0.5 * before);
     EXPECT_LT(worstRadialError(*result), 0.03) << "smoothing must not shrink the sphere away";
     expectOutwardUnitNormals(*result);
+}
+
+TEST(Smoothing, PointsThatAreNotFiniteStayOutOfTheMesh)
+{
+    Mesh mesh(*marchingCubesSphere(radius));
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    mesh.vertices()[10] = V(nan, nan, nan);
+    mesh.vertices()[500] = V(0, nan, 0);
+    std::size_t touching = 0;
+    for (const Mesh::Triple& face : mesh.faces()) {
+        touching += (face.array() == 10).any() || (face.array() == 500).any() ? 1 : 0;
+    }
+
+    std::unique_ptr<TriMesh> tri(meshToTriMesh(mesh));
+    ASSERT_NE(tri, nullptr);
+    smoothTriMesh(tri.get(), 30);
+    const std::unique_ptr<Mesh> result(triMeshToMesh(*tri));
+    EXPECT_EQ(result->vertices().size(), mesh.vertices().size() - 2);
+    EXPECT_EQ(result->faces().size(), mesh.faces().size() - touching);
+    for (std::size_t i = 0; i < result->vertices().size(); ++i) {
+        ASSERT_TRUE(result->vertices()[i].allFinite()) << i;
+        ASSERT_TRUE(result->normals()[i].allFinite()) << i;
+    }
 }
 
 TEST(Smoothing, NoIterationsLeaveThePointsWhereTheyAre)

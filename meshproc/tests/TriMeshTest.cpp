@@ -1,6 +1,7 @@
 #include "meshproc/TriMesh.h"
 
 #include "core/Mesh.h"
+#include "testsupport/LogCapture.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -153,6 +154,48 @@ TEST(TriMeshConversion, RefusedAndInvalidFacesAreLeftOut)
     ASSERT_EQ(back->faces().size(), 4u);
     for (const T& face : back->faces()) {
         EXPECT_FALSE(sameCycle(face, T(0, 1, 2)));
+    }
+}
+
+TEST(TriMeshConversion, FacesOpenMeshCannotTakeSafelyAreLeftOutWithAWarning)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        const char* name;
+        V extraVertex;
+        T extraFace;
+        const char* warning;
+    };
+    const Case cases[] = {
+        {"first two corners alike", V(2, 2, 2), T(0, 0, 1), "WARN Left out 1 faces that use a vertex more than once"},
+        {"last two corners alike", V(2, 2, 2), T(1, 2, 2), "WARN Left out 1 faces that use a vertex more than once"},
+        {"first and last alike", V(2, 2, 2), T(3, 1, 3), "WARN Left out 1 faces that use a vertex more than once"},
+        {"all three alike", V(2, 2, 2), T(4, 4, 4), "WARN Left out 1 faces that use a vertex more than once"},
+        {"NaN corner", V(nan, 0, 0), T(1, 0, 5),
+         "WARN Left out 1 faces with a vertex position that is not finite"},
+        {"infinite corner", V(0, -inf, 0), T(1, 0, 5),
+         "WARN Left out 1 faces with a vertex position that is not finite"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Mesh mesh = pyramid();
+        mesh.vertices().push_back(c.extraVertex);
+        mesh.faces().push_back(c.extraFace);
+        LogCapture log;
+        std::unique_ptr<TriMesh> tri(meshToTriMesh(mesh));
+        ASSERT_NE(tri, nullptr);
+        EXPECT_TRUE(log.contains(c.warning)) << ::testing::PrintToString(log.lines());
+        EXPECT_EQ(tri->n_faces(), 4u);
+        for (const OpenMesh::FaceHandle fh : tri->faces()) {
+            EXPECT_EQ(tri->valence(fh), 3u);
+        }
+        const std::unique_ptr<Mesh> back(triMeshToMesh(*tri));
+        EXPECT_EQ(back->faces(), pyramid().faces());
+        // A vertex without a finite position goes with its faces.
+        for (const V& p : back->vertices()) {
+            EXPECT_TRUE(p.allFinite());
+        }
     }
 }
 

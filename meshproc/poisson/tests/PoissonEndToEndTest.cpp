@@ -1,6 +1,7 @@
 #include "meshproc/poisson/PoissonReconstruction.h"
 
 #include "core/Logging.h"
+#include "testsupport/LogCapture.h"
 
 #include <Eigen/Geometry>
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <log4cxx/spi/loggingevent.h>
 
 #include <cmath>
+#include <functional>
 #include <map>
 
 using namespace Veltrane;
@@ -151,20 +153,58 @@ TEST(PoissonEndToEnd, SphereWithoutCapIsClosedAndRunsRepeat)
     EXPECT_EQ(second->faces(), first->faces());
 }
 
-TEST(PoissonEndToEnd, UnusableInputGivesNoMesh)
+namespace {
+
+std::vector<Mesh::Vector> twice(const std::vector<Mesh::Vector>& values)
+{
+    std::vector<Mesh::Vector> result = values;
+    result.insert(result.end(), values.begin(), values.end());
+    return result;
+}
+
+/// `normals`, then each of them turned round.
+std::vector<Mesh::Vector> cancelling(const std::vector<Mesh::Vector>& normals)
+{
+    std::vector<Mesh::Vector> result = normals;
+    for (const Mesh::Vector& n : normals)
+        result.push_back(-n);
+    return result;
+}
+
+}  // namespace
+
+TEST(PoissonEndToEnd, UnusableInputGivesNoMeshAndSaysWhy)
 {
     const OrientedPoints points = spherePoints(2000);
     struct Case {
         const char* name;
+        std::vector<Mesh::Vector> positions;
         std::vector<Mesh::Vector> normals;
-        int kernelDepth;
+        std::function<void(Parameters&)> change;
+        const char* error;
     };
     const std::vector<Mesh::Vector> zeroNormals(points.positions.size(), Mesh::Vector::Zero());
-    for (const Case& c : {Case{"zero normals", zeroNormals, -1}, Case{"no normals", {}, -1},
-                          Case{"kernel deeper than depth", points.normals, 6}}) {
+    const auto unchanged = [](Parameters&) {};
+    const Case cases[] = {
+        {"zero normals", points.positions, zeroNormals, unchanged,
+         "ERROR Poisson reconstruction needs points with non-zero normals"},
+        {"no normals", points.positions, {}, unchanged,
+         "ERROR Poisson reconstruction needs points with normals; there are none"},
+        {"no points", {}, {}, unchanged, "ERROR Poisson reconstruction needs points with normals; there are none"},
+        {"cube around none of the points", points.positions, points.normals,
+         [](Parameters& p) { p.scale = 0.01f; },
+         "ERROR Poisson reconstruction found no point with a normal inside the reconstruction cube"},
+        {"normals that cancel", twice(points.positions), cancelling(points.normals), unchanged,
+         "ERROR Poisson reconstruction found no surface"},
+        {"kernel deeper than depth", points.positions, points.normals, [](Parameters& p) { p.kernelDepth = 6; },
+         "ERROR kernelDepth can't be greater than depth"},
+    };
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Parameters parameters = holeFillingParameters(5);
-        parameters.kernelDepth = c.kernelDepth;
-        EXPECT_EQ(reconstruct(points.positions, c.normals, parameters), nullptr);
+        c.change(parameters);
+        LogCapture log;
+        EXPECT_EQ(reconstruct(c.positions, c.normals, parameters), nullptr);
+        EXPECT_TRUE(log.contains(c.error)) << ::testing::PrintToString(log.lines());
     }
 }

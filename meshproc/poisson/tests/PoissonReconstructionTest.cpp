@@ -4,6 +4,10 @@
 
 #include <omp.h>
 
+#include <functional>
+#include <limits>
+#include <string>
+
 using namespace Veltrane::PoissonReconstruction;
 
 TEST(PoissonParameters, Defaults)
@@ -81,6 +85,76 @@ TEST(PoissonParameters, RejectedSettings)
         EXPECT_FALSE(deriveParameters(p, s, error));
         EXPECT_EQ(error, c.error);
     }
+}
+
+TEST(PoissonParameters, ValuesThatCannotGiveASurfaceAreRejected)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const int tooManyThreads = maxThreads() + 1;
+    struct Case {
+        const char* name;
+        std::function<void(Parameters&)> change;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"no iterations", [](Parameters& p) { p.iters = 0; }, "iters must be -1 or lie between 1 and 1000, not 0"},
+        {"endless iterations", [](Parameters& p) { p.iters = 2000000000; },
+         "iters must be -1 or lie between 1 and 1000, not 2000000000"},
+        {"iterations below -1", [](Parameters& p) { p.iters = -2; },
+         "iters must be -1 or lie between 1 and 1000, not -2"},
+        {"endless least iterations", [](Parameters& p) { p.minIters = 2000000000; },
+         "minIters must lie between 0 and 1000, not 2000000000"},
+        {"negative solve depth", [](Parameters& p) { p.maxSolveDepth = -2; },
+         "maxSolveDepth must be -1 or lie between 0 and depth (8), not -2"},
+        {"solve depth below the tree", [](Parameters& p) { p.maxSolveDepth = 9; },
+         "maxSolveDepth must be -1 or lie between 0 and depth (8), not 9"},
+        {"negative minimum depth", [](Parameters& p) { p.minDepth = -1; },
+         "minDepth must lie between 0 and depth (8), not -1"},
+        {"minimum depth below the tree", [](Parameters& p) { p.minDepth = 9; },
+         "minDepth must lie between 0 and depth (8), not 9"},
+        {"huge adaptive exponent", [](Parameters& p) { p.adaptiveExp = 1 << 30; },
+         "adaptiveExp must lie between 0 and 32, not 1073741824"},
+        {"NaN accuracy", [nan](Parameters& p) { p.accuracy = nan; },
+         "accuracy must be a finite number of at least 0, not nan"},
+        {"negative accuracy", [](Parameters& p) { p.accuracy = -0.5f; },
+         "accuracy must be a finite number of at least 0, not -0.5"},
+        {"zero scale", [](Parameters& p) { p.scale = 0; }, "scale must be a finite number above 0, not 0"},
+        {"infinite scale", [inf](Parameters& p) { p.scale = inf; }, "scale must be a finite number above 0, not inf"},
+        {"zero samples per node", [](Parameters& p) { p.samplesPerNode = 0; },
+         "samplesPerNode must be a finite number above 0, not 0"},
+        {"NaN samples per node", [nan](Parameters& p) { p.samplesPerNode = nan; },
+         "samplesPerNode must be a finite number above 0, not nan"},
+        {"negative point weight", [](Parameters& p) { p.pointWeight = -1; },
+         "pointWeight must be a finite number of at least 0, not -1"},
+        {"infinite point weight", [inf](Parameters& p) { p.pointWeight = inf; },
+         "pointWeight must be a finite number of at least 0, not inf"},
+        {"more threads than can be useful", [=](Parameters& p) { p.threads = tooManyThreads; },
+         "threads must be at most " + std::to_string(maxThreads()) + ", not " + std::to_string(tooManyThreads)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Parameters p;
+        c.change(p);
+        DerivedParameters s;
+        std::string error;
+        EXPECT_FALSE(deriveParameters(p, s, error));
+        EXPECT_EQ(error, c.error);
+    }
+
+    // The ends of each range are accepted.
+    Parameters p;
+    p.iters = maxIterations;
+    p.minIters = 0;
+    p.maxSolveDepth = 0;
+    p.minDepth = 8;
+    p.adaptiveExp = 0;
+    p.accuracy = 0;
+    p.pointWeight = 0;
+    p.threads = maxThreads();
+    DerivedParameters s;
+    std::string error;
+    EXPECT_TRUE(deriveParameters(p, s, error)) << error;
 }
 
 TEST(MyPointStream, ReadsPairsUntilEitherListEnds)
