@@ -10,7 +10,6 @@
 #include "reconstruction/IcpTracking.h"
 #include "reconstruction/ReconstructionParameters.h"
 
-#include <Eigen/Cholesky>
 #include <Eigen/Geometry>
 #include <Eigen/LU>
 
@@ -725,29 +724,28 @@ int SurfaceReconstructionGPU::trackCamera(bool& fuse, bool& tracked)
     const float cosLimit = static_cast<float>(std::cos(
         static_cast<double>(static_cast<float>(m_params->icpAngleThreshold) * 3.1415927f / 180.0f)));
 
+    bool solved = false;
     for (int l = m_levelCount - 1; l >= 0; --l) {
         const int count = l < static_cast<int>(iterations.size()) ? iterations[l] : 0;
         for (int iteration = 0; iteration < count; ++iteration) {
             IcpTracking::Matrix6f h;
             IcpTracking::Vector6f g;
+            IcpTracking::Vector6f x;
             if (!icpSystem(l, estimate, maxDistance, cosLimit, h, g)) {
                 tracked = false;
                 return -1;
             }
-            if (IcpTracking::isDegenerate(h)) {
-                tracked = false;  // finer levels could not undo the loss
-                return 0;
-            }
-            const Eigen::LLT<IcpTracking::Matrix6f> cholesky(h);
-            const IcpTracking::Vector6f x = cholesky.solve(g);
-            if (cholesky.info() != Eigen::Success || !x.allFinite()) {
-                tracked = false;
-                return 0;
-            }
+            if (!IcpTracking::solve(h, g, x))
+                break;  // a degenerate level is skipped; the finer levels go on
             estimate = IcpTracking::increment(x) * estimate;
+            solved = true;
             if (std::sqrt(static_cast<double>(x.squaredNorm())) < m_params->icpConvergenceThreshold)
                 break;
         }
+    }
+    if (!solved) {
+        tracked = false;
+        return 0;
     }
 
     const Eigen::Matrix4f newPose = estimate.inverse();
