@@ -96,9 +96,6 @@ TEST_F(SurfaceReconstructionCPULifecycle, FailedReinitLeavesTheParametersUnlocke
 
 TEST_F(SurfaceReconstructionCPULifecycle, VolumeTooLargeToAllocateFailsCleanly)
 {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "the address sanitizer aborts on impossible allocations";
-#endif
     SurfaceReconstructionCPU backEnd;
     ASSERT_TRUE(backEnd.init(&params));
     params.setLocked(false);
