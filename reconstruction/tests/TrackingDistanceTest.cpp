@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <array>
 #include <string>
 
 namespace Veltrane {
