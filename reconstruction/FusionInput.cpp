@@ -19,10 +19,11 @@ bool positive(double value)
     return std::isfinite(value) && value > 0.0;
 }
 
+/// Column-major: fx = k[0], fy = k[4], and the last row is k[2], k[5], k[8].
 bool intrinsicsUsable(const std::array<double, 9>& k)
 {
     return std::all_of(k.begin(), k.end(), [](double v) { return std::isfinite(v); }) && k[0] > 0.0 &&
-           k[4] > 0.0 && k[2] == 0.0 && k[5] == 0.0 && k[8] == 1.0;  // k[0] = fx, k[4] = fy
+           k[4] > 0.0 && k[2] == 0.0 && k[5] == 0.0 && k[8] == 1.0;
 }
 
 bool iterationsUsable(const std::vector<int>& iterations, int levels)
@@ -51,7 +52,7 @@ const char* parameterProblem(const ReconstructionParameters& p)
         return "the frame is too small for its pyramid levels";
     const std::vector<int> iterations = p.icpIterations();
     if (static_cast<int>(iterations.size()) < p.pyramidLevels || !iterationsUsable(iterations, p.pyramidLevels))
-        return "every pyramid level needs an iteration count of at least 0, and one level more than 0";
+        return "every pyramid level needs an iteration count, none negative and one positive";
     if (!intrinsicsUsable(p.intrinsics()))
         return "the camera intrinsics need finite values, positive focal lengths and the last row 0 0 1";
     if (!positive(p.truncationFactor))
