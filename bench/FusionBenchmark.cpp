@@ -10,6 +10,7 @@
 
 #include "reconstruction/ReconstructionParameters.h"
 #include "reconstruction/SurfaceReconstructionCPU.h"
+#include "testsupport/BenchmarkMain.h"
 #include "testsupport/SyntheticCamera.h"
 #include "testsupport/Trajectory.h"
 
@@ -190,4 +191,7 @@ BENCHMARK(BM_Integrate)->Arg(128)->Arg(256)->Unit(benchmark::kMillisecond)->UseR
 BENCHMARK(BM_MemoryCopy)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ParallelMemoryCopy)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    return Veltrane::TestSupport::runBenchmarks(argc, argv);
+}

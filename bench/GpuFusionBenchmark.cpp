@@ -9,6 +9,7 @@
 #include "reconstruction/ClMarchingCubes.h"
 #include "reconstruction/ReconstructionParameters.h"
 #include "reconstruction/SurfaceReconstructionGPU.h"
+#include "testsupport/BenchmarkMain.h"
 #include "testsupport/SyntheticCamera.h"
 #include "testsupport/Trajectory.h"
 
@@ -184,4 +185,7 @@ BENCHMARK(BM_GpuTrackCamera)->Arg(128)->Arg(256)->Unit(benchmark::kMillisecond)-
 BENCHMARK(BM_GpuIntegrate)->Arg(128)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_GpuMarchingCubes)->Arg(128)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    return Veltrane::TestSupport::runBenchmarks(argc, argv);
+}

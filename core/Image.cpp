@@ -1,5 +1,7 @@
 #include "core/Image.h"
 
+#include <algorithm>
+
 namespace Veltrane {
 
 int bytesPerElement(int type)
@@ -21,6 +23,21 @@ int bytesPerElement(int type)
     default:
         return 0;
     }
+}
+
+std::optional<std::size_t> checkedValueCount(int width, int height, int slices, int channels,
+                                             std::size_t bytesPerValue)
+{
+    if (width < 0 || height < 0 || slices < 0 || channels < 0)
+        return std::nullopt;
+    std::size_t count = 1;
+    for (int factor : {width, height, slices, channels})
+        if (__builtin_mul_overflow(count, static_cast<std::size_t>(factor), &count))
+            return std::nullopt;
+    std::size_t bytes;
+    if (__builtin_mul_overflow(count, bytesPerValue, &bytes))
+        return std::nullopt;
+    return count;
 }
 
 Image::Image(int type, int width, int height, int slices, int channels)
@@ -50,10 +67,8 @@ void* Image::data()
 
 std::size_t Image::elementCount() const
 {
-    if (width <= 0 || height <= 0 || slices <= 0 || channels <= 0)
-        return 0;
-    return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
-           static_cast<std::size_t>(slices) * static_cast<std::size_t>(channels);
+    const std::size_t bytesPerValue = std::max(bytesPerElement(), 1);
+    return checkedValueCount(width, height, slices, channels, bytesPerValue).value_or(0);
 }
 
 int Image::bytesPerElement() const

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 
 namespace Veltrane {
 
@@ -31,6 +32,12 @@ constexpr int OpenCL = 3;  ///< OpenCL memory (`ClImage`)
 /// Bytes of one value of the given `PixelType` code; 0 for an unknown code.
 int bytesPerElement(int type);
 
+/// width * height * slices * channels, or nothing when a size is negative or
+/// when that many values of `bytesPerValue` bytes each cannot be counted in
+/// std::size_t (neither the values nor their bytes may wrap around).
+std::optional<std::size_t> checkedValueCount(int width, int height, int slices, int channels,
+                                             std::size_t bytesPerValue);
+
 /// Image header: element type, sizes, intensity mapping and voxel spacing.
 ///
 /// A plain `Image` holds no elements; it describes images about to be created
@@ -50,7 +57,8 @@ public:
     virtual const void* data() const;
     virtual void* data();
 
-    /// width * height * slices * channels.
+    /// width * height * slices * channels; 0 when a size is not positive or
+    /// the count or its bytes would not fit in std::size_t.
     std::size_t elementCount() const;
     int bytesPerElement() const;
     /// bytesPerElement() * elementCount().

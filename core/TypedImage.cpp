@@ -34,20 +34,23 @@ int typeCodeFor(int requested)
     return ownTypeCode<T>();
 }
 
-/// Number of values of an image of these sizes; throws like `new[]` for
-/// sizes that cannot be allocated.
-std::size_t valueCount(int width, int height, int slices, int channels)
+/// A new uninitialised array for an image of these sizes. Throws like
+/// `new[]` for sizes that are negative or whose product overflows.
+template <typename T>
+T* allocate(int width, int height, int slices, int channels)
 {
-    if (width < 0 || height < 0 || slices < 0 || channels < 0)
+    const std::optional<std::size_t> count = checkedValueCount(width, height, slices, channels, sizeof(T));
+    if (!count)
         throw std::bad_array_new_length();
-    return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) *
-           static_cast<std::size_t>(slices) * static_cast<std::size_t>(channels);
+    return new T[*count];
 }
 
+/// As `allocate`, but null instead of an exception.
 template <typename T>
-T* tryAllocate(std::size_t count)
+T* tryAllocate(int width, int height, int slices, int channels)
 {
-    return new (std::nothrow) T[count];
+    const std::optional<std::size_t> count = checkedValueCount(width, height, slices, channels, sizeof(T));
+    return count ? new (std::nothrow) T[*count] : nullptr;
 }
 
 /// A value for printing: 8-bit values as numbers, not characters.
@@ -87,7 +90,7 @@ TypedImage<T>::TypedImage(int type, int width, int height, int slices, int chann
         m_data = data;
         m_ownsData = ownsData;
     } else {
-        m_data = new T[valueCount(width, height, slices, channels)];
+        m_data = allocate<T>(width, height, slices, channels);
         m_ownsData = true;
     }
 }
@@ -149,9 +152,9 @@ bool TypedImage<T>::resize(int newWidth, int newHeight, int newSlices)
 {
     if (newWidth == width && newHeight == height && newSlices == slices)
         return true;
-    if (!m_ownsData || newWidth < 0 || newHeight < 0 || newSlices < 0)
+    if (!m_ownsData)
         return false;
-    T* array = tryAllocate<T>(valueCount(newWidth, newHeight, newSlices, channels));
+    T* array = tryAllocate<T>(newWidth, newHeight, newSlices, channels);
     if (!array)
         return false;
     adopt(array);
@@ -176,7 +179,7 @@ bool TypedImage<T>::downsample(int fx, int fy, int fz)
     const int w = width / fx, h = height / fy, s = slices / fz;
     if (w < 1 || h < 1 || s < 1)
         return false;
-    T* out = tryAllocate<T>(valueCount(w, h, s, channels));
+    T* out = tryAllocate<T>(w, h, s, channels);
     if (!out)
         return false;
 
@@ -228,7 +231,7 @@ bool TypedImage<T>::assign(const Image* other)
         return copyData(other->data());
     if (!m_ownsData)
         return false;
-    T* array = tryAllocate<T>(valueCount(other->width, other->height, other->slices, other->channels));
+    T* array = tryAllocate<T>(other->width, other->height, other->slices, other->channels);
     if (!array)
         return false;
     adopt(array);
@@ -300,7 +303,7 @@ void TypedImage<T>::rotate(int degrees, int flipAxis)
     else if (flipAxis == 1)
         mirrorY = !mirrorY;
 
-    std::unique_ptr<T[]> rotated(tryAllocate<T>(elementCount()));
+    std::unique_ptr<T[]> rotated(tryAllocate<T>(width, height, slices, channels));
     if (!rotated)
         return;
     const std::size_t c = static_cast<std::size_t>(channels);

@@ -83,7 +83,7 @@ void bilateralFilter(const TypedImage<unsigned short>& depth, TypedImage<unsigne
                     valueSum += weight * static_cast<float>(d);
                 }
             }
-            out[y * w + x] = static_cast<unsigned short>(valueSum / weightSum);
+            out[y * w + x] = static_cast<unsigned short>(valueSum / weightSum + 0.5f);
         }
     }
 }
@@ -111,7 +111,7 @@ void downsampleDepth(const TypedImage<unsigned short>& depth, TypedImage<unsigne
                     }
                 }
             }
-            out[y * hw + x] = static_cast<unsigned short>(static_cast<float>(sum) / count);
+            out[y * hw + x] = static_cast<unsigned short>(static_cast<float>(sum) / count + 0.5f);
         }
     }
 }

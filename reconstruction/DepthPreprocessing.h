@@ -14,7 +14,9 @@ namespace Veltrane {
 namespace DepthPreprocessing {
 
 /// Edge-preserving 5 x 5 filter (spatial sigma 4.5 px, range sigma 30 mm),
-/// clipped at the border; pixels without depth stay 0.
+/// clipped at the border; pixels without depth stay 0. Results are rounded
+/// to whole mm here and in `downsampleDepth`: truncation would move every
+/// measured surface towards the camera, and tracking with it.
 void bilateralFilter(const TypedImage<unsigned short>& depth, TypedImage<unsigned short>& filtered);
 
 /// Half-size depth: mean of the 5 x 5 samples around (2x, 2y) within 90 mm of

@@ -174,6 +174,15 @@ bool isDegenerate(const Matrix6f& normalMatrix)
     return !(eigenvalues[0] >= degeneracyRatio * eigenvalues[5]);
 }
 
+bool solve(const Matrix6f& normalMatrix, const Vector6f& rightHandSide, Vector6f& x)
+{
+    if (isDegenerate(normalMatrix))
+        return false;
+    const Eigen::LLT<Matrix6f> cholesky(normalMatrix);
+    x = cholesky.solve(rightHandSide);
+    return cholesky.info() == Eigen::Success && x.allFinite();
+}
+
 Eigen::Matrix4f increment(const Vector6f& x)
 {
     Eigen::Matrix3f m;
@@ -195,27 +204,26 @@ Result track(const std::vector<Level>& levels, const Eigen::Matrix4f& previousPo
     const float cosLimit = static_cast<float>(
         std::cos(static_cast<double>(static_cast<float>(settings.angleThresholdDegrees) * 3.1415927f / 180.0f)));
 
+    bool solved = false;
     for (int l = static_cast<int>(levels.size()) - 1; l >= 0; --l) {
         const Level& level = levels[l];
         const int iterations = l < static_cast<int>(settings.iterations.size()) ? settings.iterations[l] : 0;
         for (int iteration = 0; iteration < iterations; ++iteration) {
             Matrix6f h;
             Vector6f g;
+            Vector6f x;
             accumulateSystem(level, estimate, maxDistance, cosLimit, h, g);
-            if (isDegenerate(h)) {
-                result.tracked = false;  // finer levels could not undo the loss
-                return result;
-            }
-            const Eigen::LLT<Matrix6f> cholesky(h);
-            const Vector6f x = cholesky.solve(g);
-            if (cholesky.info() != Eigen::Success || !x.allFinite()) {
-                result.tracked = false;
-                return result;
-            }
+            if (!solve(h, g, x))
+                break;  // a degenerate level is skipped; the finer levels go on
             estimate = increment(x) * estimate;
+            solved = true;
             if (std::sqrt(static_cast<double>(x.squaredNorm())) < settings.convergenceThreshold)
                 break;
         }
+    }
+    if (!solved) {
+        result.tracked = false;
+        return result;
     }
 
     const Eigen::Matrix4f newPose = estimate.inverse();

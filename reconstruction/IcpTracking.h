@@ -88,6 +88,10 @@ void accumulateSystem(const Level& level, const Eigen::Matrix4f& estimate, float
 /// of the units and the number of pixels.
 bool isDegenerate(const Matrix6f& normalMatrix);
 
+/// Solves the normal equations by Cholesky decomposition. False, with `x`
+/// unspecified, when the system is degenerate or gives no finite solution.
+bool solve(const Matrix6f& normalMatrix, const Vector6f& rightHandSide, Vector6f& x);
+
 /// The rigid increment of a solution: rotation by -(x0, x1, x2) (small-angle
 /// matrix projected onto a rotation) and translation (x3, x4, x5).
 Eigen::Matrix4f increment(const Vector6f& solution);
@@ -99,7 +103,10 @@ struct Result {
 };
 
 /// Aligns the frame with the prediction made from `previousPose`, refining
-/// coarse to fine over `levels` (index 0 = finest), and checks the motion.
+/// coarse to fine over `levels` (index 0 = finest), and checks the motion. A
+/// level whose system is degenerate (too few normals on a coarse level of a
+/// far scene) ends without applying that update, and the finer levels go on;
+/// the frame is lost when no level could be solved or the motion is too large.
 Result track(const std::vector<Level>& levels, const Eigen::Matrix4f& previousPose,
              const Settings& settings);
 

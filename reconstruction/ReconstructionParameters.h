@@ -61,7 +61,7 @@ public:
     double curvatureQuantile = 0.8;
     double maxRotationDegrees = 45.0;  ///< larger tracked rotations count as lost
     double maxTranslation = 100.0;     ///< larger tracked translations (mm) count as lost
-    int maxWeight = 128;               ///< cap of the per-voxel integration weight
+    int maxWeight = 128;               ///< cap of the per-voxel weight; the back-ends hold it to 1..255
     double truncationFactor = 5.0;     ///< truncation distance in largest voxel edges
     bool skipSmallMotion = true;       ///< do not fuse frames that moved < 1 mm and 2 degrees
     double raycastStepFactor = 0.8;    ///< coarse ray step in truncation distances

@@ -1,14 +1,15 @@
 #include "reconstruction/SurfaceReconstructionCPU.h"
 
 #include "core/Logging.h"
+#include "platform/PhysicalMemory.h"
 #include "reconstruction/DepthPreprocessing.h"
+#include "reconstruction/FusionInput.h"
 #include "reconstruction/ReconstructionParameters.h"
 #include "reconstruction/SurfacePrediction.h"
 #include "reconstruction/VolumeIntegration.h"
 
 #include <Eigen/LU>
 
-#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <numeric>
@@ -21,18 +22,6 @@ template <typename T>
 std::unique_ptr<TypedImage<T>> createImage(int width, int height, int slices, int channels)
 {
     return std::unique_ptr<TypedImage<T>>(TypedImage<T>::create(0, width, height, slices, channels));
-}
-
-/// Whether `params` describe something the back-end can be built for.
-bool supported(const ReconstructionParameters& params)
-{
-    const auto& n = params.volumeResolution;
-    const auto& s = params.volumeSize;
-    return n[0] >= 1 && n[1] >= 1 && n[2] >= 1 && s[0] > 0.0 && s[1] > 0.0 && s[2] > 0.0 &&
-           params.pyramidLevels >= 1 && params.pyramidLevels <= SurfaceReconstructionCPU::maxLevels &&
-           static_cast<int>(params.icpIterations().size()) >= params.pyramidLevels &&
-           (params.imageWidth >> (params.pyramidLevels - 1)) >= 1 &&
-           (params.imageHeight >> (params.pyramidLevels - 1)) >= 1;
 }
 
 }  // namespace
@@ -55,8 +44,9 @@ bool SurfaceReconstructionCPU::init(ReconstructionParameters* params)
     if (m_params && m_params != params && m_params->locked)
         m_params->setLocked(false);
     m_params = params;
-    if (!params || !supported(*params)) {
-        VELTRANE_ERROR("SurfaceReconstruction: unsupported reconstruction parameters");
+    const char* problem = params ? FusionInput::parameterProblem(*params) : "none given";
+    if (problem) {
+        VELTRANE_ERROR("SurfaceReconstruction: unsupported reconstruction parameters: " << problem);
         if (params && params->locked)
             params->setLocked(false);
         return false;
@@ -79,7 +69,8 @@ bool SurfaceReconstructionCPU::init(ReconstructionParameters* params)
     DepthPreprocessing::levelIntrinsics(intrinsics, maxLevels, m_levelIntrinsics.data(),
                                         m_levelInverseIntrinsics.data());
 
-    if (!createBuffers()) {
+    if (!FusionInput::fitsInMemory(requiredBytes(), physicalMemoryBytes(), "physical memory") ||
+        !createBuffers()) {
         if (params->locked)
             params->setLocked(false);
         return false;
@@ -87,6 +78,16 @@ bool SurfaceReconstructionCPU::init(ReconstructionParameters* params)
     clearVolumes();
     params->setLocked(true);
     return true;
+}
+
+double SurfaceReconstructionCPU::requiredBytes() const
+{
+    // Per frame pixel: ray distance, depth (2 bytes each), scene (3), mask (1)
+    // and colour (3); per level pixel: filtered depth (2) and six vector maps.
+    const double framePixelBytes = 2 + 2 + 3 + 1 + (m_colorEnabled ? 3 : 0);
+    const double levelPixelBytes = 2 + 6 * 3 * sizeof(float);
+    return FusionInput::bufferBytes(m_volume, m_colorEnabled, m_width, m_height, m_levelCount, framePixelBytes,
+                                    levelPixelBytes);
 }
 
 bool SurfaceReconstructionCPU::createBuffers()
@@ -181,9 +182,8 @@ int SurfaceReconstructionCPU::processFrame(const TypedImage<unsigned short>* dep
 {
     if (!m_initialised || !tsdfVolume || (m_colorEnabled && !colorVolume))
         return NotInitialised;
-    if (!depth || depth->width != m_width || depth->height != m_height || depth->slices != 1 ||
-        depth->channels != 1)
-        return WrongFrameSize;
+    if (const int refused = FusionInput::refusedFrame(depth, sceneImage, poseIn, m_width, m_height))
+        return refused;
     if (poseIn)
         m_pose = Eigen::Map<const Eigen::Matrix4d>(poseIn).cast<float>();
     m_previousPose = m_pose;
@@ -294,7 +294,7 @@ int SurfaceReconstructionCPU::integrate()
     VolumeIntegration::computeDiscontinuityMask(*m_depthImage, *m_validMask);
     const VolumeIntegration::Settings settings{m_pose, k,
                                                m_volume.truncationDistance(m_params->truncationFactor),
-                                               std::clamp(m_params->maxWeight, 1, 255)};  // weights are bytes
+                                               FusionInput::weightCap(*m_params)};
     VolumeIntegration::updateVolume(m_volume,
                                     {m_rayDistanceImage.get(), m_validMask.get(), m_colorImage.get(),
                                      m_levels[0].normals.get()},

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "reconstruction/FusionInput.h"
 #include "reconstruction/IcpTracking.h"
 #include "reconstruction/SurfaceReconstruction.h"
 #include "reconstruction/VolumeGeometry.h"
@@ -21,7 +22,7 @@ namespace Veltrane {
 /// not overlap `processFrame`.
 class SurfaceReconstructionCPU : public SurfaceReconstruction {
 public:
-    static constexpr int maxLevels = 3;
+    static constexpr int maxLevels = FusionInput::maxPyramidLevels;
 
     SurfaceReconstructionCPU();
     /// Deletes the images still held; does not unlock the parameters.
@@ -70,6 +71,8 @@ private:
         std::unique_ptr<TypedImage<float>> predictedVertices, predictedNormals;
     };
 
+    /// Bytes of every image that `createBuffers` creates.
+    double requiredBytes() const;
     bool createBuffers();
     void releaseBuffers();
     void clearVolumes();

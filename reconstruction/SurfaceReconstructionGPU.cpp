@@ -1,5 +1,6 @@
 #include "reconstruction/SurfaceReconstructionGPU.h"
 
+#include "core/ClDevice.h"
 #include "core/ClEnvironment.h"
 #include "core/ClImage.h"
 #include "core/ClKernel.h"
@@ -7,10 +8,10 @@
 #include "core/ClReduce.h"
 #include "core/Logging.h"
 #include "reconstruction/DepthPreprocessing.h"
+#include "reconstruction/FusionInput.h"
 #include "reconstruction/IcpTracking.h"
 #include "reconstruction/ReconstructionParameters.h"
 
-#include <Eigen/Cholesky>
 #include <Eigen/Geometry>
 #include <Eigen/LU>
 
@@ -182,11 +183,9 @@ bool SurfaceReconstructionGPU::init(ReconstructionParameters* params)
             params->setLocked(false);
         return false;
     };
-    if (!params || params->pyramidLevels < 1 || params->pyramidLevels > maxLevels ||
-        static_cast<int>(params->icpIterations().size()) < params->pyramidLevels ||
-        (params->imageWidth >> (params->pyramidLevels - 1)) < 1 ||
-        (params->imageHeight >> (params->pyramidLevels - 1)) < 1) {
-        VELTRANE_ERROR("SurfaceReconstruction: unsupported reconstruction parameters");
+    const char* problem = params ? FusionInput::parameterProblem(*params) : "none given";
+    if (problem) {
+        VELTRANE_ERROR("SurfaceReconstruction: unsupported reconstruction parameters: " << problem);
         return unlockAndFail();
     }
 
@@ -207,10 +206,24 @@ bool SurfaceReconstructionGPU::init(ReconstructionParameters* params)
     DepthPreprocessing::levelIntrinsics(intrinsics, maxLevels, m_levelIntrinsics.data(),
                                         m_levelInverseIntrinsics.data());
 
-    if (!createBuffers() || !initVolumes())
+    if (!FusionInput::fitsInMemory(requiredDeviceBytes(), m_environment->device()->globalMemSize(),
+                                   "device memory") ||
+        !createBuffers() || !initVolumes())
         return unlockAndFail();
     params->setLocked(true);
     return true;
+}
+
+double SurfaceReconstructionGPU::requiredDeviceBytes() const
+{
+    // Per frame pixel: ray distance and depth (2 bytes each), colour (4),
+    // scene (3), mask (4) and the 27 ICP rows; per level pixel: filtered depth
+    // (2), six vector maps and the curvature map.
+    const double framePixelBytes =
+        2 + 2 + (m_colorEnabled ? 4 : 0) + 3 + 4 + (matrixPlanes + vectorPlanes) * sizeof(float);
+    const double levelPixelBytes = 2 + 6 * 3 * sizeof(float) + sizeof(float);
+    return FusionInput::bufferBytes(m_volume, m_colorEnabled, m_width, m_height, m_levelCount, framePixelBytes,
+                                    levelPixelBytes);
 }
 
 void SurfaceReconstructionGPU::createLevelBuffers(int l)
@@ -441,9 +454,8 @@ int SurfaceReconstructionGPU::processFrame(const TypedImage<unsigned short>* dep
 {
     if (!m_environment || !m_initialised || !tsdfVolume || (m_colorEnabled && !colorVolume))
         return NotInitialised;
-    if (!depth || depth->width != m_width || depth->height != m_height || depth->slices != 1 ||
-        depth->channels != 1)
-        return WrongFrameSize;
+    if (const int refused = FusionInput::refusedFrame(depth, sceneImage, poseIn, m_width, m_height))
+        return refused;
     if (poseIn)
         m_pose = Eigen::Map<const Eigen::Matrix4d>(poseIn).cast<float>();
     m_previousPose = m_pose;
@@ -725,29 +737,28 @@ int SurfaceReconstructionGPU::trackCamera(bool& fuse, bool& tracked)
     const float cosLimit = static_cast<float>(std::cos(
         static_cast<double>(static_cast<float>(m_params->icpAngleThreshold) * 3.1415927f / 180.0f)));
 
+    bool solved = false;
     for (int l = m_levelCount - 1; l >= 0; --l) {
         const int count = l < static_cast<int>(iterations.size()) ? iterations[l] : 0;
         for (int iteration = 0; iteration < count; ++iteration) {
             IcpTracking::Matrix6f h;
             IcpTracking::Vector6f g;
+            IcpTracking::Vector6f x;
             if (!icpSystem(l, estimate, maxDistance, cosLimit, h, g)) {
                 tracked = false;
                 return -1;
             }
-            if (IcpTracking::isDegenerate(h)) {
-                tracked = false;  // finer levels could not undo the loss
-                return 0;
-            }
-            const Eigen::LLT<IcpTracking::Matrix6f> cholesky(h);
-            const IcpTracking::Vector6f x = cholesky.solve(g);
-            if (cholesky.info() != Eigen::Success || !x.allFinite()) {
-                tracked = false;
-                return 0;
-            }
+            if (!IcpTracking::solve(h, g, x))
+                break;  // a degenerate level is skipped; the finer levels go on
             estimate = IcpTracking::increment(x) * estimate;
+            solved = true;
             if (std::sqrt(static_cast<double>(x.squaredNorm())) < m_params->icpConvergenceThreshold)
                 break;
         }
+    }
+    if (!solved) {
+        tracked = false;
+        return 0;
     }
 
     const Eigen::Matrix4f newPose = estimate.inverse();
@@ -790,7 +801,7 @@ int SurfaceReconstructionGPU::integrate()
         return -1;
 
     const float truncation = m_volume.truncationDistance(m_params->truncationFactor);
-    const auto maxWeight = static_cast<unsigned char>(m_params->maxWeight & 0xff);
+    const auto maxWeight = static_cast<unsigned char>(FusionInput::weightCap(*m_params));
     const auto& n = m_volume.resolution;
     const Eigen::Vector3f& s = m_volume.voxelSize;
     ClKernel& kernel = m_colorEnabled ? *m_integrateColor : *m_integrate;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "reconstruction/FusionInput.h"
 #include "reconstruction/IcpTracking.h"
 #include "reconstruction/SurfaceReconstruction.h"
 #include "reconstruction/VolumeGeometry.h"
@@ -30,7 +31,7 @@ class ClReduce;
 /// not overlap `processFrame`. All work goes to the environment's queue.
 class SurfaceReconstructionGPU : public SurfaceReconstruction {
 public:
-    static constexpr int maxLevels = 3;
+    static constexpr int maxLevels = FusionInput::maxPyramidLevels;
 
     /// Builds the programs on `environment` (null: the default environment),
     /// after logging the device's facts. Throws std::runtime_error when they
@@ -116,6 +117,8 @@ private:
     bool initOpenCL();
     void logDeviceFacts() const;
     void releaseKernels();
+    /// Bytes of every device memory object that `createBuffers` creates.
+    double requiredDeviceBytes() const;
     bool createBuffers();
     void createLevelBuffers(int l);
     bool setLevelWorkSize(LevelKernel kernel, int l, int width, int height);

@@ -3,7 +3,6 @@
 #include <Eigen/Core>
 
 #include <array>
-#include <cstddef>
 
 namespace Veltrane {
 
@@ -17,9 +16,12 @@ struct VolumeGeometry {
     std::array<int, 3> resolution{1, 1, 1};
     Eigen::Vector3f voxelSize{1.0f, 1.0f, 1.0f};  ///< voxel edges, mm
 
-    std::size_t voxelCount() const
+    /// Bytes of the distance (float), weight (byte) and, `withColour`, colour
+    /// (4 bytes) volumes; in double, so that no resolution can overflow it.
+    double volumeBytes(bool withColour) const
     {
-        return static_cast<std::size_t>(resolution[0]) * resolution[1] * resolution[2];
+        const double voxels = static_cast<double>(resolution[0]) * resolution[1] * resolution[2];
+        return voxels * (sizeof(float) + 1 + (withColour ? 4 : 0));
     }
     /// The truncation distance in mm: `factor` times the largest voxel edge.
     float truncationDistance(double factor) const

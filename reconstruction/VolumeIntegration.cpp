@@ -64,10 +64,12 @@ void computeRayDistance(const TypedImage<unsigned short>& depth, const Eigen::Ma
             const float b = (static_cast<float>(v) - cy) / fy;
             const float factor = std::sqrt((a * a + 1.0f) + b * b);
             const std::size_t i = static_cast<std::size_t>(v) * w + u;
-            // Far depths at the image corners would exceed 16 bits; the clamp
-            // still marks everything nearer than 65535 mm as free space.
+            // Rounded: truncation would pull every fused surface half a
+            // millimetre towards the camera. Far depths at the image corners
+            // would exceed 16 bits; the clamp still marks everything nearer
+            // than 65535 mm as free space.
             rayDistance.typedData()[i] = static_cast<unsigned short>(
-                std::min(factor * static_cast<float>(depth.typedData()[i]), 65535.0f));
+                std::min(factor * static_cast<float>(depth.typedData()[i]) + 0.5f, 65535.0f));
         }
     }
 }

@@ -38,7 +38,7 @@ struct Settings {
 };
 
 /// Depth (mm along the optical axis) converted to the distance along each
-/// pixel's ray, truncated to whole mm and clamped to the 16-bit range.
+/// pixel's ray, rounded to whole mm and clamped to the 16-bit range.
 void computeRayDistance(const TypedImage<unsigned short>& depth, const Eigen::Matrix3f& intrinsics,
                         TypedImage<unsigned short>& rayDistance);
 

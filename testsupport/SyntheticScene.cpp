@@ -94,6 +94,18 @@ SyntheticScene SyntheticScene::tabletop()
     return scene;
 }
 
+SyntheticScene SyntheticScene::scaled(double factor) const
+{
+    SyntheticScene scene;
+    for (const Sphere& s : m_spheres)
+        scene.add(Sphere{s.centre * factor, s.radius * factor, s.colour});
+    for (const Box& b : m_boxes)
+        scene.add(Box{b.centre * factor, b.halfExtents * factor, b.colour});
+    if (m_floor)
+        scene.setFloor({m_floor->height * factor, m_floor->tileSize * factor, m_floor->colourA, m_floor->colourB});
+    return scene;
+}
+
 double SyntheticScene::signedDistance(const Eigen::Vector3d& p) const
 {
     double d = std::numeric_limits<double>::infinity();

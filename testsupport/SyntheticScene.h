@@ -51,6 +51,9 @@ public:
     /// standing on a checkered floor at y = 150, y pointing down.
     static SyntheticScene tabletop();
 
+    /// The same scene with every position and length multiplied by `factor`.
+    SyntheticScene scaled(double factor) const;
+
     void add(const Sphere& sphere) { m_spheres.push_back(sphere); }
     void add(const Box& box) { m_boxes.push_back(box); }
     void setFloor(const Floor& floor) { m_floor = floor; }

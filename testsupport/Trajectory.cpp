@@ -37,6 +37,20 @@ std::vector<Eigen::Matrix4d> Orbit::poses() const
     return result;
 }
 
+double Orbit::distance() const
+{
+    return std::hypot(radius, height);
+}
+
+Orbit Orbit::scaled(double factor) const
+{
+    Orbit orbit = *this;
+    orbit.target *= factor;
+    orbit.radius *= factor;
+    orbit.height *= factor;
+    return orbit;
+}
+
 Orbit tabletopOrbit(int frames)
 {
     Orbit orbit;

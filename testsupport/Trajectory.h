@@ -23,6 +23,10 @@ struct Orbit {
     int frames = 60;
 
     std::vector<Eigen::Matrix4d> poses() const;
+    /// Distance from the camera to the target, mm.
+    double distance() const;
+    /// The same orbit with target, radius and height multiplied by `factor`.
+    Orbit scaled(double factor) const;
 };
 
 /// `frames` poses circling SyntheticScene::tabletop() at 1 degree per frame

@@ -81,6 +81,37 @@ TEST(ImageHeader, SizesDoNotOverflow32Bits)
     EXPECT_EQ(header.byteSize(), std::size_t(1) << 36);
 }
 
+TEST(ImageHeader, SizesWhoseProductOverflowsAreRefused)
+{
+    constexpr int intMax = std::numeric_limits<int>::max();
+    const struct {
+        const char* name;
+        int w, h, s, c;
+    } cases[] = {
+        {"4194304^3 values wrap to exactly 0", 4194304, 4194304, 4194304, 1},
+        {"65536^4 values wrap to exactly 0", 65536, 65536, 65536, 65536},
+        {"largest sizes wrap to a small count", intMax, intMax, intMax, 1},
+        {"count fits, its bytes do not", 1 << 30, 1 << 30, 4, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Image header(PixelType::Float, c.w, c.h, c.s, c.c);
+        EXPECT_EQ(header.elementCount(), 0u);
+        EXPECT_EQ(header.byteSize(), 0u);
+        EXPECT_FALSE(checkedValueCount(c.w, c.h, c.s, c.c, sizeof(float)));
+        EXPECT_EQ(TypedImage<float>::create(0, c.w, c.h, c.s, c.c), nullptr);
+        EXPECT_EQ(MemImage::create(PixelType::Float, c.w, c.h, c.s, c.c), nullptr);
+        EXPECT_THROW(TypedImage<float>(0, c.w, c.h, c.s, c.c), std::bad_alloc);
+        if (c.c != 1)
+            continue;
+        TypedImage<float> image(0, 2, 2, 1, 1);
+        EXPECT_FALSE(image.resize(c.w, c.h, c.s));
+        EXPECT_EQ(image.width, 2);
+        EXPECT_EQ(image.elementCount(), 4u);
+    }
+    EXPECT_EQ(checkedValueCount(1 << 30, 1 << 30, 4, 1, 1), std::size_t(1) << 62);
+}
+
 TEST(TypedImage, CallersArrayIsWrappedNotOwned)
 {
     std::vector<float> values(6, 1.5f);

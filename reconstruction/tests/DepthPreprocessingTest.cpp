@@ -83,7 +83,7 @@ TEST(DepthPreprocessing, DownsampleAveragesOnlySamplesNearTheCentre)
     depth->typedData()[0] = 1060;  // within 90 mm of the centre of output (0, 0)
     Depth half(0, 4, 4, 1, 1);
     downsampleDepth(*depth, half);
-    EXPECT_EQ(half.typedData()[0], (1060 + 8 * 1000) / 9);  // 3 x 3 clipped window
+    EXPECT_EQ(half.typedData()[0], 1007);  // 3 x 3 clipped window: (1060 + 8 * 1000) / 9 = 1006.7, rounded
     EXPECT_EQ(half.typedData()[1], (1060 + 11 * 1000) / 12);  // the 1200 column is ignored
     EXPECT_EQ(half.typedData()[2], 1200);
 }

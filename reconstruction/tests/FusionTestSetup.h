@@ -1,9 +1,13 @@
 #pragma once
 
 #include "reconstruction/ReconstructionParameters.h"
+#include "reconstruction/VolumeGeometry.h"
 #include "testsupport/SyntheticCamera.h"
 
 #include <Eigen/Core>
+
+#include <algorithm>
+#include <vector>
 
 namespace Veltrane {
 
@@ -22,6 +26,37 @@ inline void placeVolumeAroundScene(ReconstructionParameters& params, const TestS
     params.setIntrinsics(camera.matrix());
     params.imageWidth = camera.width;
     params.imageHeight = camera.height;
+}
+
+/// Signed distances to the true surface of `scene` (positive in front of it)
+/// of every zero crossing of a fused distance volume between two neighbouring
+/// voxels that were both observed at least five times.
+inline std::vector<double> surfaceErrors(const VolumeGeometry& volume, const float* tsdf,
+                                         const unsigned char* weight, const TestSupport::SyntheticScene& scene)
+{
+    const int nx = volume.resolution[0], ny = volume.resolution[1], nz = volume.resolution[2];
+    const std::size_t strides[3] = {1, static_cast<std::size_t>(nx), static_cast<std::size_t>(nx) * ny};
+    std::vector<double> errors;
+    for (int k = 0; k < nz - 1; ++k)
+        for (int j = 0; j < ny - 1; ++j)
+            for (int i = 0; i < nx - 1; ++i) {
+                const std::size_t a = i + strides[1] * j + strides[2] * k;
+                for (int axis = 0; axis < 3; ++axis) {
+                    const std::size_t b = a + strides[axis];
+                    if (weight[a] < 5 || weight[b] < 5 || (tsdf[a] > 0) == (tsdf[b] > 0))
+                        continue;
+                    Eigen::Vector3f u(static_cast<float>(i), static_cast<float>(j), static_cast<float>(k));
+                    u[axis] += tsdf[a] / (tsdf[a] - tsdf[b]);
+                    errors.push_back(scene.signedDistance(volume.toVolume(u).cast<double>()));
+                }
+            }
+    return errors;
+}
+
+inline double median(std::vector<double> values)
+{
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
 }
 
 }  // namespace Veltrane

@@ -74,19 +74,30 @@ TEST(IcpTracking, FrameMatchingItsPredictionNeedsNoMotion)
     EXPECT_TRUE(fused.pose.isApprox(Eigen::Matrix4f::Identity(), 1e-4f)) << fused.pose;
 }
 
+/// A frame seen 12 mm further back and 1.5 degrees turned from where its
+/// prediction was made; `moved` is that motion.
+struct MovedFrame {
+    Eigen::Matrix4d moved = Eigen::Matrix4d::Identity();
+    std::unique_ptr<SelfMatchedLevel> match, prediction;
+
+    MovedFrame()
+    {
+        const SyntheticCamera sensor(SyntheticScene::tabletop(), camera);
+        moved.topLeftCorner<3, 3>() =
+            Eigen::AngleAxisd(1.5 * M_PI / 180.0, Eigen::Vector3d::UnitY()).toRotationMatrix();
+        moved(2, 3) = 12.0;
+        match = std::make_unique<SelfMatchedLevel>(*sensor.render(moved * startPose).depth);
+        prediction = std::make_unique<SelfMatchedLevel>(*sensor.render(startPose).depth);
+        match->level.predictedVertices = prediction->vertices.get();
+        match->level.predictedNormals = prediction->normals.get();
+    }
+};
+
 TEST(IcpTracking, MotionBeyondTheLimitsIsLost)
 {
-    // The frame is the prediction seen 12 mm further back and 1.5 degrees turned.
-    const SyntheticCamera sensor(SyntheticScene::tabletop(), camera);
-    Eigen::Matrix4d moved = Eigen::Matrix4d::Identity();
-    moved.topLeftCorner<3, 3>() = Eigen::AngleAxisd(1.5 * M_PI / 180.0, Eigen::Vector3d::UnitY()).toRotationMatrix();
-    moved(2, 3) = 12.0;
-    const RgbdFrame first = sensor.render(startPose);
-    const RgbdFrame second = sensor.render(moved * startPose);
-    SelfMatchedLevel match(*second.depth);
-    SelfMatchedLevel prediction(*first.depth);
-    match.level.predictedVertices = prediction.vertices.get();
-    match.level.predictedNormals = prediction.normals.get();
+    MovedFrame frame;
+    SelfMatchedLevel& match = *frame.match;
+    const Eigen::Matrix4d& moved = frame.moved;
 
     struct Case {
         double maxTranslation, maxRotationDegrees;
@@ -125,15 +136,43 @@ TEST(IcpTracking, ASingleLevelOrAnEmptyPredictionCannotTrack)
         SelfMatchedLevel match(*depth);
         EXPECT_FALSE(match.track(defaultSettings()).tracked) << c.name;
     }
-    // An empty prediction on the coarse level loses the frame even though the
-    // fine level would match.
-    SelfMatchedLevel fine(*tabletopDepth());
-    Level coarse = fine.level;
-    auto empty = filledImage<float>(camera.width, camera.height, 3, std::numeric_limits<float>::quiet_NaN());
-    coarse.predictedVertices = empty.get();
+}
+
+TEST(IcpTracking, DegenerateLevelsAreSkippedAndTheOthersTrack)
+{
+    // A level without a usable prediction stands for a coarse level that has
+    // almost no normals when the scene is far away.
+    MovedFrame frame;
+    const Level& good = frame.match->level;
+    Level empty = good;
+    auto nothing = filledImage<float>(camera.width, camera.height, 3, std::numeric_limits<float>::quiet_NaN());
+    empty.predictedVertices = nothing.get();
+    struct Case {
+        const char* name;
+        std::vector<Level> levels;  // finest first
+        bool tracked;
+    };
+    const Case cases[] = {
+        {"degenerate coarsest level", {good, good, empty}, true},
+        {"degenerate middle level", {good, empty, good}, true},
+        {"only the coarsest level solvable", {empty, empty, good}, true},
+        {"no level solvable", {empty, empty, empty}, false},
+    };
     Settings settings = defaultSettings();
-    settings.iterations = {8, 4};
-    EXPECT_FALSE(track({fine.level, coarse}, Eigen::Matrix4f::Identity(), settings).tracked);
+    settings.iterations = {8, 4, 3};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Result result = track(c.levels, Eigen::Matrix4f::Identity(), settings);
+        EXPECT_EQ(result.tracked, c.tracked);
+        EXPECT_EQ(result.fuse, c.tracked);
+        const PoseDifference error = poseDifference(toMatrix(result.pose.data()), frame.moved);
+        if (c.tracked) {
+            EXPECT_LT(error.translation, 2.0);
+            EXPECT_LT(error.rotationDegrees, 0.2);
+        } else {
+            EXPECT_EQ(result.pose, Eigen::Matrix4f::Identity());
+        }
+    }
 }
 
 TEST(IcpTracking, PerPixelRowsSumToTheAccumulatedSystem)

@@ -191,7 +191,7 @@ TEST(VolumeIntegration, RayDistanceGrowsOffAxisAndSaturatesInsteadOfWrapping)
     computeRayDistance(*depth, intrinsics, *ray);
     EXPECT_EQ(ray->typedData()[15 * width + 20], 1000);  // principal point
     const float a = -20.0f / 33.1875f, b = -15.0f / 33.1875f;
-    EXPECT_EQ(ray->typedData()[0], static_cast<int>(1000.0f * std::sqrt(a * a + 1.0f + b * b)));
+    EXPECT_EQ(ray->typedData()[0], std::lround(1000.0f * std::sqrt(a * a + 1.0f + b * b)));  // 1251.98: rounded, not truncated
     // 60 m at the far corner is more than 16 bits along the ray.
     EXPECT_EQ(ray->typedData()[width * height - 1], 65535);
 }

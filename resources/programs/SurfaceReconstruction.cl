@@ -107,7 +107,7 @@ __kernel void bilateralFilter(__read_only image2d_t depth, __write_only image2d_
             valueSum += weight * (float)d;
         }
     }
-    writeDepth(filtered, x, y, (int)(valueSum / weightSum));
+    writeDepth(filtered, x, y, (int)(valueSum / weightSum + 0.5f));
 }
 
 // Half-size depth: the mean of the 5 x 5 samples around (2x, 2y) that lie
@@ -134,7 +134,7 @@ __kernel void downsample(__read_only image2d_t depth, __write_only image2d_t hal
             }
         }
     }
-    writeDepth(halved, x, y, (int)((float)sum / (float)count));
+    writeDepth(halved, x, y, (int)((float)sum / (float)count + 0.5f));
 }
 
 __kernel void computeVertexMap(__read_only image2d_t depth, __global const float* inverseIntrinsics,
@@ -286,7 +286,7 @@ __kernel void initVolume(__global float* tsdf, __global uchar* weights,
     }
 }
 
-// Depth converted to distance along the pixel's ray, truncated to whole
+// Depth converted to distance along the pixel's ray, rounded to whole
 // millimetres (saturating at the 16-bit limit).
 __kernel void scaleDepthMap(__read_only image2d_t depth, __write_only image2d_t rayDistance,
                             const float4 intrinsics)
@@ -298,7 +298,7 @@ __kernel void scaleDepthMap(__read_only image2d_t depth, __write_only image2d_t 
     const float a = ((float)u - intrinsics.z) / intrinsics.x;
     const float b = ((float)v - intrinsics.w) / intrinsics.y;
     const float factor = sqrt((a * a + 1.0f) + b * b);
-    const float distance = min(factor * (float)depthAt(depth, u, v), 65535.0f);
+    const float distance = min(factor * (float)depthAt(depth, u, v) + 0.5f, 65535.0f);
     writeDepth(rayDistance, u, v, (int)distance);
 }
 

@@ -4,6 +4,7 @@
 #include <Eigen/Geometry>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace Veltrane::TestSupport {
@@ -55,6 +56,30 @@ TEST(SyntheticCamera, EveryMeasuredPointLiesOnTheSceneSurface)
             }
         EXPECT_GT(measured, smallCamera.width * smallCamera.height / 2);
     }
+}
+
+TEST(SyntheticCamera, SceneAndOrbitScaledTogetherGiveScaledDepths)
+{
+    const double factor = 2.5;
+    const Orbit orbit = tabletopOrbit(1);
+    const Orbit far = orbit.scaled(factor);
+    EXPECT_DOUBLE_EQ(far.distance(), factor * orbit.distance());
+    const RgbdFrame near = SyntheticCamera(SyntheticScene::tabletop(), smallCamera).render(orbit.poses().front());
+    const RgbdFrame scaled = SyntheticCamera(SyntheticScene::tabletop().scaled(factor), smallCamera, {},
+                                             4000.0 * factor)
+                                 .render(far.poses().front());
+    int compared = 0, sameColour = 0;
+    for (std::size_t i = 0; i < near.depth->elementCount(); ++i) {
+        const int d = near.depth->typedData()[i];
+        ASSERT_EQ(scaled.depth->typedData()[i] == 0, d == 0) << i;
+        EXPECT_NEAR(scaled.depth->typedData()[i], factor * d, factor) << i;  // both rounded to whole mm
+        compared += d != 0;
+        sameColour += std::equal(near.colour->typedData() + 3 * i, near.colour->typedData() + 3 * i + 3,
+                                 scaled.colour->typedData() + 3 * i);
+    }
+    EXPECT_GT(compared, smallCamera.width * smallCamera.height / 2);
+    // Rays that meet the floor on a tile edge may land on either side.
+    EXPECT_GT(sameColour, 0.99 * near.depth->elementCount());
 }
 
 TEST(SyntheticCamera, NoiseIsReproducibleAndGrowsWithDistance)
