@@ -1,0 +1,517 @@
+#include "render/DisplayWidget.h"
+
+#include "DisplayTestSupport.h"
+#include "RenderTestSupport.h"
+#include "render/InteractiveOverlay.h"
+#include "render/InteractiveView.h"
+#include "render/ViewLayout.h"
+#include "testsupport/LogCapture.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QMenu>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+
+namespace Veltrane {
+namespace {
+
+QRect corners(int x1, int y1, int x2, int y2)
+{
+    return QRect(QPoint(x1, y1), QPoint(x2, y2));
+}
+
+/// A view over a scene that draws nothing, in `color`, recording its events.
+InteractiveView* recordingView(RecordingInteraction* interaction, const QColor& color = Qt::black)
+{
+    auto* view = new InteractiveView(new CountingView);
+    view->interaction = interaction;
+    view->backgroundColor = color;
+    return view;
+}
+
+std::vector<QRect> rectsOf(const DisplayWidget& widget)
+{
+    std::vector<QRect> rects;
+    for (const InteractiveView* view : widget.views())
+        rects.push_back(view->rect());
+    return rects;
+}
+
+const std::set<QEvent::Type> mouseTypes{QEvent::MouseButtonPress, QEvent::MouseMove,
+                                        QEvent::MouseButtonRelease};
+
+TEST(DisplayWidgetTest, LaysViewsOutByModeVisibilityAndRelativePlace)
+{
+    DisplayHarness harness(1000, 600);
+    ASSERT_TRUE(harness.ready());
+    DisplayWidget& widget = harness.widget();
+    RecordingInteraction none;
+    InteractiveView* a = recordingView(&none);
+    InteractiveView* b = recordingView(&none);
+    InteractiveView* c = recordingView(&none);
+    widget.addView(a);
+    widget.addView(b);
+    widget.addView(c, 0);  // inserted first
+    EXPECT_EQ(widget.views(), (QList<InteractiveView*>{c, a, b}));
+    const QRect whole = corners(0, 0, 999, 599);
+    EXPECT_EQ(rectsOf(widget), (std::vector<QRect>{whole, whole, whole}));
+
+    widget.setLayoutMode(ViewLayoutMode::Columns);
+    widget.layout();
+    EXPECT_EQ(rectsOf(widget), gridLayout(3, 1000, 600, ViewLayoutMode::Columns));
+
+    // Hiding a view lays the others out again; the hidden one keeps its place.
+    const QRect hiddenRect = a->rect();
+    a->setVisible(false);
+    const std::vector<QRect> two = gridLayout(2, 1000, 600, ViewLayoutMode::Columns);
+    EXPECT_EQ(rectsOf(widget), (std::vector<QRect>{two[0], hiddenRect, two[1]}));
+
+    // A view already there changes nothing.
+    widget.setRelativeLayout(true);
+    widget.addView(b);
+    EXPECT_EQ(widget.views().size(), 3);
+    EXPECT_TRUE(widget.relativeLayout());
+
+    c->relativeRect = QRectF(0.0, 0.5, 0.33, 0.5);
+    b->relativeRect = QRectF(0.33, 0.0, 0.67, 1.0);
+    a->relativeRect = QRectF(0.0, 0.0, 0.33, 0.5);
+    widget.layout();
+    EXPECT_EQ(c->rect(), corners(0, 300, 329, 599));
+    EXPECT_EQ(b->rect(), corners(330, 0, 999, 599));
+    EXPECT_EQ(a->rect(), corners(0, 0, 329, 299));  // hidden views are placed too
+
+    // A single visible view takes the whole widget, whatever its relative place.
+    c->setVisible(false);
+    EXPECT_EQ(b->rect(), corners(1, 1, 998, 598));
+
+    // With nothing visible nothing moves.
+    b->setVisible(false);
+    const std::vector<QRect> before = rectsOf(widget);
+    ASSERT_TRUE(harness.resize(800, 500));
+    EXPECT_EQ(rectsOf(widget), before);
+
+    // A new view switches the relative layout off; a resize lays out again.
+    widget.addView(recordingView(&none));
+    EXPECT_FALSE(widget.relativeLayout());
+    b->setVisible(true);
+    EXPECT_EQ(b->rect(), gridLayout(2, 800, 500, ViewLayoutMode::Columns)[0]);
+}
+
+TEST(DisplayWidgetTest, OwnsItsViewsAndOverlays)
+{
+    QPointer<InteractiveView> view;
+    QPointer<InteractiveOverlay> overlay;
+    {
+        DisplayHarness harness(100, 100);
+        ASSERT_TRUE(harness.ready());
+        view = new InteractiveView(new CountingView);
+        overlay = new InteractiveOverlay(10, 10);
+        harness.widget().addView(view);
+        harness.widget().addOverlay(overlay);
+    }
+    EXPECT_TRUE(view.isNull());
+    EXPECT_TRUE(overlay.isNull());
+}
+
+TEST(DisplayWidgetTest, MouseAndWheelEventsArriveFlippedWithTheirGlobalPosition)
+{
+    DisplayHarness harness(200, 100);
+    ASSERT_TRUE(harness.ready());
+    DisplayWidget& widget = harness.widget();
+    RecordingInteraction interaction({QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
+                                      QEvent::Wheel});
+    widget.addView(recordingView(&interaction));
+
+    // The top row of the widget is the highest row of the views.
+    QTest::mousePress(&widget, Qt::LeftButton, {}, QPoint(10, 0));
+    QTest::mouseRelease(&widget, Qt::LeftButton, {}, QPoint(10, 0));
+    harness.wheel(QPoint(150, 20), 240);
+    const auto presses = interaction.of(QEvent::MouseButtonPress);
+    ASSERT_EQ(presses.size(), 1u);
+    EXPECT_EQ(presses[0].pos, QPoint(10, 99));
+    EXPECT_EQ(presses[0].globalPos, widget.mapToGlobal(QPoint(10, 0)));
+    const auto wheels = interaction.of(QEvent::Wheel);
+    ASSERT_EQ(wheels.size(), 1u);
+    EXPECT_EQ(wheels[0].pos, QPoint(150, 20));
+    EXPECT_EQ(wheels[0].globalPos, widget.mapToGlobal(harness.toWidget(QPoint(150, 20))));
+}
+
+TEST(DisplayWidgetTest, AGrabDeliversEverythingToItsViewOnceUntilTheRelease)
+{
+    DisplayHarness harness(400, 200);
+    ASSERT_TRUE(harness.ready());
+    DisplayWidget& widget = harness.widget();
+    widget.setLayoutMode(ViewLayoutMode::Rows);
+    // The left view takes presses and releases but lets moves pass.
+    RecordingInteraction left({QEvent::MouseButtonPress, QEvent::MouseButtonRelease});
+    RecordingInteraction right(mouseTypes);
+    InteractiveView* leftView = recordingView(&left);
+    widget.addView(leftView);
+    widget.addView(recordingView(&right));
+    ASSERT_EQ(leftView->rect(), corners(1, 1, 198, 198));
+
+    harness.press(Qt::LeftButton, QPoint(100, 100));
+    EXPECT_EQ(widget.grabbingView(), leftView);
+    harness.move(QPoint(150, 100));  // inside the grabbing view
+    harness.move(QPoint(300, 100));  // over the other view: not consumed by the grab
+    harness.release(Qt::LeftButton, QPoint(300, 120));
+    EXPECT_EQ(widget.grabbingView(), nullptr);
+
+    // The grabbing view saw each move once and the release outside itself.
+    ASSERT_EQ(left.seen.size(), 4u);
+    EXPECT_EQ(left.seen[1].pos, QPoint(150, 100));
+    EXPECT_EQ(left.seen[2].pos, QPoint(300, 100));
+    EXPECT_EQ(left.seen[3].type, QEvent::MouseButtonRelease);
+    EXPECT_EQ(left.seen[3].pos, QPoint(300, 120));
+    // A move the grab did not take goes to the view under the pointer.
+    ASSERT_EQ(right.seen.size(), 1u);
+    EXPECT_EQ(right.seen[0].pos, QPoint(300, 100));
+
+    // After the release, moves go by position again.
+    harness.move(QPoint(120, 50));
+    harness.move(QPoint(320, 50));
+    EXPECT_EQ(left.seen.size(), 5u);
+    EXPECT_EQ(right.seen.size(), 2u);
+}
+
+TEST(DisplayWidgetTest, KeysGoToTheVisibleViewsInOrderAndToAGrabFirst)
+{
+    DisplayHarness harness(300, 100);
+    ASSERT_TRUE(harness.ready());
+    DisplayWidget& widget = harness.widget();
+    widget.setLayoutMode(ViewLayoutMode::Rows);
+    RecordingInteraction hidden({QEvent::KeyPress});
+    RecordingInteraction passing;
+    RecordingInteraction taking({QEvent::KeyPress, QEvent::MouseButtonPress});
+    widget.addView(recordingView(&hidden));
+    widget.addView(recordingView(&passing));
+    widget.addView(recordingView(&taking));
+    widget.views()[0]->setVisible(false);
+
+    QTest::keyPress(&widget, Qt::Key_A);
+    EXPECT_TRUE(hidden.of(QEvent::KeyPress).empty());
+    EXPECT_EQ(passing.of(QEvent::KeyPress).size(), 1u);
+    EXPECT_EQ(taking.of(QEvent::KeyPress).size(), 1u);
+
+    // While the last view holds the mouse it hears keys first.
+    const QRect grabbing = widget.views()[2]->rect();
+    harness.press(Qt::LeftButton, grabbing.center());
+    QTest::keyPress(&widget, Qt::Key_Escape);
+    EXPECT_EQ(passing.of(QEvent::KeyPress).size(), 1u);
+    ASSERT_EQ(taking.of(QEvent::KeyPress).size(), 2u);
+    EXPECT_EQ(taking.of(QEvent::KeyPress)[1].key, Qt::Key_Escape);
+    harness.release(Qt::LeftButton, grabbing.center());
+}
+
+TEST(DisplayWidgetTest, TheResetShortcutReachesAViewThroughTheWidget)
+{
+    DisplayHarness harness(100, 100);
+    ASSERT_TRUE(harness.ready());
+    RecordingInteraction interaction;
+    harness.widget().addView(recordingView(&interaction));
+    harness.key(Qt::Key_R);
+    EXPECT_EQ(interaction.resets, 1);
+}
+
+TEST(DisplayWidgetTest, EventsNobodyTakesClearOverrideCursors)
+{
+    DisplayHarness harness(100, 100);
+    ASSERT_TRUE(harness.ready());
+    RecordingInteraction interaction;
+    harness.widget().addView(recordingView(&interaction));
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QApplication::setOverrideCursor(Qt::CrossCursor);
+    harness.move(QPoint(50, 50));
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(interaction.seen.size(), 1u);
+}
+
+/// Runs `action` while watching for a popup menu: returns the texts of the
+/// menu that opened (empty when none did) after `choose` picked an entry of
+/// it by text, or closed it when `choose` is empty.
+QStringList menuOpenedBy(const std::function<void()>& action, const QString& choose = QString())
+{
+    QStringList texts;
+    QTimer watcher;
+    watcher.setInterval(20);
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (!menu)
+            return;
+        for (QAction* entry : menu->actions()) {
+            texts << entry->text();
+            if (entry->text() == choose)
+                menu->setActiveAction(entry);
+        }
+        if (choose.isEmpty())
+            menu->close();
+        else
+            QTest::keyClick(menu, Qt::Key_Return);
+    });
+    watcher.start();
+    action();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (elapsed.elapsed() < 200)
+        QApplication::processEvents();
+    return texts;
+}
+
+TEST(DisplayWidgetTest, OnlyARequestedContextMenuOpens)
+{
+    DisplayHarness harness(200, 100);
+    ASSERT_TRUE(harness.ready());
+    DisplayWidget& widget = harness.widget();
+    RecordingInteraction interaction;
+    InteractiveView* view = recordingView(&interaction);
+    view->showContextMenu = true;
+    widget.addView(view);
+    const QPoint inside(50, 50);
+    const QPoint global = widget.mapToGlobal(harness.toWidget(inside));
+
+    // Right clicks and the menu key do not open it.
+    for (const auto reason : {QContextMenuEvent::Mouse, QContextMenuEvent::Keyboard}) {
+        EXPECT_TRUE(menuOpenedBy([&] {
+                        QContextMenuEvent event(reason, harness.toWidget(inside), global);
+                        QApplication::sendEvent(&widget, &event);
+                    }).isEmpty());
+    }
+    EXPECT_TRUE(menuOpenedBy([&] {
+                    harness.press(Qt::RightButton, inside);
+                    harness.release(Qt::RightButton, inside);
+                }).isEmpty());
+
+    // An interaction's request opens the view's menu; choosing "Hide" hides it.
+    EXPECT_EQ(menuOpenedBy([&] { interaction.postContextMenu(inside, global, {}); }, "Hide"),
+              (QStringList{"Reset", "Hide"}));
+    EXPECT_FALSE(view->visible());
+
+    // A view that offers no menu opens none.
+    view->setVisible(true);
+    view->showContextMenu = false;
+    EXPECT_TRUE(menuOpenedBy([&] { interaction.postContextMenu(inside, global, {}); }).isEmpty());
+    // Nor does a request far from any display widget.
+    view->showContextMenu = true;
+    EXPECT_TRUE(
+        menuOpenedBy([&] { interaction.postContextMenu(inside, QPoint(1270, 1010), {}); })
+            .isEmpty());
+}
+
+/// Three coloured views side by side over a yellow background.
+void addColouredViews(DisplayWidget& widget, RecordingInteraction* interaction)
+{
+    widget.setBackgroundColor(QColor(255, 255, 0));
+    widget.setLayoutMode(ViewLayoutMode::Rows);
+    for (const QColor& color : {QColor(255, 0, 0), QColor(0, 255, 0), QColor(0, 0, 255)})
+        widget.addView(recordingView(interaction, color));
+}
+
+/// The colour of a window point (y upwards) in a picture of the widget.
+QColor colorAt(const QImage& image, const QPoint& window)
+{
+    return image.pixelColor(window.x(), image.height() - 1 - window.y());
+}
+
+TEST(DisplayWidgetTest, AScreenshotShowsWhatIsDrawn)
+{
+    DisplayHarness harness(300, 120);
+    ASSERT_TRUE(harness.ready());
+    DisplayWidget& widget = harness.widget();
+    RecordingInteraction interaction;
+    addColouredViews(widget, &interaction);
+    QTemporaryDir folder;
+    const QString path = folder.filePath("shot.png");
+    LogCapture log;
+    // Whatever was on the screen before is drawn again for the picture.
+    harness.paint();
+    widget.saveScreenshot(path);
+    widget.saveScreenshot(QString::fromStdString(screenshotPath("display_widget_three_views")));
+
+    EXPECT_TRUE(log.contains("INFO " + path.toStdString()));
+    const QImage image(path);
+    ASSERT_EQ(image.size(), QSize(300, 120));
+    EXPECT_FALSE(image.hasAlphaChannel());
+    EXPECT_EQ(colorAt(image, widget.views()[0]->rect().center()), QColor(255, 0, 0));
+    EXPECT_EQ(colorAt(image, widget.views()[1]->rect().center()), QColor(0, 255, 0));
+    EXPECT_EQ(colorAt(image, widget.views()[2]->rect().center()), QColor(0, 0, 255));
+    EXPECT_EQ(colorAt(image, QPoint(0, 0)), QColor(255, 255, 0));  // the margin
+    EXPECT_EQ(colorAt(image, QPoint(149, 90)), QColor(255, 255, 0));  // between two views
+}
+
+/// The file names in `folder`, sorted.
+QStringList filesIn(const QTemporaryDir& folder)
+{
+    return QDir(folder.path()).entryList(QDir::Files, QDir::Name);
+}
+
+TEST(DisplayWidgetTest, RecordsEveryPaintedFrameOrAFrameEvery40Milliseconds)
+{
+    DisplayHarness harness(90, 40);
+    ASSERT_TRUE(harness.ready());
+    DisplayWidget& widget = harness.widget();
+    RecordingInteraction interaction;
+    addColouredViews(widget, &interaction);
+    QTemporaryDir folder;
+    widget.setRecordingOutputDir(folder.path());
+    EXPECT_EQ(widget.framePattern(), folder.filePath("img_%1.png"));
+
+    widget.setRecording(true);
+    harness.paint();
+    harness.paint();
+    widget.setRecording(false);
+    harness.paint();
+    EXPECT_EQ(filesIn(folder), (QStringList{"img_00000.png", "img_00001.png"}));
+    EXPECT_EQ(widget.frameCounter(), 0);
+    const QImage frame(folder.filePath("img_00001.png"));
+    EXPECT_EQ(colorAt(frame, widget.views()[2]->rect().center()), QColor(0, 0, 255));
+
+    // Continuous recording keeps the per-frame switch as it was.
+    QTemporaryDir timed;
+    widget.setRecordingOutputDir(timed.path());
+    widget.setRecording(true, true, true);
+    EXPECT_TRUE(widget.recordsContinuously());
+    EXPECT_FALSE(widget.recordsEveryFrame());
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (filesIn(timed).size() < 2 && elapsed.elapsed() < 5000)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    widget.setRecording(false, false, true);
+    const QStringList recorded = filesIn(timed);
+    ASSERT_GE(recorded.size(), 2);
+    EXPECT_EQ(recorded[0], "img_00000.png");
+    EXPECT_EQ(recorded[1], "img_00001.png");
+    EXPECT_EQ(widget.frameCounter(), recorded.size());  // not reset
+    const QImage timedFrame(timed.filePath("img_00000.png"));
+    EXPECT_EQ(colorAt(timedFrame, widget.views()[0]->rect().center()), QColor(255, 0, 0));
+
+    // Switching off without arguments stops both kinds and starts the count again.
+    widget.setRecording(true, true, true);
+    widget.setRecording(false);
+    EXPECT_FALSE(widget.recordsContinuously());
+    EXPECT_FALSE(widget.recordsEveryFrame());
+    EXPECT_EQ(widget.frameCounter(), 0);
+}
+
+TEST(DisplayWidgetTest, DraggingTheEdgeBetweenTwoViewsMovesBoth)
+{
+    DisplayHarness harness(400, 200);
+    ASSERT_TRUE(harness.ready());
+    DisplayWidget& widget = harness.widget();
+    widget.setLayoutMode(ViewLayoutMode::Rows);
+    RecordingInteraction left(mouseTypes), right(mouseTypes);
+    InteractiveView* a = recordingView(&left);
+    InteractiveView* b = recordingView(&right);
+    widget.addView(a);
+    widget.addView(b);
+    ASSERT_EQ(a->rect(), corners(1, 1, 198, 198));
+    ASSERT_EQ(b->rect(), corners(201, 1, 398, 198));
+
+    harness.move(QPoint(199, 100));  // on the gap: the size cursor shows
+    EXPECT_EQ(widget.cursor().shape(), Qt::SizeHorCursor);
+    harness.press(Qt::LeftButton, QPoint(199, 100));
+    harness.move(QPoint(224, 100));
+    harness.move(QPoint(249, 100));
+    harness.release(Qt::LeftButton, QPoint(249, 100));
+    EXPECT_EQ(a->rect(), corners(1, 1, 248, 198));
+    EXPECT_EQ(b->rect(), corners(251, 1, 398, 198));
+    EXPECT_TRUE(widget.relativeLayout());
+    EXPECT_TRUE(left.seen.empty());  // the splitter kept every event
+    EXPECT_TRUE(right.seen.empty());
+
+    // Far to the right the view narrowed from the left keeps 101 pixels to
+    // the widget's right edge, the other one keeps 109.
+    harness.move(QPoint(249, 100));
+    harness.press(Qt::LeftButton, QPoint(249, 100));
+    harness.move(QPoint(395, 100));
+    harness.release(Qt::LeftButton, QPoint(395, 100));
+    EXPECT_EQ(b->rect(), corners(298, 1, 398, 198));
+    EXPECT_EQ(a->rect(), corners(1, 1, 291, 198));
+
+    // The places are kept as fractions: a resize keeps the proportions.
+    ASSERT_TRUE(harness.resize(800, 200));
+    EXPECT_EQ(a->rect(), corners(2, 1, 583, 198));
+    EXPECT_EQ(b->rect(), corners(596, 1, 797, 198));
+
+    // Switched off, the pixels at an edge belong to the views again.
+    const QPoint atEdge(583, 100);
+    harness.move(atEdge);
+    EXPECT_TRUE(left.seen.empty());
+    widget.setSplittersEnabled(false);
+    harness.move(atEdge);
+    EXPECT_EQ(left.seen.size(), 1u);
+}
+
+/// An overlay that records what it is offered and consumes presses, moves
+/// and releases.
+class RecordingOverlay : public InteractiveOverlay {
+public:
+    using InteractiveOverlay::InteractiveOverlay;
+    bool handleEvent(QEvent* event) override
+    {
+        if (!mouseTypes.count(event->type()))
+            return false;
+        seen.push_back(event->type());
+        return true;
+    }
+    void paint() override { ++paints; }
+    std::vector<QEvent::Type> seen;
+    int paints = 0;
+};
+
+TEST(DisplayWidgetTest, OverlaysStackInTheirCornersAndHearEventsBeforeTheViews)
+{
+    DisplayHarness harness(300, 200);
+    ASSERT_TRUE(harness.ready());
+    DisplayWidget& widget = harness.widget();
+    RecordingInteraction interaction(mouseTypes);
+    InteractiveView* view = recordingView(&interaction);
+    widget.setLayoutMode(ViewLayoutMode::Rows);
+    widget.addView(view);
+    ASSERT_EQ(view->rect(), corners(1, 1, 298, 198));
+
+    auto* first = new RecordingOverlay(50, 20);
+    auto* second = new RecordingOverlay(40, 30);
+    auto* onView = new RecordingOverlay(60, 10);
+    first->setAnchorPoint(InteractiveOverlay::UpperLeft);
+    second->setAnchorPoint(InteractiveOverlay::UpperLeft);
+    onView->setAnchorPoint(InteractiveOverlay::LowerRight);
+    onView->setAnchorView(view);
+    widget.addOverlay(first);
+    widget.addOverlay(second);
+    widget.addOverlay(onView);
+    EXPECT_EQ(first->rect(), QRect(3, 176, 50, 20));
+    EXPECT_EQ(second->rect(), QRect(3, 146, 40, 30));  // stacked below the first
+    EXPECT_EQ(onView->rect(), QRect(235, 4, 60, 10));
+
+    // A press on an overlay makes it hold the mouse; the view hears nothing.
+    harness.press(Qt::LeftButton, QPoint(10, 180));
+    harness.move(QPoint(150, 100));
+    harness.release(Qt::LeftButton, QPoint(150, 100));
+    EXPECT_EQ(first->seen, (std::vector<QEvent::Type>{QEvent::MouseButtonPress, QEvent::MouseMove,
+                                                       QEvent::MouseButtonRelease}));
+    EXPECT_TRUE(interaction.seen.empty());
+    harness.move(QPoint(150, 100));
+    EXPECT_EQ(interaction.seen.size(), 1u);
+
+    // Hiding the anchor view hides its overlays from events and paints.
+    const int paints = onView->paints;
+    harness.paint();
+    EXPECT_EQ(onView->paints, paints + 1);
+    view->setVisible(false);
+    harness.paint();
+    harness.move(QPoint(250, 8));
+    EXPECT_EQ(onView->paints, paints + 1);
+    EXPECT_TRUE(onView->seen.empty());
+}
+
+}  // namespace
+}  // namespace Veltrane
