@@ -1,12 +1,12 @@
 #pragma once
 
+#include "render/InteractiveView.h"
+
 #include <QList>
 #include <QObject>
 #include <QStringList>
 
 namespace Veltrane {
-
-class InteractiveView;
 
 /// Ties interactive views together: the Qt properties named in
 /// `propertyNames()` pass from each member to every other (a member's change

@@ -91,6 +91,21 @@ TEST_F(GlPointCloudViewTest, DrawsNothingWithoutAFrame)
     EXPECT_EQ(pixel(target, 20, 15), clearColor);
 }
 
+TEST_F(GlPointCloudViewTest, ItsCameraIsKnownBeforeTheFirstFrame)
+{
+    // The volume box's manipulator picks with the view state from the start.
+    GlPointCloudView view;
+    view.setMatrix(viewMatrixLookingAt({0.0, 0.0, -500.0}, {0.0, 0.0, 1000.0}));
+    GlRenderTarget target(80, 60);
+    EXPECT_FALSE(renderView(view, target));
+    EXPECT_EQ(view.viewState().viewport, (std::array<int, 4>{0, 0, 80, 60}));
+    const double ahead[3] = {0.0, 0.0, 1000.0};
+    double window[3] = {};
+    ASSERT_TRUE(view.viewState().project(ahead, window));
+    EXPECT_NEAR(window[0], 40.0, 1e-3);
+    EXPECT_NEAR(window[1], 30.0, 1e-3);
+}
+
 TEST_F(GlPointCloudViewTest, FlatFrameLandsWhereTheIntrinsicsPutIt)
 {
     const Rgb red{255, 0, 0}, green{0, 255, 0}, blue{0, 0, 255}, yellow{255, 255, 0};
