@@ -2,6 +2,13 @@
 
 #include "DisplayTestSupport.h"
 #include "RenderTestSupport.h"
+#include "core/Mesh.h"
+#include "reconstruction/ReconstructionParameters.h"
+#include "render/FancyMeshManipulator.h"
+#include "render/GlBoundingBox.h"
+#include "render/GlMesh.h"
+#include "render/GlMeshView.h"
+#include "render/GlPointCloudView.h"
 #include "render/InteractiveOverlay.h"
 #include "render/InteractiveView.h"
 #include "render/ViewLayout.h"
@@ -345,6 +352,92 @@ TEST(DisplayWidgetTest, AScreenshotShowsWhatIsDrawn)
     EXPECT_EQ(colorAt(image, widget.views()[2]->rect().center()), QColor(0, 0, 255));
     EXPECT_EQ(colorAt(image, QPoint(0, 0)), QColor(255, 255, 0));  // the margin
     EXPECT_EQ(colorAt(image, QPoint(149, 90)), QColor(255, 255, 0));  // between two views
+}
+
+TEST(DisplayWidgetTest, LaysOutTheViewsOfAScanSideBySide)
+{
+    // What the views show lives as long as the widget.
+    ReconstructionParameters parameters;
+    GlVolumeBoundingBox volumeBox(&parameters);
+    FancyMeshManipulator volumeHandles(&volumeBox);
+    const std::unique_ptr<Mesh> sphere = fusedSphereMesh(40, 15.0);
+    std::unique_ptr<FancyMeshManipulator> meshHandles;
+
+    DisplayHarness harness(960, 540);
+    ASSERT_TRUE(harness.ready());
+    DisplayWidget& widget = harness.widget();
+    widget.setLayoutMode(ViewLayoutMode::Columns);
+    widget.setBackgroundColor(QColor(153, 153, 153));
+    widget.setSplittersEnabled(false);
+
+    // Two image views' places, framed in red and green.
+    for (const QColor& frame : {QColor(255, 0, 0), QColor(0, 255, 0)}) {
+        auto* image = new InteractiveView(new CountingView);
+        image->drawBorder = true;
+        image->borderColor = frame;
+        widget.addView(image);
+    }
+
+    // The live point cloud inside the volume box with its arrows.
+    const TabletopFrame tabletop = tabletopFrame();
+    auto* cloud = new GlPointCloudView;
+    volumeBox.setExtent({700, 700, 700});
+    GlMatrix volumePose = identityGlMatrix();
+    volumePose[14] = 1100;
+    volumeBox.setMatrix(volumePose);
+    volumeHandles.handleSet = ManipulatorHandleSet::Translate;
+    cloud->addObject(&volumeBox);
+    cloud->addObject(&volumeHandles);
+    cloud->setFrame(tabletop.frame.depth.get(), tabletop.frame.colour.get(), tabletop.K);
+    const float volumeSize[3] = {700, 700, 700};
+    float volumeTransform[16];
+    std::copy(volumePose.begin(), volumePose.end(), volumeTransform);
+    cloud->setVolumeSize(volumeSize);
+    cloud->setVolumeTransform(volumeTransform);
+    cloud->volMinDepth = 750.0f / 65535.0f;
+    cloud->volMaxDepth = 1450.0f / 65535.0f;
+    cloud->setMatrix(viewMatrixLookingAt({1400.0, -1300.0, -900.0}, {0.0, 0.0, 1100.0}));
+    auto* cloudView = new InteractiveView(cloud);
+    cloudView->setManipulator(&volumeBox, &volumeHandles);
+    widget.addView(cloudView);
+
+    // The reconstructed mesh on its grid with the rings to align it.
+    auto* meshView = new GlMeshView;
+    meshView->mesh->mesh = sphere.get();
+    meshView->mesh->setMesh();
+    meshView->showGrid = true;
+    meshHandles = std::make_unique<FancyMeshManipulator>(meshView->mesh.get());
+    meshHandles->handleSet = ManipulatorHandleSet::Rotate;
+    meshView->addObject(meshHandles.get());
+    const Eigen::Vector3d center = sphere->boundingBoxCenter();
+    meshView->setMatrix(viewMatrixLookingAt({center.x() + 40, center.y() - 35, center.z() - 60},
+                                            {center.x(), center.y(), center.z()}));
+    auto* meshInteractive = new InteractiveView(meshView);
+    meshInteractive->setManipulator(meshView->mesh.get(), meshHandles.get());
+    widget.addView(meshInteractive);
+
+    const QRectF places[] = {{0.0, 0.5, 0.25, 0.5}, {0.0, 0.0, 0.25, 0.5},
+                             {0.25, 0.0, 0.375, 1.0}, {0.625, 0.0, 0.375, 1.0}};
+    for (int i = 0; i < 4; ++i) {
+        widget.views()[i]->backgroundColor = QColor(74, 74, 74);
+        widget.views()[i]->relativeRect = places[i];
+    }
+    widget.setRelativeLayout(true);
+    widget.layout();
+    QTemporaryDir folder;
+    const QString path = folder.filePath("views.png");
+    widget.saveScreenshot(path);
+    widget.saveScreenshot(QString::fromStdString(screenshotPath("display_widget_views")));
+
+    const QImage image(path);
+    EXPECT_EQ(widget.views()[2]->rect(), corners(240, 0, 599, 539));
+    EXPECT_EQ(colorAt(image, widget.views()[0]->rect().center()), QColor(74, 74, 74));
+    EXPECT_EQ(colorAt(image, QPoint(1, 400)), QColor(255, 0, 0));  // the frame
+    // The sphere shows in colour in the middle of the mesh view.
+    Eigen::Vector3d window;
+    ASSERT_TRUE(meshView->viewState().project(center.data(), window.data()));
+    const QColor middle = colorAt(image, QPoint(int(window.x()), int(window.y())));
+    EXPECT_NE(middle.red(), middle.blue());
 }
 
 /// The file names in `folder`, sorted.

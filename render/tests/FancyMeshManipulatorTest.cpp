@@ -2,7 +2,9 @@
 
 #include "DisplayTestSupport.h"
 #include "RenderTestSupport.h"
+#include "core/Mesh.h"
 #include "render/GlBoundingBox.h"
+#include "render/GlMesh.h"
 #include "render/GlMeshView.h"
 #include "render/Interaction3D.h"
 #include "render/InteractiveView.h"
@@ -339,6 +341,86 @@ TEST_F(FancyMeshManipulatorTest, TheFarHalfOfARingCannotBePicked)
                   side > 0 ? ManipulatorDragMode::RotateZ : ManipulatorDragMode::None);
         harness.release(Qt::LeftButton, at(side * facing));
     }
+}
+
+/// Whether a pixel within one of the window point `at` (y upwards) of
+/// `image` is clearly red (channel 0), green (1) or blue (2): thin handles
+/// blend with what lies under them.
+bool tintedNearby(const QImage& image, const QPoint& at, int channel)
+{
+    for (int dy = -1; dy <= 1; ++dy) {
+        for (int dx = -1; dx <= 1; ++dx) {
+            const QColor c = image.pixelColor(at.x() + dx, image.height() - 1 - at.y() - dy);
+            const int rgb[3] = {c.red(), c.green(), c.blue()};
+            if (rgb[channel] > rgb[(channel + 1) % 3] + 60 &&
+                rgb[channel] > rgb[(channel + 2) % 3] + 60)
+                return true;
+        }
+    }
+    return false;
+}
+
+TEST(FancyMeshManipulatorPictureTest, HandlesOnAMesh)
+{
+    const std::unique_ptr<Mesh> sphere = fusedSphereMesh(40, 15.0);
+    const Eigen::Vector3d center = sphere->boundingBoxCenter();
+    std::vector<std::unique_ptr<FancyMeshManipulator>> manipulators;
+
+    DisplayHarness harness(800, 600);
+    ASSERT_TRUE(harness.ready());
+    DisplayWidget& widget = harness.widget();
+    widget.setLayoutMode(ViewLayoutMode::Rows);
+    widget.setBackgroundColor(QColor(153, 153, 153));
+    const int sets[] = {ManipulatorHandleSet::Translate, ManipulatorHandleSet::Rotate,
+                        ManipulatorHandleSet::Scale, ManipulatorHandleSet::Rotate};
+    std::vector<GlMeshView*> scenes;
+    for (const int set : sets) {
+        auto* scene = new GlMeshView;
+        scene->mesh->mesh = sphere.get();
+        scene->mesh->setMesh();
+        manipulators.push_back(std::make_unique<FancyMeshManipulator>(scene->mesh.get()));
+        manipulators.back()->handleSet = set;
+        scene->addObject(manipulators.back().get());
+        scene->setMatrix(viewMatrixLookingAt({center.x() + 14, center.y() - 12, center.z() - 24},
+                                             {center.x(), center.y(), center.z()}));
+        auto* view = new InteractiveView(scene);
+        view->setManipulator(scene->mesh.get(), manipulators.back().get());
+        widget.addView(view);
+        scenes.push_back(scene);
+    }
+    harness.paint();
+
+    const auto at = [](const GlMeshView* scene, const Eigen::Vector3d& world) {
+        Eigen::Vector3d window;
+        scene->viewState().project(world.data(), window.data());
+        return QPoint(static_cast<int>(std::lround(window.x())),
+                      static_cast<int>(std::lround(window.y())));
+    };
+    // The last view turns the mesh a little about z, with the drag still on.
+    const double size = 30.0 / 5;  // the sphere's extent is about 30
+    const Eigen::Vector3d toEye = Eigen::Vector3d(14, -12, -24).normalized();
+    const Eigen::Vector3d onRing =
+        center + size * Eigen::Vector3d(toEye.x(), toEye.y(), 0).normalized();
+    const QPoint from = at(scenes[3], onRing);
+    harness.press(Qt::LeftButton, from);
+    ASSERT_EQ(manipulators[3]->dragMode(), ManipulatorDragMode::RotateZ);
+    harness.move(from + QPoint(-30, 40));
+
+    QTemporaryDir folder;
+    const QString path = folder.filePath("handles.png");
+    widget.saveScreenshot(path);
+    widget.saveScreenshot(QString::fromStdString(screenshotPath("manipulator_on_mesh")));
+    harness.release(Qt::LeftButton, from + QPoint(-30, 40));
+    EXPECT_NE(scenes[3]->mesh->matrix(), identityGlMatrix());
+
+    const QImage image(path);
+    const double half = size / 2;
+    EXPECT_TRUE(tintedNearby(image, at(scenes[0], center + Eigen::Vector3d(half, 0, 0)), 0));
+    EXPECT_TRUE(tintedNearby(image, at(scenes[0], center + Eigen::Vector3d(0, -half, 0)), 1));
+    EXPECT_TRUE(tintedNearby(image, at(scenes[2], center + Eigen::Vector3d(0, 0, size)), 2));
+    EXPECT_TRUE(tintedNearby(image, at(scenes[1], onRing), 2));
+    // The far half of the z ring is not drawn.
+    EXPECT_FALSE(tintedNearby(image, at(scenes[1], 2 * center - onRing), 2));
 }
 
 }  // namespace
