@@ -60,6 +60,19 @@ std::unique_ptr<QEvent> windowCoordinatesCopy(const QEvent& event, int height)
     return copy;
 }
 
+/// The first of `takers` that is `shown`, holds `position` (when the event
+/// has one) and consumes `event`; null when none does.
+template <typename Taker, typename Shown>
+Taker* firstTaker(const QList<Taker*>& takers, Shown shown, QEvent* event,
+                  const std::optional<QPoint>& position)
+{
+    for (Taker* taker : takers)
+        if (shown(taker) && (!position || taker->rect().contains(*position)) &&
+            taker->handleEvent(event))
+            return taker;
+    return nullptr;
+}
+
 std::optional<QPoint> positionOf(const QEvent* copy)
 {
     if (!copy)
@@ -192,28 +205,24 @@ bool DisplayWidget::event(QEvent* event)
     }
 
     const std::optional<QPoint> position = positionOf(copy.get());
-    for (InteractiveOverlay* overlay : qAsConst(m_overlays)) {
-        if (!overlayShown(overlay) || (position && !overlay->rect().contains(*position)))
-            continue;
-        if (overlay->handleEvent(routed)) {
-            if (isPress) {
-                m_grabbingOverlay = overlay;
-                m_grabbingView = nullptr;
-            }
-            return consume();
+    if (InteractiveOverlay* taker = firstTaker(
+            m_overlays, [this](const InteractiveOverlay* o) { return overlayShown(o); }, routed,
+            position)) {
+        if (isPress) {
+            m_grabbingOverlay = taker;
+            m_grabbingView = nullptr;
         }
+        return consume();
     }
-    for (InteractiveView* view : qAsConst(m_views)) {
-        if (!view->visible() || view == grabOffered ||
-            (position && !view->rect().contains(*position)))
-            continue;
-        if (view->handleEvent(routed)) {
-            if (isPress) {
-                m_grabbingView = view;
-                m_grabbingOverlay = nullptr;
-            }
-            return consume();
+    if (InteractiveView* taker = firstTaker(
+            m_views,
+            [grabOffered](const InteractiveView* v) { return v->visible() && v != grabOffered; },
+            routed, position)) {
+        if (isPress) {
+            m_grabbingView = taker;
+            m_grabbingOverlay = nullptr;
         }
+        return consume();
     }
 
     if (isMouse) {

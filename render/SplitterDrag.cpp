@@ -18,6 +18,18 @@ constexpr int kMinimumSize = 96;
 
 bool within(int value, int low, int high) { return value >= low && value <= high; }
 
+/// Which end of the extent [first, last] of a view lies within reach of a
+/// press at `at` on an axis `size` pixels long: -1 the first pixel, +1 the
+/// one past the last, 0 neither. Ends at the widget's border do not move.
+int edgeNear(int at, int first, int last, int size)
+{
+    if (at > kNeighbourReach && std::abs(first - at) <= kNeighbourReach)
+        return -1;
+    if (at < size - kNeighbourReach && std::abs(last + 1 - at) <= kNeighbourReach)
+        return 1;
+    return 0;
+}
+
 /// For a Shift drag: whether the other view's extent [a, b] lies within the
 /// dragged view's [low, high] (1), outside it (0), or straddles an end (-1).
 int alignment(int a, int b, int low, int high)
@@ -93,37 +105,20 @@ bool SplitterDrag::press(const QPoint& point, const QMouseEvent& event, QWidget&
         if (i == m_dragIndex || !views[i]->visible())
             continue;
         const QRect q = views[i]->rect();
-        int edgeX = 0;
-        int edgeY = 0;
-        if (m_dragEdgeX != 0) {
-            if (x > kNeighbourReach && std::abs(q.left() - x) <= kNeighbourReach)
-                edgeX = -1;
-            else if (x < w - kNeighbourReach && std::abs(q.right() + 1 - x) <= kNeighbourReach)
-                edgeX = 1;
-            if (shiftHeld && edgeX != 0) {
-                const int aligned =
-                    alignment(q.top(), q.bottom() + 1, dragged.top(), dragged.bottom() + 1);
-                if (aligned < 0) {
-                    m_dragNeighbours.clear();
-                    break;
-                }
-                edgeX = aligned ? edgeX : 0;
+        int edgeX = m_dragEdgeX != 0 ? edgeNear(x, q.left(), q.right(), w) : 0;
+        int edgeY = m_dragEdgeY != 0 ? -edgeNear(y, q.top(), q.bottom(), h) : 0;
+        if (shiftHeld) {
+            // Only views that line up with the dragged one across the edge.
+            const int alignedX =
+                edgeX ? alignment(q.top(), q.bottom() + 1, dragged.top(), dragged.bottom() + 1) : 1;
+            const int alignedY =
+                edgeY ? alignment(q.left(), q.right() + 1, dragged.left(), dragged.right() + 1) : 1;
+            if (alignedX < 0 || alignedY < 0) {
+                m_dragNeighbours.clear();
+                break;
             }
-        }
-        if (m_dragEdgeY != 0) {
-            if (y > kNeighbourReach && std::abs(q.top() - y) <= kNeighbourReach)
-                edgeY = 1;
-            else if (y < h - kNeighbourReach && std::abs(q.bottom() + 1 - y) <= kNeighbourReach)
-                edgeY = -1;
-            if (shiftHeld && edgeY != 0) {
-                const int aligned =
-                    alignment(q.left(), q.right() + 1, dragged.left(), dragged.right() + 1);
-                if (aligned < 0) {
-                    m_dragNeighbours.clear();
-                    break;
-                }
-                edgeY = aligned ? edgeY : 0;
-            }
+            edgeX = alignedX ? edgeX : 0;
+            edgeY = alignedY ? edgeY : 0;
         }
         if (edgeX != 0 || edgeY != 0)
             m_dragNeighbours.push_back({i, edgeX, edgeY});

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace Veltrane {
 
 bool RecordingInteraction::handleEvent(QEvent* event)
@@ -74,15 +76,32 @@ DisplayHarness::~DisplayHarness()
     QApplication::processEvents();
 }
 
+namespace {
+
+/// Handles events until `done` holds or 5 s passed; whether it holds.
+bool waitFor(const std::function<bool()>& done)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (!done() && elapsed.elapsed() < 5000)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    QApplication::processEvents();
+    return done();
+}
+
+}  // namespace
+
 bool DisplayHarness::resize(int width, int height)
 {
     m_widget->resize(width, height);
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (m_widget->size() != QSize(width, height) && elapsed.elapsed() < 5000)
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    QApplication::processEvents();
-    return m_widget->size() == QSize(width, height);
+    return waitFor([&] { return m_widget->size() == QSize(width, height); });
+}
+
+bool DisplayHarness::moveTo(const QPoint& topLeft)
+{
+    m_widget->move(topLeft);
+    m_widget->raise();
+    return waitFor([&] { return m_widget->mapToGlobal(QPoint(0, 0)) == topLeft; });
 }
 
 QPoint DisplayHarness::toWidget(const QPoint& window) const

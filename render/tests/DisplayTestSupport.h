@@ -7,7 +7,6 @@
 #include <QEvent>
 #include <QPoint>
 
-#include <functional>
 #include <memory>
 #include <set>
 #include <vector>
@@ -77,6 +76,10 @@ public:
 
     /// Resizes the widget and waits until the new size took effect.
     bool resize(int width, int height);
+    /// Moves the widget's window to `topLeft` on the screen, raises it and
+    /// waits until it is there: for what looks the widget up by its screen
+    /// position while other test processes show windows at the origin.
+    bool moveTo(const QPoint& topLeft);
     /// The widget's own (Qt) coordinates of a window point.
     QPoint toWidget(const QPoint& window) const;
     /// Paints a frame now, so that the views capture their view state.

@@ -277,6 +277,9 @@ TEST(DisplayWidgetTest, OnlyARequestedContextMenuOpens)
 {
     DisplayHarness harness(200, 100);
     ASSERT_TRUE(harness.ready());
+    // Away from the windows of tests running beside this one: the request
+    // finds the widget by its place on the screen.
+    ASSERT_TRUE(harness.moveTo(QPoint(1060, 900)));
     DisplayWidget& widget = harness.widget();
     RecordingInteraction interaction;
     InteractiveView* view = recordingView(&interaction);
@@ -313,14 +316,21 @@ TEST(DisplayWidgetTest, OnlyARequestedContextMenuOpens)
             .isEmpty());
 }
 
-/// Three coloured views side by side over a yellow background.
-void addColouredViews(DisplayWidget& widget, RecordingInteraction* interaction)
-{
-    widget.setBackgroundColor(QColor(255, 255, 0));
-    widget.setLayoutMode(ViewLayoutMode::Rows);
-    for (const QColor& color : {QColor(255, 0, 0), QColor(0, 255, 0), QColor(0, 0, 255)})
-        widget.addView(recordingView(interaction, color));
-}
+/// A shown display widget with a red, a green and a blue view over yellow:
+/// two side by side over one as wide as both.
+struct ColouredViews {
+    ColouredViews(int width, int height) : harness(width, height)
+    {
+        DisplayWidget& widget = harness.widget();
+        widget.setBackgroundColor(QColor(255, 255, 0));
+        widget.setLayoutMode(ViewLayoutMode::Rows);
+        for (const QColor& color : {QColor(255, 0, 0), QColor(0, 255, 0), QColor(0, 0, 255)})
+            widget.addView(recordingView(&interaction, color));
+    }
+
+    RecordingInteraction interaction;
+    DisplayHarness harness;
+};
 
 /// The colour of a window point (y upwards) in a picture of the widget.
 QColor colorAt(const QImage& image, const QPoint& window)
@@ -330,16 +340,14 @@ QColor colorAt(const QImage& image, const QPoint& window)
 
 TEST(DisplayWidgetTest, AScreenshotShowsWhatIsDrawn)
 {
-    DisplayHarness harness(300, 120);
-    ASSERT_TRUE(harness.ready());
-    DisplayWidget& widget = harness.widget();
-    RecordingInteraction interaction;
-    addColouredViews(widget, &interaction);
+    ColouredViews views(300, 120);
+    ASSERT_TRUE(views.harness.ready());
+    DisplayWidget& widget = views.harness.widget();
     QTemporaryDir folder;
     const QString path = folder.filePath("shot.png");
     LogCapture log;
     // Whatever was on the screen before is drawn again for the picture.
-    harness.paint();
+    views.harness.paint();
     widget.saveScreenshot(path);
     widget.saveScreenshot(QString::fromStdString(screenshotPath("display_widget_three_views")));
 
@@ -448,11 +456,10 @@ QStringList filesIn(const QTemporaryDir& folder)
 
 TEST(DisplayWidgetTest, RecordsEveryPaintedFrameOrAFrameEvery40Milliseconds)
 {
-    DisplayHarness harness(90, 40);
+    ColouredViews views(90, 40);
+    DisplayHarness& harness = views.harness;
     ASSERT_TRUE(harness.ready());
     DisplayWidget& widget = harness.widget();
-    RecordingInteraction interaction;
-    addColouredViews(widget, &interaction);
     QTemporaryDir folder;
     widget.setRecordingOutputDir(folder.path());
     EXPECT_EQ(widget.framePattern(), folder.filePath("img_%1.png"));
@@ -541,6 +548,39 @@ TEST(DisplayWidgetTest, DraggingTheEdgeBetweenTwoViewsMovesBoth)
     widget.setSplittersEnabled(false);
     harness.move(atEdge);
     EXPECT_EQ(left.seen.size(), 1u);
+}
+
+TEST(DisplayWidgetTest, WithShiftOnlyViewsThatLineUpMoveAlong)
+{
+    for (const bool shift : {false, true}) {
+        SCOPED_TRACE(shift ? "Shift" : "no modifier");
+        DisplayHarness harness(400, 400);
+        ASSERT_TRUE(harness.ready());
+        DisplayWidget& widget = harness.widget();
+        widget.setLayoutMode(ViewLayoutMode::Rows);
+        RecordingInteraction none;
+        for (int i = 0; i < 3; ++i)
+            widget.addView(recordingView(&none));
+        // Two views above one as wide as both.
+        const std::vector<QRect> before = rectsOf(widget);
+        ASSERT_EQ(before[0], corners(1, 201, 198, 398));
+        ASSERT_EQ(before[2], corners(1, 1, 398, 198));
+
+        // The lower edge of the upper left view; the view below spans more
+        // than it, which a Shift drag does not move.
+        const Qt::KeyboardModifiers modifiers = shift ? Qt::ShiftModifier : Qt::NoModifier;
+        harness.move(QPoint(100, 200), modifiers);
+        harness.press(Qt::LeftButton, QPoint(100, 200), modifiers);
+        harness.move(QPoint(100, 230), modifiers);
+        harness.release(Qt::LeftButton, QPoint(100, 230), modifiers);
+        if (shift) {
+            EXPECT_EQ(rectsOf(widget), before);
+        } else {
+            EXPECT_EQ(rectsOf(widget), (std::vector<QRect>{corners(1, 231, 198, 398),
+                                                           corners(201, 231, 398, 398),
+                                                           corners(1, 1, 398, 228)}));
+        }
+    }
 }
 
 /// An overlay that records what it is offered and consumes presses, moves
