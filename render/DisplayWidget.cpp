@@ -60,6 +60,12 @@ std::unique_ptr<QEvent> windowCoordinatesCopy(const QEvent& event, int height)
     return copy;
 }
 
+/// Whether `overlay` is visible over a visible anchor (or the whole widget).
+bool overlayShown(const InteractiveOverlay* overlay)
+{
+    return overlay->visibility() && (!overlay->anchorView() || overlay->anchorView()->visible());
+}
+
 /// The first of `takers` that is `shown`, holds `position` (when the event
 /// has one) and consumes `event`; null when none does.
 template <typename Taker, typename Shown>
@@ -206,8 +212,7 @@ bool DisplayWidget::event(QEvent* event)
 
     const std::optional<QPoint> position = positionOf(copy.get());
     if (InteractiveOverlay* taker = firstTaker(
-            m_overlays, [this](const InteractiveOverlay* o) { return overlayShown(o); }, routed,
-            position)) {
+            m_overlays, overlayShown, routed, position)) {
         if (isPress) {
             m_grabbingOverlay = taker;
             m_grabbingView = nullptr;
@@ -259,11 +264,6 @@ void DisplayWidget::layout()
     }
     layoutOverlays();
     update();
-}
-
-bool DisplayWidget::overlayShown(const InteractiveOverlay* overlay) const
-{
-    return overlay->visibility() && (!overlay->anchorView() || overlay->anchorView()->visible());
 }
 
 void DisplayWidget::layoutOverlays()

@@ -128,7 +128,6 @@ private:
     /// `position` (window coordinates); null when none does.
     InteractiveOverlay* overlayAt(const QPoint& position) const;
     InteractiveView* viewAt(const QPoint& position) const;
-    bool overlayShown(const InteractiveOverlay* overlay) const;
 
     QList<InteractiveView*> m_views;
     int m_layoutMode = 0;
