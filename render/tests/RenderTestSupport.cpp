@@ -1,6 +1,8 @@
 #include "RenderTestSupport.h"
 
 #include "core/Mesh.h"
+#include "core/SharedImage.h"
+#include "core/TypedImage.h"
 #include "reconstruction/MarchingCubes.h"
 #include "render/GlView.h"
 
@@ -128,6 +130,23 @@ std::unique_ptr<Mesh> squareMesh(const Rgb* color, const GlVector* texCoord)
     mesh->computeBoundingBox();
     return mesh;
 }
+
+template <typename T>
+std::unique_ptr<SharedImage> memoryImage(int width, int height, int slices, int channels,
+                                         const std::vector<T>& values)
+{
+    // TypedImage takes its element type's own code whatever it is given.
+    auto* image = new TypedImage<T>(PixelType::Float, width, height, slices, channels);
+    EXPECT_EQ(image->elementCount(), values.size());
+    std::copy(values.begin(), values.end(), image->typedData());
+    return std::make_unique<SharedImage>(image, true);
+}
+
+template std::unique_ptr<SharedImage> memoryImage(int, int, int, int,
+                                                  const std::vector<unsigned char>&);
+template std::unique_ptr<SharedImage> memoryImage(int, int, int, int,
+                                                  const std::vector<unsigned short>&);
+template std::unique_ptr<SharedImage> memoryImage(int, int, int, int, const std::vector<float>&);
 
 std::unique_ptr<Mesh> fusedSphereMesh(int size, double radius)
 {

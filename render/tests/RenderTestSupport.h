@@ -13,6 +13,7 @@ namespace Veltrane {
 
 class GlView;
 class Mesh;
+class SharedImage;
 
 using Rgb = std::array<int, 3>;
 
@@ -65,6 +66,13 @@ GlMatrix viewMatrixLookingAt(const GlVector& eye, const GlVector& target);
 /// vertex when `color` is given, and with `texCoord` as every vertex's
 /// texture coordinate when given.
 std::unique_ptr<Mesh> squareMesh(const Rgb* color, const GlVector* texCoord = nullptr);
+
+/// A shared image whose memory copy (owned) holds `values`, channels
+/// interleaved, as elements of type T (unsigned char, unsigned short or
+/// float), spacing 1.
+template <typename T>
+std::unique_ptr<SharedImage> memoryImage(int width, int height, int slices, int channels,
+                                         const std::vector<T>& values);
 
 /// The surface of a ball of `radius` voxels centred in a `size`^3 volume of
 /// unit spacing, as marching cubes extracts it from a distance volume with
