@@ -195,8 +195,8 @@ void GlSlice::drawSelection(int unit)
     glBlendColor(1.0f, 1.0f, 1.0f, static_cast<float>(m_blendFactor));
     glBlendFunc(GL_CONSTANT_ALPHA, GL_ONE_MINUS_CONSTANT_ALPHA);
     const int step = std::max(selection.skip, 0) + 1;
-    for (int i = std::max(selection.first, 0); i <= selection.last && i < set.size(); i += step) {
-        if (i == selection.focus || !selects(selection, i))
+    for (int i = selection.first; i <= selection.last && i < set.size(); i += step) {
+        if (i < 0 || i == selection.focus)
             continue;
         if (GlImage* other = set.glPointer(i))
             drawQuad(other, i, unit);

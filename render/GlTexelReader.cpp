@@ -53,7 +53,7 @@ GlTexelReader& GlTexelReader::instance()
     return reader;
 }
 
-std::array<float, 3> GlTexelReader::texelCentre(const GlImage& image, int x, int y, int z)
+std::array<float, 3> GlTexelReader::texelCentre(const Image& image, int x, int y, int z)
 {
     return {(x + 0.5f) / static_cast<float>(image.width),
             (y + 0.5f) / static_cast<float>(image.height),

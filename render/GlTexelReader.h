@@ -7,6 +7,7 @@ namespace Veltrane {
 
 class GlFramebuffer;
 class GlImage;
+class Image;
 class GlProgram;
 
 /// Reads single texels of OpenGL images, for images that have no memory
@@ -29,7 +30,7 @@ public:
 
     /// The point in normalised texture coordinates at which read() samples
     /// voxel (x, y, z) of `image`: the voxel's centre.
-    static std::array<float, 3> texelCentre(const GlImage& image, int x, int y, int z);
+    static std::array<float, 3> texelCentre(const Image& image, int x, int y, int z);
 
 private:
     GlTexelReader();
