@@ -1,7 +1,7 @@
 # Every third-party package the project builds against, found once here so that
 # each folder's target only names what it links.
 
-find_package(Qt5 5.15 REQUIRED COMPONENTS Core Gui Widgets OpenGL Network Concurrent LinguistTools)
+find_package(Qt5 5.15 REQUIRED COMPONENTS Core Gui Widgets OpenGL Network Concurrent Svg LinguistTools)
 find_package(OpenGL REQUIRED COMPONENTS OpenGL GLX)
 find_package(GLEW REQUIRED)
 find_package(OpenCL REQUIRED)

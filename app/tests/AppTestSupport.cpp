@@ -30,9 +30,9 @@ void handleEventsFor(int milliseconds)
     QTest::qWait(milliseconds);
 }
 
-MessageBoxLog::MessageBoxLog(const QString& screenshotName)
+MessageBoxLog::MessageBoxLog(const QString& screenshotName, QMessageBox::StandardButton answer)
 {
-    m_previous = MessageBoxes::setRunner([this, screenshotName](QMessageBox& box) {
+    m_previous = MessageBoxes::setRunner([this, screenshotName, answer](QMessageBox& box) {
         if (m_boxes.empty() && !screenshotName.isEmpty()) {
             box.show();
             if (!QTest::qWaitForWindowExposed(&box)) {
@@ -41,7 +41,7 @@ MessageBoxLog::MessageBoxLog(const QString& screenshotName)
             saveScreenshot(box, screenshotName);
         }
         m_boxes.push_back({box.icon(), box.windowTitle(), box.text(), box.textFormat()});
-        return static_cast<int>(QMessageBox::Ok);
+        return static_cast<int>(answer);
     });
 }
 

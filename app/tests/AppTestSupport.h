@@ -18,9 +18,9 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
 /// Handles events for `milliseconds`: time for anything late to arrive.
 void handleEventsFor(int milliseconds);
 
-/// Answers every message box shown while it exists with OK and remembers what
-/// each one said; the first box is also saved as a screenshot when a name is
-/// given.
+/// Answers every message box shown while it exists with `answer` (OK unless
+/// given) and remembers what each one said; the first box is also saved as a
+/// screenshot when a name is given.
 class MessageBoxLog {
 public:
     struct Box {
@@ -30,7 +30,8 @@ public:
         Qt::TextFormat format;
     };
 
-    explicit MessageBoxLog(const QString& screenshotName = QString());
+    explicit MessageBoxLog(const QString& screenshotName = QString(),
+                           QMessageBox::StandardButton answer = QMessageBox::Ok);
     ~MessageBoxLog();
     MessageBoxLog(const MessageBoxLog&) = delete;
     MessageBoxLog& operator=(const MessageBoxLog&) = delete;

@@ -1,3 +1,6 @@
+#include "app/Startup.h"
+#include "testsupport/OpenNI2Drivers.h"
+
 #include <QApplication>
 #include <QNetworkProxy>
 #include <QSettings>
@@ -5,21 +8,28 @@
 
 #include <gtest/gtest.h>
 
-// The dialogs need a QApplication; every test process keeps its user settings
-// in a folder of its own, and reaches the local test service without a proxy.
+// The windows and dialogs need a QApplication, styled as the program styles
+// it. Every test process keeps the settings of both scopes in a folder of its
+// own, and reaches the local test service without a proxy.
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+    // The main window starts the real OpenNI 2, which finds no camera here.
+    Veltrane::pinOpenNI2Drivers();
+
     QApplication application(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("Veltrane"));
-    QApplication::setApplicationName(QStringLiteral("Korvastel"));
+    QApplication::setOrganizationName(Veltrane::StartupNames::organisation);
+    QApplication::setApplicationName(Veltrane::StartupNames::application);
+    Veltrane::applyStyleSheet(application);
 
     QTemporaryDir settingsFolder;
     if (!settingsFolder.isValid()) {
         return 1;
     }
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsFolder.path());
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsFolder.path());
+    for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat}) {
+        QSettings::setPath(format, QSettings::UserScope, settingsFolder.filePath("user"));
+        QSettings::setPath(format, QSettings::SystemScope, settingsFolder.filePath("system"));
+    }
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
 
     return RUN_ALL_TESTS();

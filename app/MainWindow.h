@@ -1,0 +1,324 @@
+#pragma once
+
+#include "capture/RGBDListener.h"
+
+#include <QFuture>
+#include <QMainWindow>
+
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <utility>
+#include <vector>
+
+class QMutex;
+class QProgressDialog;
+class QTimer;
+class Ui_MainWindow;
+
+namespace boost {
+class thread;
+}
+
+namespace Veltrane {
+
+class ClDevice;
+class ClEnvironment;
+class ClMarchingCubes;
+class ClPlatform;
+class CountDownDialog;
+class FancyMeshManipulator;
+class GlBoundingBox;
+class GlMeshView;
+class GlPointCloudView;
+class GlProgram;
+class GlSliceView;
+class GlVolumeBoundingBox;
+class ImageRecorder;
+class ImageView2D;
+class InteractionFilter;
+class InteractiveView;
+class Mesh;
+class Playback;
+class RGBDSensor;
+class ReconstructionParameters;
+class SharedImage;
+class Stopwatch;
+class SurfaceReconstruction;
+
+/// The application's one window, and the owner of a whole scan: the camera,
+/// the fusion back-end and the thread that feeds it, the reconstruction
+/// parameters, the images that carry frames from the camera thread to the
+/// worker and to the views, the current mesh with its undo and redo history,
+/// and the sequence recorder and player.
+///
+/// The window moves between user-interface modes: 0 before the first capture
+/// start, 1 capture, 2 reconstruction, 3 mesh (`uiMode`). Whoever changes the
+/// mode calls `updateUiMode`, which shows the mode's settings page, views and
+/// controls.
+///
+/// Threads: everything here runs on the GUI thread except `onNewFrame` (the
+/// camera's or the sequence player's thread) and `reconstructionThread` (the
+/// worker); both reach widgets only through queued invocations.
+/// `frameMutex` guards the one-slot frame hand-off.
+///
+/// The class is split over several source files by area: life cycle and
+/// form (MainWindow.cpp), views and modes (MainWindowViews.cpp), message
+/// boxes and settings (MainWindowMessages.cpp), capture
+/// (MainWindowCapture.cpp), compute device (MainWindowDevice.cpp), and one
+/// file for each group of slots that later work fills in.
+class MainWindow : public QMainWindow, public RGBDListener {
+    Q_OBJECT
+
+public:
+    /// Builds the form, restores the window's geometry, sets up the views and
+    /// schedules the capture start (20 ms) and the compute-device probe
+    /// (40 ms) on the event loop.
+    MainWindow();
+    ~MainWindow() override;
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+
+    /// Modal message boxes, the only way the window tells the user something.
+    /// Each is frameless with a white 2-pixel outline; callers pass texts
+    /// already translated. The result is the box's exec() result: for
+    /// `askQuestion`, QMessageBox::Yes or QMessageBox::No. An empty Yes or No
+    /// text keeps Qt's own caption.
+    int showCritical(const QString& title, const QString& text);
+    int showWarning(const QString& title, const QString& text);
+    int showInformation(const QString& title, const QString& text);
+    int askQuestion(const QString& title, const QString& text, const QString& yesText,
+                    const QString& noText);
+
+    /// The frame callback of the camera and of the sequence player: copies
+    /// the frame into the hand-off (and to the recorder while recording) and
+    /// measures the camera's frame rate. Runs on the producer's thread.
+    void onNewFrame(const TypedImage<unsigned char>* colour,
+                    const TypedImage<unsigned short>* depth, const double* pose) override;
+
+public slots:
+    void onStartCapture();
+    void onStopCapture();
+    void onStartReconstruction();
+    void onStopReconstruction();
+    void onFinish();
+    void onVolumeTypeChanged();
+    void onVolumeResolutionChanged();
+    void onVolumeSizeChanged();
+    void onVolumePositionChanged();
+    void onVolumePositionReset();
+    void onVolumeRotate();
+    void onVolumeTranslate();
+    void onShowVolumePositionTab(bool show);
+    void onResetReconstruction();
+    void onCancelReconstruction();
+    void onMeshTextured();
+    void onMeshSurface();
+    void onMeshSurfaceAndWireframe();
+    void onMeshWireframe();
+    void onSaveMesh();
+    void onExportToSketchFab();
+    void onDeviceChanged();
+    void onAutoWhiteBalanceToggled(bool value);
+    void onAutoExposureToggled(bool value);
+    void onShowSceneColor(bool value);
+    void onAbout();
+    void initCL();
+    void onMeshProcessingChange();
+    void onCropMeshTransformationChange(int mode);
+    void onCleanMeshMinChanged(int minArea);
+    void onCleanMeshMaxChanged(int maxArea);
+    void smoothMesh();
+    void decimateMesh();
+    void cleanMesh();
+    void alignMesh();
+    void cropMesh();
+    void fillHolesMesh();
+    void onMeshUndo();
+    void onMeshRedo();
+    void onMeshReset();
+    void waitCanceled();
+    void startDelayedReconstruction();
+    void stopTimedReconstruction();
+    void delayedReconstructionCanceled();
+    void showSensorWaitDialog();
+    void onRecordSequence();
+    void onLoadSequence();
+    void onFinishedPlayback();
+    void onDepthCutoffToggled(bool v);
+    void onDepthCutoffChanged(int v);
+    void reconstructionThread();
+    void updateGUI();
+
+protected:
+    /// Stops capture, recording, playback and the worker, stores the window
+    /// settings and deletes what the window owns, then quits the
+    /// application. Asks first whether to save a mesh that was not saved. A
+    /// close requested while a slot is still busy (waiting for a worker or a
+    /// camera) is carried out as soon as that slot has finished.
+    void closeEvent(QCloseEvent* event) override;
+    /// Keeps the side views at their pixel proportions.
+    void resizeEvent(QResizeEvent* event) override;
+    /// Widens the settings column while its vertical scroll bar is shown.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    /// Creates the back-end chosen by `cpuReconstruction`; called on a worker
+    /// of the thread pool at start and on the GUI thread on a device switch.
+    /// Callers make sure that no back-end exists. Virtual so that a slower
+    /// construction can be put in its place.
+    virtual void createReconstruction();
+
+private:
+    friend class MainWindowProbe;
+
+    /// Marks a slot that processes events while it works. A close requested
+    /// meanwhile would delete what the slot is still using, so it is put off
+    /// until the outermost busy slot has returned.
+    class BusyScope {
+    public:
+        explicit BusyScope(MainWindow& window);
+        ~BusyScope();
+        BusyScope(const BusyScope&) = delete;
+        BusyScope& operator=(const BusyScope&) = delete;
+
+    private:
+        MainWindow& m_window;
+    };
+
+    // Views and modes (MainWindowViews.cpp).
+    void setupViews();
+    /// Creates the views and their scene objects in the display widget.
+    void createViews();
+    void updateUiMode();
+    /// Shows the views of the current mode and lays them out.
+    void placeViews();
+    /// Expands the volume type and size sections and collapses the others.
+    void showDefaultCaptureSections();
+    /// Scrolls the settings column back to its start and hides its vertical
+    /// scroll bar.
+    void resetSettingsScroll();
+    /// Unchecks the mesh tool buttons and hides their panels.
+    void closeMeshToolPanels();
+
+    // Settings (MainWindowMessages.cpp).
+    void restoreSettings();
+    void saveSettings();
+
+    // Capture (MainWindowCapture.cpp).
+    bool startSensor();
+    void allocateFrameImages(int width, int height);
+    /// Ends the reconstruction thread when it runs: clears its run flag and
+    /// joins it.
+    void stopWorkerThread();
+
+    // Compute device (MainWindowDevice.cpp).
+    /// Lists every OpenCL GPU device in `clDevices`.
+    void findGpuDevices();
+    /// Without a GPU: says so and offers only the CPU.
+    void useCpuOnly();
+    /// Logs the GPUs' facts, creates the environment of the first and tries
+    /// the GPU marching cubes and back-end on it, falling back to the CPU
+    /// for each that cannot be built; fills the device box.
+    void probeGpu();
+
+    // Work of later stages (the scan, sequences, mesh tools).
+    void updateVolumeVisualization();
+    void stopRecording();
+    void closeSequence();
+
+    /// Stops the camera, a recording, a played sequence, the worker and the
+    /// refresh, and waits for a back-end that is still being built.
+    void stopScan();
+    /// Deletes everything the window owns, in the order the scan needs.
+    void deleteScanObjects();
+    void clearClDevices();
+    /// Waits, processing events, until `future` has finished.
+    void waitFor(const QFuture<void>& future);
+
+    std::unique_ptr<Ui_MainWindow> ui;
+
+    InteractiveView* meshView = nullptr;
+    GlMeshView* meshGlView = nullptr;
+    ImageView2D* colorView = nullptr;
+    GlSliceView* colorSliceView = nullptr;
+    ImageView2D* depthView = nullptr;
+    InteractiveView* pointCloudView = nullptr;
+    GlPointCloudView* pointCloudGlView = nullptr;
+    ImageView2D* sceneView = nullptr;
+    GlSliceView* sceneSliceView = nullptr;
+    GlProgram* depthMapProgram = nullptr;
+    InteractionFilter* interactionFilter = nullptr;
+
+    RGBDSensor* sensor = nullptr;
+    SurfaceReconstruction* reconstruction = nullptr;
+    ReconstructionParameters* parameters = nullptr;
+
+    SharedImage* depthImage = nullptr;
+    SharedImage* colorImage = nullptr;
+    SharedImage* displayColorImage = nullptr;
+    SharedImage* sceneImage = nullptr;
+    SharedImage* emptySceneImage = nullptr;
+    SharedImage* incomingDepthImage = nullptr;
+    SharedImage* incomingColorImage = nullptr;
+
+    Stopwatch* reconstructionStopwatch = nullptr;
+    Stopwatch* cameraStopwatch = nullptr;
+    double reconstructionFps = -1.0;
+    double cameraFps = -1.0;
+    std::atomic<int> droppedRecordedFrames{0};
+    int frameWidth = 0;
+    int frameHeight = 0;
+
+    QMutex* frameMutex = nullptr;
+    std::atomic<bool> newFrame{false};
+    bool meshSaved = false;
+    std::atomic<bool> reconstructing{false};
+    std::atomic<bool> workerRunning{false};
+    int uiMode = 0;
+
+    Mesh* mesh = nullptr;
+    ClMarchingCubes* clMarchingCubes = nullptr;
+    ClEnvironment* clEnvironment = nullptr;
+    std::vector<std::pair<ClPlatform*, ClDevice*>> clDevices;
+
+    QProgressDialog* sensorWaitDialog = nullptr;
+    CountDownDialog* countDownDialog = nullptr;
+    bool countDownCanceled = false;
+
+    std::vector<float> componentAreas;
+    float largestComponentArea = 0.0f;
+    Mesh* cleanPreviewMesh = nullptr;
+    FancyMeshManipulator* alignManipulator = nullptr;
+    GlBoundingBox* cropBox = nullptr;
+    FancyMeshManipulator* cropManipulator = nullptr;
+    GlVolumeBoundingBox* volumeBox = nullptr;
+    FancyMeshManipulator* volumeManipulator = nullptr;
+    std::deque<Mesh*> undoStack;
+    std::deque<Mesh*> redoStack;
+
+    Playback* playback = nullptr;
+    std::atomic<bool> recording{false};
+    ImageRecorder* recorder = nullptr;
+    bool cpuReconstruction = false;
+    bool cpuMarchingCubes = false;
+    std::atomic<bool> depthCutoffEnabled{false};
+    std::atomic<int> depthCutoffMm{3200};
+    boost::thread* workerThread = nullptr;
+
+    /// The 20 ms refresh that calls `updateGUI`.
+    QTimer* refreshTimer = nullptr;
+    /// Camera frame-rate measurement, used only by the producer's thread.
+    int cameraFrameCount = 0;
+    double cameraFrameTime = 0.0;
+    /// Nesting depth of slots that process events while they work, and
+    /// whether a close was requested meanwhile.
+    int busyDepth = 0;
+    bool closeRequested = false;
+    /// The window was closed and has let go of the scan; the starts that were
+    /// scheduled at construction no longer run.
+    bool closed = false;
+    /// The back-end construction that `initCL` started on the thread pool.
+    QFuture<void> reconstructionCreation;
+};
+
+}  // namespace Veltrane
