@@ -131,7 +131,8 @@ void GlSlice::prepareProgram(const GlImage& image)
 
 void GlSlice::drawImage(GlImage* image)
 {
-    const GlAttributeScope attributes(GL_ENABLE_BIT | GL_TEXTURE_BIT | GL_COLOR_BUFFER_BIT, 0);
+    const GlAttributeScope attributes(
+        GL_ENABLE_BIT | GL_TEXTURE_BIT | GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT, 0);
     if (m_useShader)
         prepareProgram(*image);
     const bool shaded = m_useShader && m_program;
@@ -194,6 +195,8 @@ void GlSlice::drawSelection(int unit)
     glEnable(GL_BLEND);
     glBlendColor(1.0f, 1.0f, 1.0f, static_cast<float>(m_blendFactor));
     glBlendFunc(GL_CONSTANT_ALPHA, GL_ONE_MINUS_CONSTANT_ALPHA);
+    // The blended quads lie exactly on the focus image's.
+    glDepthFunc(GL_LEQUAL);
     const int step = std::max(selection.skip, 0) + 1;
     for (int i = selection.first; i <= selection.last && i < set.size(); i += step) {
         if (i < 0 || i == selection.focus)

@@ -41,17 +41,25 @@ void loadFrontView(const GlRenderTarget& target, double e0, double e1)
     glLoadIdentity();
 }
 
-/// A slice of orientation 0 exactly covering `image` (spacing 1), drawing
-/// only the image, with nearest interpolation.
-std::unique_ptr<GlSlice> sliceOver(SharedImage& image)
+/// A slice of orientation 0 through the origin with half extents e0 and e1
+/// that draws only its image, with nearest interpolation.
+template <typename Slice = GlSlice>
+std::unique_ptr<Slice> imageSlice(double e0, double e1)
 {
     SlicePlane plane(0);
-    plane.extents = {image.width() * 0.5, image.height() * 0.5};
-    auto slice = std::make_unique<GlSlice>(plane);
-    slice->setImage(&image);
+    plane.extents = {e0, e1};
+    auto slice = std::make_unique<Slice>(plane);
     slice->showImage = true;
     slice->showOutline = false;
     slice->setInterpolation(0);
+    return slice;
+}
+
+/// An image slice exactly covering `image` (spacing 1).
+std::unique_ptr<GlSlice> sliceOver(SharedImage& image)
+{
+    auto slice = imageSlice(image.width() * 0.5, image.height() * 0.5);
+    slice->setImage(&image);
     return slice;
 }
 
@@ -144,13 +152,9 @@ TEST_F(GlSliceTest, MissingProgramFallsBackToTheRawTextureUntilSwitchedOnAgain)
 {
     auto image = memoryImage<unsigned char>(8, 2, 1, 1, kGreys);
     image->syncGl();
-    SlicePlane plane(0);
-    plane.extents = {4, 1};
-    SliceWithoutProgramSource slice(plane);
+    auto sliceWithoutSource = imageSlice<SliceWithoutProgramSource>(4, 1);
+    SliceWithoutProgramSource& slice = *sliceWithoutSource;
     slice.setImage(image.get());
-    slice.showImage = true;
-    slice.showOutline = false;
-    slice.setInterpolation(0);
     slice.window = 0.25;
     slice.level = 0.1;
 
@@ -202,21 +206,26 @@ TEST_F(GlSliceTest, SelectionIsBlendedOverTheFocusImage)
         {"every other: grey over bright", Selection(0, 2, 1, 0), true, 0.5, 150},
         {"dark then grey over bright", Selection(0, 2, 0, 0), true, 0.5, 100},
     };
-    SlicePlane plane(0);
-    plane.extents = {1, 1};
-    GlSlice slice(plane);
-    slice.setImages(&set);
-    slice.showImage = true;
-    slice.showOutline = false;
+    auto slice = imageSlice(1, 1);
+    slice->setImages(&set);
     GlRenderTarget target(20, 20);
-    for (const Case& c : cases) {
-        set.setSelection(c.selection);
-        slice.blendSelection = c.blendSelection;
-        slice.setBlendFactor(c.factor);
-        loadFrontView(target, 1, 1);
-        slice.draw();
-        EXPECT_NEAR(pixel(target, 10, 10)[0], c.expected, 2) << c.what;
-        EXPECT_FALSE(glIsEnabled(GL_BLEND)) << c.what;
+    for (bool depthTest : {false, true}) {
+        SCOPED_TRACE(depthTest ? "depth test on" : "depth test off");
+        for (const Case& c : cases) {
+            set.setSelection(c.selection);
+            slice->blendSelection = c.blendSelection;
+            slice->setBlendFactor(c.factor);
+            loadFrontView(target, 1, 1);
+            if (depthTest)
+                glEnable(GL_DEPTH_TEST);
+            slice->draw();
+            EXPECT_NEAR(pixel(target, 10, 10)[0], c.expected, 2) << c.what;
+            EXPECT_FALSE(glIsEnabled(GL_BLEND)) << c.what;
+            GLint depthFunction = 0;
+            glGetIntegerv(GL_DEPTH_FUNC, &depthFunction);
+            EXPECT_EQ(depthFunction, GL_LESS);
+        }
+        glDisable(GL_DEPTH_TEST);
     }
 }
 
@@ -333,18 +342,13 @@ TEST_F(GlSliceTest, MoveSliceLandsOnTheSliceThatIsDrawn)
     toVolume(2, 3) = 2.3;
     set.setMatrix(toVolume);
 
-    SlicePlane plane(0);
-    plane.extents = {2, 2};
-    GlSlice slice(plane);
-    slice.setImages(&set);
-    slice.showImage = true;
-    slice.showOutline = false;
-    slice.setInterpolation(0);
+    auto slice = imageSlice(2, 2);
+    slice->setImages(&set);
     GlRenderTarget target(20, 20);
     for (int steps : {0, 1, 5, -3, -20}) {
-        const int index = slice.moveSlice(steps);
+        const int index = slice->moveSlice(steps);
         loadFrontView(target, 2, 2);
-        slice.draw();
+        slice->draw();
         EXPECT_NEAR(pixel(target, 10, 10)[0], 20 * index, 1) << "after " << steps << " steps";
     }
 }

@@ -1,7 +1,7 @@
 #include "render/GlTexelReader.h"
 
 #include "core/GlImage.h"
-#include "testsupport/GlTest.h"
+#include "RenderTestSupport.h"
 
 #include <GL/glew.h>
 
@@ -73,12 +73,7 @@ TEST_F(GlTexelReaderTest, ReadLeavesTheCallersTargetAndMatricesAlone)
 
     EXPECT_FLOAT_EQ(GlTexelReader::instance().read(&image, 1, 1, 0)[0], value);
 
-    GLint viewport[4];
-    glGetIntegerv(GL_VIEWPORT, viewport);
-    EXPECT_EQ(std::vector<GLint>(viewport, viewport + 4), (std::vector<GLint>{2, 3, 5, 6}));
-    GLint framebuffer = 0;
-    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &framebuffer);
-    EXPECT_EQ(static_cast<unsigned>(framebuffer), target.framebuffer());
+    EXPECT_TRUE(drawingInto(target, {2, 3, 5, 6}));
     double projection[16];
     glGetDoublev(GL_PROJECTION_MATRIX, projection);
     EXPECT_FLOAT_EQ(static_cast<float>(projection[0]), 1.0f / 7.0f);

@@ -147,12 +147,7 @@ TEST_F(GpuHistogramTest, GpuPathLeavesTheCallersDrawingStateAlone)
     GpuHistogram histogram(256);
     ASSERT_TRUE(histogram.compute(image.get(), 1));
 
-    GLint viewport[4];
-    glGetIntegerv(GL_VIEWPORT, viewport);
-    EXPECT_EQ(std::vector<GLint>(viewport, viewport + 4), (std::vector<GLint>{3, 4, 20, 10}));
-    GLint framebuffer = 0;
-    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &framebuffer);
-    EXPECT_EQ(static_cast<unsigned>(framebuffer), target.framebuffer());
+    EXPECT_TRUE(drawingInto(target, {3, 4, 20, 10}));
     EXPECT_FALSE(glIsEnabled(GL_BLEND));
     GLint source = 0;
     glGetIntegerv(GL_BLEND_SRC_RGB, &source);

@@ -46,6 +46,21 @@ Rgb pixel(const GlRenderTarget& target, int x, int y)
                                          << colorNear(pixel(target, x, y), expected, 0).message();
 }
 
+::testing::AssertionResult drawingInto(const GlRenderTarget& target,
+                                       const std::array<int, 4>& viewport)
+{
+    GLint framebuffer = 0;
+    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &framebuffer);
+    std::array<int, 4> current{};
+    glGetIntegerv(GL_VIEWPORT, current.data());
+    if (static_cast<unsigned>(framebuffer) != target.framebuffer())
+        return ::testing::AssertionFailure() << "drawing into framebuffer " << framebuffer;
+    if (current != viewport)
+        return ::testing::AssertionFailure() << "viewport " << current[0] << ", " << current[1]
+                                             << ", " << current[2] << ", " << current[3];
+    return ::testing::AssertionSuccess();
+}
+
 Picture::Picture(const GlRenderTarget& target)
     : m_width(target.width()), m_height(target.height()), m_rgba(target.readRgba())
 {

@@ -46,6 +46,11 @@ private:
     std::vector<unsigned char> m_rgba;
 };
 
+/// Whether `target` is the draw framebuffer and `viewport` (x, y, width,
+/// height) the viewport: for helpers that must put back where they draw.
+::testing::AssertionResult drawingInto(const GlRenderTarget& target,
+                                       const std::array<int, 4>& viewport);
+
 /// Paints `view` into `target` the way an interactive view does: viewport
 /// and size of the target, colour cleared to `clearColor`, depth cleared,
 /// depth test off. Returns what render() returned.
