@@ -2,6 +2,7 @@
 
 #include "core/GlError.h"
 #include "core/GlImage.h"
+#include "core/GlObjectRelease.h"
 #include "render/GlBuffer.h"
 #include "render/GlFramebuffer.h"
 #include "render/GlProgram.h"
@@ -62,6 +63,13 @@ std::array<float, 3> GlTexelReader::texelCentre(const Image& image, int x, int y
 
 std::array<float, 4> GlTexelReader::read(GlImage* image, int x, int y, int z)
 {
+    const QPointer<QObject> context = currentGlOwner(GlObjectType::Framebuffer);
+    if (context != m_context) {
+        m_program.reset();
+        m_framebuffer.reset();
+        m_target.reset();
+        m_context = context;
+    }
     if (!m_framebuffer)
         m_framebuffer = std::make_unique<GlFramebuffer>();
     const std::string defines = fetchDefines(*image);

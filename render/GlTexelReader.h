@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QPointer>
+
 #include <array>
 #include <memory>
 
@@ -15,7 +17,8 @@ class GlProgram;
 /// reads it back.
 ///
 /// One instance serves the process; it keeps its program, framebuffer and
-/// target between reads. Use it with the OpenGL context current; the
+/// target between reads in one context, and makes them anew when a read
+/// comes in another. Use it with the OpenGL context current; the
 /// framebuffer bindings, the program in use, the viewport, the matrices and
 /// the enables and client arrays it changes are put back.
 class GlTexelReader {
@@ -36,6 +39,8 @@ private:
     GlTexelReader();
     ~GlTexelReader();
 
+    /// The context that the program, framebuffer and target were made in.
+    QPointer<QObject> m_context;
     std::unique_ptr<GlProgram> m_program;
     std::unique_ptr<GlFramebuffer> m_framebuffer;
     std::unique_ptr<GlImage> m_target;

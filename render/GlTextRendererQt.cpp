@@ -1,6 +1,7 @@
 #include "render/GlTextRendererQt.h"
 
 #include "core/GlImage.h"
+#include "core/GlObjectRelease.h"
 #include "core/Logging.h"
 #include "render/GlStateScopes.h"
 #include "render/GlTextureParameters.h"
@@ -73,7 +74,8 @@ void GlTextRendererQt::drawText(int x, int y, const char* text, const TextFont& 
 
 bool GlTextRendererQt::useFont(const TextFont& font)
 {
-    if (m_glyphs && m_texture && font == m_glyphs->font())
+    const QPointer<QObject> owner = currentGlOwner(GlObjectType::Texture);
+    if (m_glyphs && m_texture && font == m_glyphs->font() && owner == m_textureOwner)
         return true;
     try {
         auto glyphs = std::make_unique<GlyphAtlas>(font);
@@ -85,6 +87,7 @@ bool GlTextRendererQt::useFont(const TextFont& font)
         texture->unbind();
         m_glyphs = std::move(glyphs);
         m_texture = std::move(texture);
+        m_textureOwner = owner;
         return true;
     } catch (const std::exception& error) {
         VELTRANE_ERROR("Text: the glyphs of font " << font.name << " cannot be built ("

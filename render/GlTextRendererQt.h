@@ -3,6 +3,8 @@
 #include "render/GlTextRenderer.h"
 #include "render/GlyphAtlas.h"
 
+#include <QPointer>
+
 #include <memory>
 
 namespace Veltrane {
@@ -12,7 +14,8 @@ class GlImage;
 /// The text renderer of the process: glyphs rasterised by Qt into one
 /// texture per font, drawn as textured quads that map texels one to one onto
 /// window pixels. The glyphs are rebuilt only when the requested font
-/// changes.
+/// changes, or when drawing moves to a context that does not share the
+/// texture.
 class GlTextRendererQt : public GlTextRenderer {
 public:
     GlTextRendererQt();
@@ -34,6 +37,8 @@ private:
 
     std::unique_ptr<GlyphAtlas> m_glyphs;
     std::unique_ptr<GlImage> m_texture;
+    /// The share group of the texture.
+    QPointer<QObject> m_textureOwner;
 };
 
 }  // namespace Veltrane

@@ -5,6 +5,8 @@
 
 #include <GL/glew.h>
 
+#include <QGLWidget>
+
 namespace Veltrane {
 namespace {
 
@@ -56,6 +58,23 @@ TEST_F(GlTexelReaderTest, ReadsEveryTexelOfImagesVolumesAndRows)
             }
         }
     }
+}
+
+TEST_F(GlTexelReaderTest, ReadsInAContextThatDoesNotShareTheFirstOnesObjects)
+{
+    const std::vector<float> values = {0.25f, 0.5f, 0.75f, 1.0f};
+    {
+        GlImage image(PixelType::Float, 2, 2, 1, 1, 0, values.data());
+        EXPECT_FLOAT_EQ(GlTexelReader::instance().read(&image, 1, 0, 0)[0], 0.5f);
+    }
+    QGLWidget other;
+    other.makeCurrent();
+    {
+        GlImage image(PixelType::Float, 2, 2, 1, 1, 0, values.data());
+        EXPECT_FLOAT_EQ(GlTexelReader::instance().read(&image, 0, 1, 0)[0], 0.75f);
+        EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+    }
+    GlTestContext::makeCurrent(nullptr);
 }
 
 TEST_F(GlTexelReaderTest, ReadLeavesTheCallersTargetAndMatricesAlone)

@@ -6,9 +6,10 @@
 #include <GL/glew.h>
 
 #include <QFont>
+#include <QGLWidget>
 
 #include <algorithm>
-#include <optional>
+#include <tuple>
 
 namespace Veltrane {
 namespace {
@@ -191,6 +192,26 @@ TEST_F(GlTextRendererTest, DrawingLeavesTheOpenGlStateAlone)
     glGetFloatv(GL_CURRENT_COLOR, colour);
     EXPECT_EQ(colour[1], 0.25f);
     glDisable(GL_DEPTH_TEST);
+}
+
+TEST_F(GlTextRendererTest, DrawsInAContextThatDoesNotShareTheFirstOnesGlyphs)
+{
+    const auto drawH = [] {
+        GlRenderTarget target(60, 30);
+        clearToBlack(target);
+        GlTextRenderer::instance().drawText(5, 10, "H", kFont, 0, 2);
+        EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+        return inkOf(target);
+    };
+    const Ink first = drawH();
+    ASSERT_TRUE(first.any());
+    QGLWidget other;
+    other.makeCurrent();
+    const Ink second = drawH();
+    GlTestContext::makeCurrent(nullptr);
+    // Without its glyphs the other context would show the glyph's whole cell.
+    EXPECT_EQ(std::tie(second.left, second.right, second.bottom, second.top),
+              std::tie(first.left, first.right, first.bottom, first.top));
 }
 
 TEST_F(GlTextRendererTest, AlignmentScreenshot)
