@@ -100,6 +100,8 @@ bool GpuHistogram::computeGpu(GlImage* image)
 {
     if (!image)
         return false;
+    if (image->width == 0 || image->height == 0 || image->slices == 0)
+        return true;
     const GlTargetScope target;
     const GlAttributeScope attributes(GL_COLOR_BUFFER_BIT | GL_ENABLE_BIT | GL_POINT_BIT,
                                       GL_CLIENT_VERTEX_ARRAY_BIT);

@@ -126,13 +126,20 @@ TEST_F(GpuHistogramTest, CountsAddUpOverComputesOnBothPaths)
     EXPECT_EQ(histogram.sampleCount(), 300);
 }
 
-TEST_F(GpuHistogramTest, MissingCopiesAreRefused)
+TEST_F(GpuHistogramTest, MissingCopiesAreRefusedAndEmptyImagesCountNothing)
 {
     GpuHistogram histogram(8);
     EXPECT_FALSE(histogram.compute(nullptr, 0));
     auto image = memoryImage<unsigned char>(2, 2, 1, 1, {1, 2, 3, 4});
     EXPECT_FALSE(histogram.compute(image.get(), 1)) << "no OpenGL copy";
     EXPECT_EQ(histogram.sampleCount(), 0);
+
+    auto empty = memoryImage<unsigned char>(0, 0, 1, 1, {});
+    empty->syncGl();
+    EXPECT_TRUE(histogram.compute(empty.get(), 1));
+    EXPECT_TRUE(histogram.compute(empty.get(), 0));
+    EXPECT_EQ(histogram.sampleCount(), 0);
+    EXPECT_EQ(histogram.counts(), std::vector<float>(8, 0.0f));
 }
 
 TEST_F(GpuHistogramTest, GpuPathLeavesTheCallersDrawingStateAlone)
