@@ -188,7 +188,8 @@ void GlSliceView::loadMatrices() const
 bool GlSliceView::updatePixel(int x, int y)
 {
     const SharedImage* element = focus();
-    const double window[3] = {static_cast<double>(x), static_cast<double>(y), 0.5};
+    // The element drawn at the pixel's centre.
+    const double window[3] = {x + 0.5, y + 0.5, 0.5};
     double world[3];
     if (element && element->image() && m_viewState.unproject(window, world)) {
         Eigen::Vector3d p(world[0], world[1], world[2]);

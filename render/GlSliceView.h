@@ -61,9 +61,10 @@ public:
     /// image.
     bool isPixelZoom() const;
 
-    /// Takes the mouse at window pixel (x, y) (y upwards) as the hovered
-    /// position, through the matrices of the last render(); true when the
-    /// hovered voxel changed (also when the mouse left the image).
+    /// Takes the voxel drawn at the centre of window pixel (x, y) (y upwards)
+    /// as the hovered one, through the matrices of the last render(); true
+    /// when the hovered voxel changed (also when the mouse left the image).
+    /// A 2-D image is hovered wherever the plane lies: only x and y count.
     bool updatePixel(int x, int y);
     /// The hovered voxel, or (-1, -1, -1).
     const std::array<int, 3>& pixel() const { return m_pixel; }

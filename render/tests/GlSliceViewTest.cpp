@@ -126,13 +126,14 @@ TEST_F(GlSliceViewTest, HoveredVoxelChangesOnlyWhenTheMouseMovesToAnotherOne)
     view.slice()->setImage(image.get());
     GlRenderTarget target(32, 48);
     ASSERT_TRUE(renderView(view, target));
-    // 2 mm per pixel, the image's rows in view rows 12 ... 35.
+    // 2 mm per pixel, the image's rows in view rows 12 ... 35: the centre
+    // of pixel (5, 20) lies at (-21, -7) mm.
     EXPECT_EQ(view.pixel(), (std::array<int, 3>{-1, -1, -1}));
     EXPECT_TRUE(view.updatePixel(5, 20));
-    EXPECT_EQ(view.pixel(), (std::array<int, 3>{10, 16, 0}));
+    EXPECT_EQ(view.pixel(), (std::array<int, 3>{11, 17, 0}));
     EXPECT_FALSE(view.updatePixel(5, 20)) << "same voxel";
     EXPECT_TRUE(view.updatePixel(6, 20));
-    EXPECT_EQ(view.pixel(), (std::array<int, 3>{12, 16, 0}));
+    EXPECT_EQ(view.pixel(), (std::array<int, 3>{13, 17, 0}));
     EXPECT_TRUE(view.updatePixel(6, 5)) << "left the image";
     EXPECT_EQ(view.pixel(), (std::array<int, 3>{-1, -1, -1}));
     EXPECT_FALSE(view.updatePixel(6, 4));
