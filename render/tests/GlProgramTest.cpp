@@ -364,6 +364,7 @@ std::vector<float> histogram(const GlImage& image, int bins)
     program.bind();
     program.setTexture("tex_image2D", const_cast<GlImage*>(&image));
     program.setUniformInt("tex_image3D", 1);
+    program.setUniformInt("tex_image1D", 2);
     program.setUniformInt("img_width", image.width);
     program.setUniformInt("img_height", image.height);
     program.setUniformInt("img_depth", image.slices);

@@ -1,6 +1,8 @@
 #include "RenderTestSupport.h"
 
 #include "core/Mesh.h"
+#include "core/SharedImage.h"
+#include "core/TypedImage.h"
 #include "reconstruction/MarchingCubes.h"
 #include "render/GlView.h"
 
@@ -42,6 +44,21 @@ Rgb pixel(const GlRenderTarget& target, int x, int y)
                                          << tolerance << " of (" << expected[0] << ", "
                                          << expected[1] << ", " << expected[2] << "); the pixel is "
                                          << colorNear(pixel(target, x, y), expected, 0).message();
+}
+
+::testing::AssertionResult drawingInto(const GlRenderTarget& target,
+                                       const std::array<int, 4>& viewport)
+{
+    GLint framebuffer = 0;
+    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &framebuffer);
+    std::array<int, 4> current{};
+    glGetIntegerv(GL_VIEWPORT, current.data());
+    if (static_cast<unsigned>(framebuffer) != target.framebuffer())
+        return ::testing::AssertionFailure() << "drawing into framebuffer " << framebuffer;
+    if (current != viewport)
+        return ::testing::AssertionFailure() << "viewport " << current[0] << ", " << current[1]
+                                             << ", " << current[2] << ", " << current[3];
+    return ::testing::AssertionSuccess();
 }
 
 Picture::Picture(const GlRenderTarget& target)
@@ -128,6 +145,23 @@ std::unique_ptr<Mesh> squareMesh(const Rgb* color, const GlVector* texCoord)
     mesh->computeBoundingBox();
     return mesh;
 }
+
+template <typename T>
+std::unique_ptr<SharedImage> memoryImage(int width, int height, int slices, int channels,
+                                         const std::vector<T>& values)
+{
+    // TypedImage takes its element type's own code whatever it is given.
+    auto* image = new TypedImage<T>(PixelType::Float, width, height, slices, channels);
+    EXPECT_EQ(image->elementCount(), values.size());
+    std::copy(values.begin(), values.end(), image->typedData());
+    return std::make_unique<SharedImage>(image, true);
+}
+
+template std::unique_ptr<SharedImage> memoryImage(int, int, int, int,
+                                                  const std::vector<unsigned char>&);
+template std::unique_ptr<SharedImage> memoryImage(int, int, int, int,
+                                                  const std::vector<unsigned short>&);
+template std::unique_ptr<SharedImage> memoryImage(int, int, int, int, const std::vector<float>&);
 
 std::unique_ptr<Mesh> fusedSphereMesh(int size, double radius)
 {

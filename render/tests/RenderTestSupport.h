@@ -14,6 +14,7 @@ namespace Veltrane {
 
 class GlView;
 class Mesh;
+class SharedImage;
 
 using Rgb = std::array<int, 3>;
 
@@ -46,6 +47,11 @@ private:
     std::vector<unsigned char> m_rgba;
 };
 
+/// Whether `target` is the draw framebuffer and `viewport` (x, y, width,
+/// height) the viewport: for helpers that must put back where they draw.
+::testing::AssertionResult drawingInto(const GlRenderTarget& target,
+                                       const std::array<int, 4>& viewport);
+
 /// Paints `view` into `target` the way an interactive view does: viewport
 /// and size of the target, colour cleared to `clearColor`, depth cleared,
 /// depth test off. Returns what render() returned.
@@ -66,6 +72,13 @@ GlMatrix viewMatrixLookingAt(const GlVector& eye, const GlVector& target);
 /// vertex when `color` is given, and with `texCoord` as every vertex's
 /// texture coordinate when given.
 std::unique_ptr<Mesh> squareMesh(const Rgb* color, const GlVector* texCoord = nullptr);
+
+/// A shared image whose memory copy (owned) holds `values`, channels
+/// interleaved, as elements of type T (unsigned char, unsigned short or
+/// float), spacing 1.
+template <typename T>
+std::unique_ptr<SharedImage> memoryImage(int width, int height, int slices, int channels,
+                                         const std::vector<T>& values);
 
 /// The surface of a ball of `radius` voxels centred in a `size`^3 volume of
 /// unit spacing, as marching cubes extracts it from a distance volume with
