@@ -85,40 +85,45 @@ void GlPointCloudView::setVolumeTransform(const float transform[16])
 
 bool GlPointCloudView::render()
 {
+    bool ready = false;
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_depthFrame || (m_newData && !uploadFrame()))
-            return false;
+        ready = m_depthFrame && (!m_newData || uploadFrame());
     }
-    drawBackground();
     glMatrixMode(GL_PROJECTION);
     glPushMatrix();
     glMatrixMode(GL_MODELVIEW);
     glPushMatrix();
     loadCamera(25.0, m_aspect);
-    {
-        const GlTextureParameterGuard depthParameters(m_depthTexture.get(), GL_NEAREST,
-                                                      GL_CLAMP_TO_EDGE);
-        const GlTextureParameterGuard colorParameters(m_colorTexture.get(), GL_NEAREST,
-                                                      GL_CLAMP_TO_EDGE);
-        glEnable(GL_DEPTH_TEST);
-        glDepthFunc(GL_LESS);
-        drawPoints();
+    // Also without a frame: the objects' manipulators pick with this camera.
+    m_viewState.capture();
+    if (ready)
+        drawFrame();
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    return ready;
+}
 
-        glPushAttrib(GL_ENABLE_BIT);
-        glEnable(GL_DEPTH_TEST);
-        glDepthFunc(GL_LESS);
-        m_viewState.capture();
-        for (GlObject* object : m_objects)
-            object->draw();
-        glMatrixMode(GL_MODELVIEW);
-        glPopMatrix();
-        glMatrixMode(GL_PROJECTION);
-        glPopMatrix();
-        glMatrixMode(GL_MODELVIEW);
-        glPopAttrib();
-    }
-    return true;
+void GlPointCloudView::drawFrame()
+{
+    drawBackground();
+    const GlTextureParameterGuard depthParameters(m_depthTexture.get(), GL_NEAREST,
+                                                  GL_CLAMP_TO_EDGE);
+    const GlTextureParameterGuard colorParameters(m_colorTexture.get(), GL_NEAREST,
+                                                  GL_CLAMP_TO_EDGE);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LESS);
+    drawPoints();
+
+    glPushAttrib(GL_ENABLE_BIT);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LESS);
+    for (GlObject* object : m_objects)
+        object->draw();
+    glPopAttrib();
 }
 
 bool GlPointCloudView::uploadFrame()

@@ -36,7 +36,8 @@ public:
 
     /// Draws the last frame; false, drawing nothing at all, before the first
     /// frame, after clearFrame(), or when the frame cannot be prepared
-    /// (logged; the next render tries again).
+    /// (logged; the next render tries again). The view state is captured
+    /// either way.
     bool render() override;
     int kind() const override { return 2; }
     /// Stores the size and takes width / height as the aspect ratio when
@@ -73,6 +74,8 @@ private:
     /// pending frame; called under the lock.
     bool uploadFrame();
     bool buildGrid(int width, int height);
+    /// Background, points and objects, with the camera loaded.
+    void drawFrame();
     void drawPoints();
 
     double m_aspect = 1.0;

@@ -5,9 +5,7 @@
 #include "reconstruction/ReconstructionParameters.h"
 #include "render/GlBoundingBox.h"
 #include "testsupport/LogCapture.h"
-#include "testsupport/SyntheticCamera.h"
 
-#include <Eigen/Geometry>
 #include <GL/glew.h>
 
 #include <cmath>
@@ -89,6 +87,21 @@ TEST_F(GlPointCloudViewTest, DrawsNothingWithoutAFrame)
     view.clearFrame();
     EXPECT_FALSE(renderView(view, target));
     EXPECT_EQ(pixel(target, 20, 15), clearColor);
+}
+
+TEST_F(GlPointCloudViewTest, ItsCameraIsKnownBeforeTheFirstFrame)
+{
+    // The volume box's manipulator picks with the view state from the start.
+    GlPointCloudView view;
+    view.setMatrix(viewMatrixLookingAt({0.0, 0.0, -500.0}, {0.0, 0.0, 1000.0}));
+    GlRenderTarget target(80, 60);
+    EXPECT_FALSE(renderView(view, target));
+    EXPECT_EQ(view.viewState().viewport, (std::array<int, 4>{0, 0, 80, 60}));
+    const double ahead[3] = {0.0, 0.0, 1000.0};
+    double window[3] = {};
+    ASSERT_TRUE(view.viewState().project(ahead, window));
+    EXPECT_NEAR(window[0], 40.0, 1e-3);
+    EXPECT_NEAR(window[1], 30.0, 1e-3);
 }
 
 TEST_F(GlPointCloudViewTest, FlatFrameLandsWhereTheIntrinsicsPutIt)
@@ -218,17 +231,7 @@ TEST_F(GlPointCloudViewTest, FrameOfAnotherSizeReplacesTheHeldOne)
 
 TEST_F(GlPointCloudViewTest, TabletopWithTheVolumeBox)
 {
-    using namespace TestSupport;
-    const SyntheticCamera camera(SyntheticScene::tabletop(), PinholeCamera{}.scaledDown(2));
-    Eigen::Matrix4d sceneToCamera = Eigen::Matrix4d::Identity();
-    sceneToCamera.block<3, 3>(0, 0) =
-        Eigen::AngleAxisd(0.35, Eigen::Vector3d::UnitX()).toRotationMatrix();
-    sceneToCamera(2, 3) = 1100.0;
-    const RgbdFrame frame = camera.render(sceneToCamera);
-    const auto k = camera.camera().matrix();
-    float intrinsics[9];
-    for (int i = 0; i < 9; ++i)
-        intrinsics[i] = static_cast<float>(k[i]);
+    const TabletopFrame tabletop = tabletopFrame();
 
     ReconstructionParameters parameters;
     GlVolumeBoundingBox box(&parameters);
@@ -240,7 +243,7 @@ TEST_F(GlPointCloudViewTest, TabletopWithTheVolumeBox)
 
     GlPointCloudView view;
     view.addObject(&box);
-    view.setFrame(frame.depth.get(), frame.colour.get(), intrinsics);
+    view.setFrame(tabletop.frame.depth.get(), tabletop.frame.colour.get(), tabletop.K);
     setVolume(view, {0, 0, 1100}, {700, 700, 700});
     // Seen from above and to the side of the camera.
     view.setMatrix(viewMatrixLookingAt({1400.0, -1300.0, -900.0}, {0.0, 0.0, 1100.0}));

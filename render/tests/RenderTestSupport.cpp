@@ -192,4 +192,19 @@ std::unique_ptr<Mesh> fusedSphereMesh(int size, double radius)
     return mesh;
 }
 
+TabletopFrame tabletopFrame()
+{
+    using namespace TestSupport;
+    const SyntheticCamera camera(SyntheticScene::tabletop(), PinholeCamera{}.scaledDown(2));
+    Eigen::Matrix4d sceneToCamera = Eigen::Matrix4d::Identity();
+    sceneToCamera.block<3, 3>(0, 0) =
+        Eigen::AngleAxisd(0.35, Eigen::Vector3d::UnitX()).toRotationMatrix();
+    sceneToCamera(2, 3) = 1100.0;
+    TabletopFrame result{camera.render(sceneToCamera), {}};
+    const auto k = camera.camera().matrix();
+    for (int i = 0; i < 9; ++i)
+        result.K[i] = static_cast<float>(k[i]);
+    return result;
+}
+
 }  // namespace Veltrane

@@ -2,6 +2,7 @@
 
 #include "render/GlObject.h"
 #include "testsupport/GlTest.h"
+#include "testsupport/SyntheticCamera.h"
 
 #include <gtest/gtest.h>
 
@@ -84,5 +85,13 @@ std::unique_ptr<SharedImage> memoryImage(int width, int height, int slices, int 
 /// colours (warm on top, cool at the bottom); with normals and its bounding
 /// box computed.
 std::unique_ptr<Mesh> fusedSphereMesh(int size, double radius);
+
+/// A frame of the synthetic tabletop as a half-size camera sees it from
+/// 1100 mm, tilted down by 20 degrees, with that camera's matrix.
+struct TabletopFrame {
+    TestSupport::RgbdFrame frame;
+    float K[9];
+};
+TabletopFrame tabletopFrame();
 
 }  // namespace Veltrane

@@ -1,0 +1,174 @@
+#include "DisplayTestSupport.h"
+
+#include "testsupport/GlTest.h"
+
+#include <GL/glew.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QTest>
+#include <QWheelEvent>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace Veltrane {
+
+bool RecordingInteraction::handleEvent(QEvent* event)
+{
+    if (!dynamic_cast<QInputEvent*>(event))
+        return false;  // paints, focus changes and the like are no input
+    Seen record{event->type(), {}, {}, Qt::NoButton, 0};
+    if (auto* mouse = dynamic_cast<QMouseEvent*>(event)) {
+        record.pos = mouse->pos();
+        record.globalPos = mouse->globalPos();
+        record.buttons = mouse->buttons();
+    } else if (auto* wheel = dynamic_cast<QWheelEvent*>(event)) {
+        record.pos = wheel->position().toPoint();
+        record.globalPos = wheel->globalPosition().toPoint();
+        record.buttons = wheel->buttons();
+    } else if (auto* key = dynamic_cast<QKeyEvent*>(event)) {
+        record.key = key->key();
+    }
+    seen.push_back(record);
+    if (!consumed.count(event->type()))
+        return false;
+    event->accept();
+    return true;
+}
+
+std::vector<RecordingInteraction::Seen> RecordingInteraction::of(QEvent::Type type) const
+{
+    std::vector<Seen> result;
+    for (const Seen& s : seen)
+        if (s.type == type)
+            result.push_back(s);
+    return result;
+}
+
+DisplayHarness::DisplayHarness(int width, int height)
+{
+    std::string why;
+    if (!GlTestContext::makeCurrent(&why)) {  // the QApplication and GLEW
+        ADD_FAILURE() << why;
+        return;
+    }
+    m_widget = std::make_unique<DisplayWidget>();
+    m_widget->resize(width, height);
+    m_widget->show();
+    m_ready = QTest::qWaitForWindowExposed(m_widget.get()) && m_widget->isValid();
+    EXPECT_TRUE(m_ready) << "the display widget was not shown";
+    m_widget->makeCurrent();
+    while (glGetError() != GL_NO_ERROR) {
+    }
+}
+
+DisplayHarness::~DisplayHarness()
+{
+    if (!m_widget)
+        return;
+    m_widget->makeCurrent();
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR)) << "OpenGL error left pending";
+    m_widget.reset();
+    QApplication::processEvents();
+}
+
+namespace {
+
+/// Handles events until `done` holds or 5 s passed; whether it holds.
+bool waitFor(const std::function<bool()>& done)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (!done() && elapsed.elapsed() < 5000)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    QApplication::processEvents();
+    return done();
+}
+
+}  // namespace
+
+bool DisplayHarness::resize(int width, int height)
+{
+    m_widget->resize(width, height);
+    return waitFor([&] { return m_widget->size() == QSize(width, height); });
+}
+
+bool DisplayHarness::moveTo(const QPoint& topLeft)
+{
+    m_widget->move(topLeft);
+    m_widget->raise();
+    return waitFor([&] { return m_widget->mapToGlobal(QPoint(0, 0)) == topLeft; });
+}
+
+QPoint DisplayHarness::toWidget(const QPoint& window) const
+{
+    return {window.x(), m_widget->height() - 1 - window.y()};
+}
+
+void DisplayHarness::paint()
+{
+    m_widget->updateGL();
+}
+
+void DisplayHarness::sendMouse(QEvent::Type type, Qt::MouseButton button, const QPoint& window,
+                               Qt::KeyboardModifiers modifiers)
+{
+    const QPoint local = toWidget(window);
+    QMouseEvent event(type, local, m_widget->mapToGlobal(local), button, m_held, modifiers);
+    QApplication::sendEvent(m_widget.get(), &event);
+}
+
+void DisplayHarness::press(Qt::MouseButton button, const QPoint& window,
+                           Qt::KeyboardModifiers modifiers)
+{
+    const bool alone = m_held == Qt::NoButton;
+    m_held |= button;
+    // QTest presses one button at a time; a second button goes directly.
+    if (alone)
+        QTest::mousePress(m_widget.get(), button, modifiers, toWidget(window));
+    else
+        sendMouse(QEvent::MouseButtonPress, button, window, modifiers);
+}
+
+void DisplayHarness::move(const QPoint& window, Qt::KeyboardModifiers modifiers)
+{
+    // QTest moves the X pointer, whose events carry no buttons: send directly.
+    sendMouse(QEvent::MouseMove, Qt::NoButton, window, modifiers);
+}
+
+void DisplayHarness::release(Qt::MouseButton button, const QPoint& window,
+                             Qt::KeyboardModifiers modifiers)
+{
+    m_held &= ~button;
+    if (m_held == Qt::NoButton)
+        QTest::mouseRelease(m_widget.get(), button, modifiers, toWidget(window));
+    else
+        sendMouse(QEvent::MouseButtonRelease, button, window, modifiers);
+}
+
+void DisplayHarness::drag(Qt::MouseButton button, const QPoint& from, const QPoint& to, int steps)
+{
+    press(button, from);
+    for (int i = 1; i <= steps; ++i)
+        move(from + (to - from) * i / steps);
+    release(button, to);
+}
+
+void DisplayHarness::wheel(const QPoint& window, int delta)
+{
+    const QPoint local = toWidget(window);
+    QWheelEvent event(local, m_widget->mapToGlobal(local), QPoint(), QPoint(0, delta), m_held,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(m_widget.get(), &event);
+}
+
+void DisplayHarness::key(Qt::Key key)
+{
+    QTest::keyClick(m_widget.get(), key);
+}
+
+}  // namespace Veltrane
