@@ -77,7 +77,8 @@ std::array<float, 4> GlTexelReader::read(GlImage* image, int x, int y, int z)
         if (m_program)
             m_program->setDefines(defines);
         else
-            m_program = std::make_unique<GlProgram>("TexelFetch", nullptr, nullptr, defines.c_str());
+            m_program =
+                std::make_unique<GlProgram>("TexelFetch", nullptr, nullptr, defines.c_str());
     } catch (...) {
         m_program.reset();
         throw;

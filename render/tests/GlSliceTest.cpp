@@ -112,10 +112,11 @@ TEST_F(GlSliceTest, ReadBackFollowsWindowLevelAndGamma)
         slice->gamma = c.gamma;
         loadFrontView(target, 4, 1);
         slice->draw();
-        for (int x = 0; x < 8; ++x)
+        for (int x = 0; x < 8; ++x) {
+            const int expected = expectedGrey(kGreys[x], c.window, c.level, c.gamma);
             for (int y = 0; y < 2; ++y)
-                EXPECT_NEAR(greyOfElement(target, x, y), expectedGrey(kGreys[x], c.window, c.level, c.gamma), 2)
-                    << "element " << x << ", " << y;
+                EXPECT_NEAR(greyOfElement(target, x, y), expected, 2) << x << ", " << y;
+        }
     }
     ASSERT_TRUE(slice->program());
     EXPECT_EQ(slice->program()->defines(), "");
