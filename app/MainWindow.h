@@ -242,6 +242,8 @@ private:
     /// the GPU marching cubes and back-end on it, falling back to the CPU
     /// for each that cannot be built; fills the device box.
     void probeGpu();
+    /// Logs that OpenCL objects could not be made and tells the user.
+    void reportOpenClFailure();
 
     // Mesh tools, history and saving (MainWindowMeshTools.cpp).
     /// Runs `operation` on a worker of the global thread pool while a modal

@@ -544,10 +544,7 @@ void MainWindow::onFinish()
     try {
         createReconstruction();
     } catch (const std::exception&) {
-        VELTRANE_ERROR("Couldn't create OpenCL objects");
-        showCritical(tr("Error"),
-                     tr("Couldn't initialize OpenCL components. Please check that you have an "
-                        "OpenCL-capable GPU and the newest driver installed."));
+        reportOpenClFailure();
         QTimer::singleShot(0, this, &QWidget::close);
         return;
     }
