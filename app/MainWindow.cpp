@@ -19,7 +19,6 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QMessageBox>
 #include <QMutex>
 #include <QProgressDialog>
 #include <QScrollBar>
@@ -98,11 +97,10 @@ void MainWindow::closeEvent(QCloseEvent* event)
     }
     closeRequested = false;
 
-    if (mesh && !meshSaved
-        && askQuestion(tr("Save mesh"), tr("Do you want to save the mesh before exiting?"),
-                       tr("Yes"), tr("No"))
-               == QMessageBox::Yes)
-        onSaveMesh();
+    if (!offerToSaveMesh()) {
+        event->ignore();
+        return;
+    }
 
     stopScan();
     saveSettings();
@@ -161,12 +159,7 @@ void MainWindow::deleteScanObjects()
     release(cameraStopwatch);
     release(mesh);
     release(cleanPreviewMesh);
-    for (Mesh* stacked : undoStack)
-        delete stacked;
-    undoStack.clear();
-    for (Mesh* stacked : redoStack)
-        delete stacked;
-    redoStack.clear();
+    deleteMeshHistory();
     release(clMarchingCubes);
     release(clEnvironment);
     clearClDevices();

@@ -7,7 +7,9 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -28,8 +30,10 @@ class ClMarchingCubes;
 class ClPlatform;
 class CountDownDialog;
 class FancyMeshManipulator;
+class Gl3DObject;
 class GlBoundingBox;
 class GlMeshView;
+class GlObject;
 class GlPointCloudView;
 class GlProgram;
 class GlSliceView;
@@ -153,9 +157,11 @@ public slots:
 protected:
     /// Stops capture, recording, playback and the worker, stores the window
     /// settings and deletes what the window owns, then quits the
-    /// application. Asks first whether to save a mesh that was not saved. A
-    /// close requested while a slot is still busy (waiting for a worker or a
-    /// camera) is carried out as soon as that slot has finished.
+    /// application. Asks first whether to save a mesh that was not saved,
+    /// and stays open when that save was wanted but did not happen. A close
+    /// requested while a slot is still busy (waiting for a worker or a
+    /// camera, writing a file) is carried out as soon as that slot has
+    /// finished.
     void closeEvent(QCloseEvent* event) override;
     /// Keeps the side views at their pixel proportions.
     void resizeEvent(QResizeEvent* event) override;
@@ -199,6 +205,22 @@ private:
     void resetSettingsScroll();
     /// Unchecks the mesh tool buttons and hides their panels.
     void closeMeshToolPanels();
+    /// Connects the mesh tool panels' signals to the window's tool slots.
+    void connectMeshToolPanels();
+
+    // Hooks of the mesh view that the display widget fills in once it and
+    // its on-screen manipulator are wired (MainWindowViews.cpp).
+    /// Makes the display widget's OpenGL context current.
+    void makeDisplayCurrent();
+    /// On-screen handles of `handleSet` (1 translate, 2 rotate, 3 scale) on
+    /// `target` in the mesh view: drawn there and registered for the target's
+    /// events. Null while the views have no manipulator.
+    FancyMeshManipulator* addMeshManipulator(Gl3DObject* target, int handleSet);
+    /// Takes `manipulator` off `target` in the mesh view, deletes it and
+    /// sets it to null; null does nothing.
+    void removeMeshManipulator(FancyMeshManipulator*& manipulator, GlObject* target);
+    /// Shows the handles of `handleSet` (0 none) on `manipulator`.
+    void setMeshManipulatorHandles(FancyMeshManipulator* manipulator, int handleSet);
 
     // Settings (MainWindowMessages.cpp).
     void restoreSettings();
@@ -220,8 +242,66 @@ private:
     /// the GPU marching cubes and back-end on it, falling back to the CPU
     /// for each that cannot be built; fills the device box.
     void probeGpu();
+    /// Logs that OpenCL objects could not be made and tells the user.
+    void reportOpenClFailure();
 
-    // Work of later stages (the scan, sequences, mesh tools).
+    // Mesh tools, history and saving (MainWindowMeshTools.cpp).
+    /// Runs `operation` on a worker of the global thread pool while a modal
+    /// busy dialog labelled `label` keeps the user's input away, and returns
+    /// its result: a new mesh, or null when it made none (or threw). The
+    /// operation may read the current mesh, which nothing changes meanwhile.
+    Mesh* runOnWorker(const QString& label, const std::function<Mesh*()>& operation);
+    /// Makes `result` of a tool the current mesh: the current one goes to the
+    /// front of the undo history, the redo history is deleted, the mesh
+    /// counts as unsaved and the view shows the result. A null or empty
+    /// result is deleted instead and the user told that the mesh was kept;
+    /// false then.
+    bool replaceMesh(Mesh* result);
+    /// Runs `tool` on the current mesh behind the busy dialog and makes what
+    /// it returns the current mesh (`replaceMesh`); false when there is no
+    /// mesh or the result was refused.
+    bool applyMeshTool(const std::function<Mesh*(const Mesh& current)>& tool);
+    /// Opens the tool whose button is `opened` (null: none) and closes every
+    /// other tool, taking its preview or handles off the mesh view.
+    void switchMeshTool(const QObject* opened);
+    void closeMeshTools() { switchMeshTool(nullptr); }
+    /// Builds the clean preview of the current mesh: the distinct piece
+    /// areas, the preview mesh coloured by them, and the sliders' range.
+    void computeComponentAreas();
+    /// computeComponentAreas(), then both bounds at the ends of the range.
+    void refreshCleanPreview();
+    /// Shows componentAreas[`index`] as the lower (upper) bound of the clean
+    /// preview; an index outside the list does nothing.
+    void showCleanBound(int index, bool upper);
+    /// The crop tool is open: the crop box is shown in the mesh view.
+    bool cropToolOpen() const;
+    /// Decimate range 1 ... `faces`, target `faces` (100 %).
+    void setDecimateRange(int faces);
+    void setRenderMode(int mode);
+    /// Gives `shown` (null: none) to the mesh view to draw.
+    void showMesh(const Mesh* shown);
+    void repaintMeshView();
+    /// Undo and Reset on when there is something to undo, Redo when there is
+    /// something to redo.
+    void updateHistoryButtons();
+    /// Moves the front of `from` in as the current mesh, the current one to
+    /// the front of `to` (undo and redo).
+    void stepHistory(std::deque<Mesh*>& from, std::deque<Mesh*>& to);
+    /// Deletes the undo and redo histories.
+    void deleteMeshHistory();
+    /// Before an unsaved mesh is left: asks whether to save it, and saves it
+    /// on Yes. False when the user wanted it saved and it was not (the save
+    /// was cancelled or failed): the mesh must then be kept, which the user
+    /// is told.
+    bool offerToSaveMesh();
+    /// Writes the current mesh to `fileName` with the writer of the save
+    /// dialog's filter entry `filter`; false when it was not written.
+    bool writeMesh(const QString& fileName, const QString& filter);
+    /// The OBJ writer behind a progress dialog that processes events now and
+    /// then; the mesh controls are disabled and a close waits meanwhile.
+    bool writeObjWithProgress(const std::string& path);
+
+    // Work of later stages (the scan, sequences).
     void updateVolumeVisualization();
     void stopRecording();
     void closeSequence();

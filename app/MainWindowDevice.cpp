@@ -168,11 +168,16 @@ void MainWindow::onDeviceChanged()
         }
         createReconstruction();
     } catch (const std::exception&) {
-        VELTRANE_ERROR("Couldn't create OpenCL objects");
-        showCritical(tr("Error"),
-                     tr("Couldn't initialize OpenCL components. Please check that you have an "
-                        "OpenCL-capable GPU and the newest driver installed."));
+        reportOpenClFailure();
     }
+}
+
+void MainWindow::reportOpenClFailure()
+{
+    VELTRANE_ERROR("Couldn't create OpenCL objects");
+    showCritical(tr("Error"),
+                 tr("Couldn't initialize OpenCL components. Please check that you have an "
+                    "OpenCL-capable GPU and the newest driver installed."));
 }
 
 }  // namespace Veltrane

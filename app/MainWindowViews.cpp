@@ -2,6 +2,10 @@
 
 #include "app/MainWindow.h"
 
+#include "app/CleanMeshWidget.h"
+#include "app/CropMeshWidget.h"
+#include "app/DecimateMeshWidget.h"
+#include "app/SmoothMeshWidget.h"
 #include "app/ViewLayout.h"
 #include "ui_MainWindow.h"
 
@@ -50,6 +54,7 @@ void MainWindow::setupViews()
         ui->labelRecDroppedFrames->hide();
         ui->labelRecDroppedFramesLabel->hide();
         showDefaultCaptureSections();
+        closeMeshToolPanels();
         ui->playbackWidget->hide();
 
         reconstructionStopwatch = new Stopwatch(false);
@@ -64,6 +69,7 @@ void MainWindow::setupViews()
         alignLayout->addWidget(alignButton);
         alignLayout->addStretch();
         ui->alignMeshWidget->setLayout(alignLayout);
+        connectMeshToolPanels();
 
         onVolumePositionReset();
         onVolumeTypeChanged();
@@ -163,6 +169,7 @@ void MainWindow::updateUiMode()
             onMeshSurface();
         }
         closeMeshToolPanels();
+        updateHistoryButtons();
         ui->stackedWidget->setCurrentIndex(2);
         resetSettingsScroll();
         ui->playbackWidget->hide();
@@ -193,6 +200,57 @@ void MainWindow::closeMeshToolPanels()
         button->setChecked(false);
         panel->hide();
     }
+}
+
+void MainWindow::connectMeshToolPanels()
+{
+    struct Link {
+        QObject* panel;
+        const char* signal;
+        const char* slot;
+    };
+    const Link links[] = {
+        {ui->decimateMeshWidget, SIGNAL(apply()), SLOT(decimateMesh())},
+        {ui->decimateMeshWidget, SIGNAL(cancel()), SLOT(onMeshProcessingChange())},
+        {ui->smoothMeshWidget, SIGNAL(apply()), SLOT(smoothMesh())},
+        {ui->smoothMeshWidget, SIGNAL(cancel()), SLOT(onMeshProcessingChange())},
+        {ui->cleanMeshWidget, SIGNAL(apply()), SLOT(cleanMesh())},
+        {ui->cleanMeshWidget, SIGNAL(cancel()), SLOT(onMeshProcessingChange())},
+        {ui->cleanMeshWidget, SIGNAL(minChanged(int)), SLOT(onCleanMeshMinChanged(int))},
+        {ui->cleanMeshWidget, SIGNAL(maxChanged(int)), SLOT(onCleanMeshMaxChanged(int))},
+        {ui->cropMeshWidget, SIGNAL(apply()), SLOT(cropMesh())},
+        {ui->cropMeshWidget, SIGNAL(cancel()), SLOT(onMeshProcessingChange())},
+        {ui->cropMeshWidget, SIGNAL(modeChanged(int)), SLOT(onCropMeshTransformationChange(int))},
+    };
+    for (const Link& link : links)
+        connect(link.panel, link.signal, this, link.slot);
+}
+
+void MainWindow::makeDisplayCurrent()
+{
+    // With the display widget in place: ui->displayWidget->makeCurrent().
+}
+
+FancyMeshManipulator* MainWindow::addMeshManipulator(Gl3DObject*, int)
+{
+    // With the display widget's manipulator in place: a FancyMeshManipulator
+    // on the target with the handle set, registered with meshView for the
+    // target (InteractiveView::setManipulator) and added to meshGlView's
+    // objects.
+    return nullptr;
+}
+
+void MainWindow::removeMeshManipulator(FancyMeshManipulator*& manipulator, GlObject*)
+{
+    // With the manipulator in place, when there is one: its registration
+    // for the target removed from meshView, its drawable from meshGlView,
+    // then it is deleted.
+    manipulator = nullptr;
+}
+
+void MainWindow::setMeshManipulatorHandles(FancyMeshManipulator*, int)
+{
+    // With the manipulator in place: its handleSet.
 }
 
 void MainWindow::placeViews()

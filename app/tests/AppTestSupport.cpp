@@ -2,6 +2,12 @@
 
 #include "testsupport/Screenshots.h"
 
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -48,6 +54,49 @@ MessageBoxLog::MessageBoxLog(const QString& screenshotName, QMessageBox::Standar
 MessageBoxLog::~MessageBoxLog()
 {
     MessageBoxes::setRunner(m_previous);
+}
+
+FileDialogAnswers::FileDialogAnswers(std::vector<Answer> answers)
+    : m_answers(answers.begin(), answers.end())
+{
+    QObject::connect(&m_timer, &QTimer::timeout, [this] { answerModalDialog(); });
+    m_timer.start(10);
+}
+
+void FileDialogAnswers::answerModalDialog()
+{
+    QWidget* modal = QApplication::activeModalWidget();
+    if (auto* replace = qobject_cast<QMessageBox*>(modal)) {
+        if (QAbstractButton* yes = replace->button(QMessageBox::Yes))
+            yes->click();
+        return;
+    }
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    if (!dialog || !dialog->isVisible())
+        return;
+    Answer answer;  // none left: cancel
+    if (!m_answers.empty()) {
+        answer = m_answers.front();
+        m_answers.pop_front();
+    }
+    m_openedIn.append(dialog->directory().absolutePath());
+    if (answer.path.isEmpty()) {
+        dialog->reject();
+        return;
+    }
+    if (!answer.filter.isEmpty())
+        dialog->selectNameFilter(answer.filter);
+    dialog->selectFile(answer.path);
+    static_cast<QDialog*>(dialog)->accept();  // the file dialog checks the name first
+}
+
+bool saveScreenshotWithDialog(QWidget& window, QWidget& dialog, const QString& name)
+{
+    QPixmap picture = window.grab();
+    QPainter painter(&picture);
+    painter.drawPixmap(dialog.geometry().topLeft() - window.geometry().topLeft(), dialog.grab());
+    painter.end();
+    return picture.save(QString::fromStdString(screenshotPath(name.toStdString())));
 }
 
 }  // namespace Veltrane

@@ -4,9 +4,14 @@
 #include "core/Mesh.h"
 
 #include <QString>
+#include <QStringList>
+#include <QTimer>
 
+#include <deque>
 #include <functional>
 #include <vector>
+
+class QWidget;
 
 namespace Veltrane {
 
@@ -42,5 +47,37 @@ private:
     std::vector<Box> m_boxes;
     MessageBoxes::Runner m_previous;
 };
+
+/// Answers the file dialogs opened while it exists, in order, the way a user
+/// would: the first answer goes to the first dialog, and so on. An answer
+/// picks its filter entry (when given), names its file and accepts; an
+/// answer with an empty path cancels, and so is a dialog beyond the answers.
+/// A question whether to replace an existing file is answered Yes. Remembers
+/// the folder each dialog opened in.
+class FileDialogAnswers {
+public:
+    struct Answer {
+        QString path;
+        QString filter;
+    };
+
+    explicit FileDialogAnswers(std::vector<Answer> answers);
+
+    /// The folders the dialogs opened in, as absolute paths.
+    const QStringList& openedIn() const { return m_openedIn; }
+    /// Answers not used yet.
+    std::size_t pending() const { return m_answers.size(); }
+
+private:
+    void answerModalDialog();
+
+    std::deque<Answer> m_answers;
+    QStringList m_openedIn;
+    QTimer m_timer;
+};
+
+/// Writes `window` with `dialog` over it where it stands on the screen to
+/// screenshotPath(`name`); false when the file could not be written.
+bool saveScreenshotWithDialog(QWidget& window, QWidget& dialog, const QString& name);
 
 }  // namespace Veltrane

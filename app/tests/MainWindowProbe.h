@@ -25,6 +25,35 @@ public:
         window.allocateFrameImages(width, height);
     }
     static void updateUiMode(MainWindow& window) { window.updateUiMode(); }
+
+    /// The camera was started (or found missing) and the back-end built.
+    static bool captureStarted(MainWindow& window)
+    {
+        return window.uiMode == 1 && window.reconstruction;
+    }
+    /// Hands `generated` (owned by the window from now on) over as a scan's
+    /// new mesh, drawn in `view` (owned by the caller, who keeps its context
+    /// current) when given, and enters the mesh mode.
+    static void enterMeshMode(MainWindow& window, Mesh* generated, GlMeshView* view)
+    {
+        window.meshGlView = view;
+        generated->computeBoundingBox();
+        window.mesh = generated;
+        window.meshSaved = false;
+        window.showMesh(generated);
+        window.uiMode = 3;
+        window.updateUiMode();
+    }
+    static std::deque<Mesh*>& undoStack(MainWindow& window) { return window.undoStack; }
+    static std::deque<Mesh*>& redoStack(MainWindow& window) { return window.redoStack; }
+    static const std::vector<float>& componentAreas(MainWindow& window) { return window.componentAreas; }
+    static Mesh* cleanPreviewMesh(MainWindow& window) { return window.cleanPreviewMesh; }
+    static Mesh* runOnWorker(MainWindow& window, const QString& label,
+                             const std::function<Mesh*()>& operation)
+    {
+        return window.runOnWorker(label, operation);
+    }
+    static bool replaceMesh(MainWindow& window, Mesh* result) { return window.replaceMesh(result); }
 };
 
 }  // namespace Veltrane

@@ -592,6 +592,22 @@
         <translation>Speichern</translation>
     </message>
     <message>
+        <source>The mesh could not be processed. It was kept as it was.</source>
+        <translation>Das Netz konnte nicht bearbeitet werden. Es wurde unverändert beibehalten.</translation>
+    </message>
+    <message>
+        <source>Nothing of the mesh would be left. It was kept as it was.</source>
+        <translation>Vom Netz bliebe nichts übrig. Es wurde unverändert beibehalten.</translation>
+    </message>
+    <message>
+        <source>The mesh was not saved. It has been kept.</source>
+        <translation>Das Netz wurde nicht gespeichert. Es wurde beibehalten.</translation>
+    </message>
+    <message>
+        <source>The mesh could not be saved to %1.</source>
+        <translation>Das Netz konnte nicht unter %1 gespeichert werden.</translation>
+    </message>
+    <message>
         <source>Korvastel sequences (*.kvs)</source>
         <translation>Korvastel-Sequenzen (*.kvs)</translation>
     </message>
