@@ -51,6 +51,7 @@ void MainWindow::setupViews()
         ui->labelRecDroppedFramesLabel->hide();
         showDefaultCaptureSections();
         ui->playbackWidget->hide();
+        connect(ui->playbackWidget, SIGNAL(finishedPlayback()), this, SLOT(onFinishedPlayback()));
 
         reconstructionStopwatch = new Stopwatch(false);
         cameraStopwatch = new Stopwatch(false);
@@ -138,7 +139,7 @@ void MainWindow::updateUiMode()
         ui->pushButtonVolRotate->setChecked(false);
         ui->pushButtonStartReconstruction->setEnabled((sensor && sensor->isInitialized())
                                                       || playback);
-        ui->pushButtonRecord->setEnabled(sensor && sensor->isInitialized());
+        ui->pushButtonRecord->setEnabled(sensor && sensor->isInitialized() && !playback);
         updateVolumeVisualization();
         ui->stackedWidget->setCurrentIndex(0);
         ui->scrollArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
