@@ -25,6 +25,9 @@ public:
         window.allocateFrameImages(width, height);
     }
     static void updateUiMode(MainWindow& window) { window.updateUiMode(); }
+    static bool startSensor(MainWindow& window) { return window.startSensor(); }
+    static bool recording(MainWindow& window) { return window.recording; }
+    static int frameWidth(MainWindow& window) { return window.frameWidth; }
 };
 
 }  // namespace Veltrane
