@@ -29,6 +29,13 @@
 
 namespace Veltrane {
 
+namespace {
+
+/// How often a close put off by a waiting playback command is tried again.
+constexpr int playbackCommandPoll = 10;
+
+}  // namespace
+
 MainWindow::BusyScope::BusyScope(MainWindow& window) : m_window(window)
 {
     ++m_window.busyDepth;
@@ -93,6 +100,13 @@ void MainWindow::closeEvent(QCloseEvent* event)
     if (busyDepth > 0) {
         closeRequested = true;
         event->ignore();
+        return;
+    }
+    if (ui->playbackWidget->isWaiting()) {
+        // A command of the playback bar waits for the player, which closing
+        // deletes: close once the command is taken.
+        event->ignore();
+        QTimer::singleShot(playbackCommandPoll, this, &QWidget::close);
         return;
     }
     closeRequested = false;

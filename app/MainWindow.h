@@ -229,6 +229,8 @@ private:
     // Capture (MainWindowCapture.cpp).
     bool startSensor();
     void allocateFrameImages(int width, int height);
+    /// Starts the reconstruction thread; none may run.
+    void startWorkerThread();
     /// Ends the reconstruction thread when it runs: clears its run flag and
     /// joins it.
     void stopWorkerThread();
@@ -301,10 +303,28 @@ private:
     /// then; the mesh controls are disabled and a close waits meanwhile.
     bool writeObjWithProgress(const std::string& path);
 
-    // Work of later stages (the scan, sequences).
-    void updateVolumeVisualization();
+    // Sequences (MainWindowSequence.cpp).
+    /// Records every live frame from now on into a new sequence file at
+    /// `path` (UTF-8). False, after telling the user, when the file cannot be
+    /// created: nothing is recorded then.
+    bool startRecording(const std::string& path);
+    /// Ends a recording: writes the frames still queued (behind a busy
+    /// dialog when that takes a while), completes and closes the file, and
+    /// logs how many frames were written and dropped.
     void stopRecording();
+    /// Closes a loaded sequence: its player is stopped and deleted and the
+    /// playback bar hidden. Does not restart the camera.
     void closeSequence();
+    /// The file dialog of the sequence buttons, starting in the folder
+    /// remembered under `key` (the documents folder at first); remembers the
+    /// chosen file's folder. Empty when cancelled.
+    QString askForSequenceFile(const QString& key, const QString& caption, bool save);
+    /// Runs `change` of the frame images while the reconstruction thread is
+    /// held, dropping a frame still waiting in the hand-off.
+    void withWorkerHeld(const std::function<void()>& change);
+
+    // Work of later stages (the scan).
+    void updateVolumeVisualization();
 
     /// Stops the camera, a recording, a played sequence, the worker and the
     /// refresh, and waits for a back-end that is still being built.

@@ -15,7 +15,6 @@
 #include <QCoreApplication>
 #include <QMutexLocker>
 #include <QProgressDialog>
-#include <QThread>
 #include <QTimer>
 #include <QUrl>
 
@@ -30,6 +29,9 @@ namespace {
 
 /// The camera matrix every started camera is given, whatever it reports.
 const std::array<double, 9> fixedIntrinsics{531, 0, 0, 0, 531, 0, 320, 240, 1};
+
+/// Between two looks of a played sequence at the frame hand-off.
+constexpr int playbackPacingPoll = 2;
 
 /// Frame time after which the camera's frame rate is shown again.
 constexpr double cameraRateInterval = 500.0;
@@ -124,8 +126,7 @@ void MainWindow::onStartCapture()
         VELTRANE_WARN("Other reconstruction thread running");
         stopWorkerThread();
     }
-    workerRunning = true;
-    workerThread = new boost::thread([this] { reconstructionThread(); });
+    startWorkerThread();
     uiMode = 1;
     updateUiMode();
 }
@@ -182,6 +183,12 @@ void MainWindow::allocateFrameImages(int width, int height)
     QTimer::singleShot(0, this, &QWidget::close);
 }
 
+void MainWindow::startWorkerThread()
+{
+    workerRunning = true;
+    workerThread = new boost::thread([this] { reconstructionThread(); });
+}
+
 void MainWindow::onStopCapture()
 {
     if (sensor)
@@ -210,10 +217,11 @@ void MainWindow::onNewFrame(const TypedImage<unsigned char>* colour,
         return;
     QMetaObject::invokeMethod(sensorWaitDialog, "hide");
 
-    // A played sequence waits until the worker has taken its previous frame.
+    // A played sequence waits until the worker has taken its previous frame,
+    // in steps that closing the player can interrupt.
     if (playback) {
         while (newFrame)
-            QThread::msleep(2);
+            boost::this_thread::sleep_for(boost::chrono::milliseconds(playbackPacingPoll));
     }
 
     {
@@ -226,13 +234,15 @@ void MainWindow::onNewFrame(const TypedImage<unsigned char>* colour,
         newFrame = true;
     }
 
-    if (recording && recorder) {
+    if (recording) {
         // Without a colour frame the worker's colour image stands in; the
-        // worker writes it under the hand-off's lock.
+        // worker writes it under the hand-off's lock. Under the lock the
+        // recorder also stays: stopRecording() clears `recording`, then waits
+        // for the lock before it lets the recorder go.
         const QMutexLocker lock(frameMutex);
         const auto* recordedColour =
             colour ? colour : static_cast<const TypedImage<unsigned char>*>(colorImage->memPointer());
-        if (!recorder->addFrame(depth, recordedColour))
+        if (recording && recorder && !recorder->addFrame(depth, recordedColour))
             ++droppedRecordedFrames;
     }
 

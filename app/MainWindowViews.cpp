@@ -56,6 +56,7 @@ void MainWindow::setupViews()
         showDefaultCaptureSections();
         closeMeshToolPanels();
         ui->playbackWidget->hide();
+        connect(ui->playbackWidget, SIGNAL(finishedPlayback()), this, SLOT(onFinishedPlayback()));
 
         reconstructionStopwatch = new Stopwatch(false);
         cameraStopwatch = new Stopwatch(false);
@@ -144,7 +145,7 @@ void MainWindow::updateUiMode()
         ui->pushButtonVolRotate->setChecked(false);
         ui->pushButtonStartReconstruction->setEnabled((sensor && sensor->isInitialized())
                                                       || playback);
-        ui->pushButtonRecord->setEnabled(sensor && sensor->isInitialized());
+        ui->pushButtonRecord->setEnabled(sensor && sensor->isInitialized() && !playback);
         updateVolumeVisualization();
         ui->stackedWidget->setCurrentIndex(0);
         ui->scrollArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);

@@ -22,10 +22,14 @@ set_target_properties(OpenNI2::OpenNI2 PROPERTIES
   IMPORTED_LOCATION ${OPENNI2_LIBRARY}
   INTERFACE_INCLUDE_DIRECTORIES ${OPENNI2_INCLUDE_DIR})
 
-# FLANN's pkg-config file pulls in HDF5; the C++ interface is headers only.
+# FLANN's pkg-config file pulls in HDF5; the C++ interface is headers only,
+# whose index saving and loading call LZ4.
 find_path(FLANN_INCLUDE_DIR flann/flann.hpp REQUIRED)
+find_library(LZ4_LIBRARY lz4 REQUIRED)
 add_library(FLANN::FLANN INTERFACE IMPORTED)
-set_target_properties(FLANN::FLANN PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${FLANN_INCLUDE_DIR})
+set_target_properties(FLANN::FLANN PROPERTIES
+  INTERFACE_INCLUDE_DIRECTORIES ${FLANN_INCLUDE_DIR}
+  INTERFACE_LINK_LIBRARIES ${LZ4_LIBRARY})
 
 # OpenMesh's package config defines plain library names.
 add_library(OpenMesh::OpenMesh INTERFACE IMPORTED)

@@ -44,8 +44,10 @@ function(korvastel_tests name)
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
     PROPERTIES
       TIMEOUT 600
-      # Idle OpenMP threads sleep: test processes run side by side.
-      ENVIRONMENT "QT_XCB_GL_INTEGRATION=xcb_glx;QT_QPA_PLATFORM=xcb;OMP_WAIT_POLICY=passive")
+      # Each property holds one setting: test discovery splits a list value
+      # apart. Idle OpenMP threads sleep: test processes run side by side.
+      ENVIRONMENT "QT_XCB_GL_INTEGRATION=xcb_glx"
+      ENVIRONMENT_MODIFICATION "OMP_WAIT_POLICY=set:passive")
 endfunction()
 
 # korvastel_benchmark(<source> [LINKS <targets>...])

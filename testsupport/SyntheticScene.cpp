@@ -106,6 +106,14 @@ SyntheticScene SyntheticScene::scaled(double factor) const
     return scene;
 }
 
+SyntheticScene SyntheticScene::objectsOnTable()
+{
+    SyntheticScene scene = tabletop();
+    scene.m_floor.reset();
+    scene.add(Box{{0.0, 170.0, 0.0}, {330.0, 20.0, 300.0}, {200, 200, 200}});
+    return scene;
+}
+
 double SyntheticScene::signedDistance(const Eigen::Vector3d& p) const
 {
     double d = std::numeric_limits<double>::infinity();

@@ -50,6 +50,10 @@ public:
     /// A tabletop of about 600 mm around the origin: two spheres and two boxes
     /// standing on a checkered floor at y = 150, y pointing down.
     static SyntheticScene tabletop();
+    /// The tabletop's objects on a table top of 660 x 600 mm (its surface at
+    /// y = 150) instead of the endless floor: depth frames with much empty
+    /// background, which a recording stores small.
+    static SyntheticScene objectsOnTable();
 
     /// The same scene with every position and length multiplied by `factor`.
     SyntheticScene scaled(double factor) const;

@@ -54,6 +54,9 @@ public:
         return window.runOnWorker(label, operation);
     }
     static bool replaceMesh(MainWindow& window, Mesh* result) { return window.replaceMesh(result); }
+    static bool startSensor(MainWindow& window) { return window.startSensor(); }
+    static bool recording(MainWindow& window) { return window.recording; }
+    static int frameWidth(MainWindow& window) { return window.frameWidth; }
 };
 
 }  // namespace Veltrane

@@ -2,8 +2,10 @@
 
 #include "meshproc/poisson/ReconstructionError.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <type_traits>
 #include <unistd.h>
 
@@ -15,10 +17,22 @@ static_assert(sizeof(PlyVertex) == 12 && std::is_trivially_copyable<PlyVertex>::
 static_assert(sizeof(PlyValueVertex) == 16 && std::is_trivially_copyable<PlyValueVertex>::value,
               "a point record with value is four floats");
 
+namespace {
+
+/// The pattern of a new temporary file's name: in the system's temporary
+/// folder ($TMPDIR, else /tmp), never in the working folder.
+std::string temporaryFilePattern()
+{
+    const char* folder = std::getenv("TMPDIR");
+    return std::string(folder && *folder ? folder : P_tmpdir) + "/fooXXXXXX";
+}
+
+}  // namespace
+
 TempFileBuffer::TempFileBuffer()
 {
-    char name[] = "./fooXXXXXX";
-    const int descriptor = mkstemp(name);
+    std::string name = temporaryFilePattern();
+    const int descriptor = mkstemp(name.data());
     fileName_ = name;
     if (descriptor < 0)
         failReconstruction(formatMessage("[ERROR] Failed to open file: %s\n", fileName_.c_str()));

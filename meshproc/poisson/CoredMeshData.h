@@ -57,11 +57,12 @@ public:
     virtual int32_t polygonTotal() const = 0;
 };
 
-/// A temporary file in the working directory, named with the prefix "foo",
-/// created exclusively, written and read sequentially through one 1 MB buffer,
-/// and removed when the object is destroyed. Records may straddle the buffer's
-/// end. Failures to create, write or read the file throw ReconstructionError
-/// after an "[ERROR]" line on the standard error stream.
+/// A temporary file in the system's temporary folder ($TMPDIR, else /tmp),
+/// never in the working folder, named with the prefix "foo", created
+/// exclusively, written and read sequentially through one 1 MB buffer, and
+/// removed when the object is destroyed (also when a reconstruction fails and
+/// unwinds). Records may straddle the buffer's end. Failures to create, write or read the file throw
+/// ReconstructionError after an "[ERROR]" line on the standard error stream.
 class TempFileBuffer {
 public:
     static constexpr int32_t defaultBufferSize = 1 << 20;

@@ -635,6 +635,18 @@
         <source>Saving frames ...</source>
         <translation>Bilder werden gespeichert ...</translation>
     </message>
+    <message>
+        <source>The sequence file %1 could not be created. Nothing is recorded.</source>
+        <translation>Die Sequenzdatei %1 konnte nicht angelegt werden. Es wird nichts aufgenommen.</translation>
+    </message>
+    <message>
+        <source>Not every frame could be written to the sequence file. It holds the frames written before the failure.</source>
+        <translation>Nicht alle Bilder konnten in die Sequenzdatei geschrieben werden. Sie enthält die Bilder, die vor dem Fehler geschrieben wurden.</translation>
+    </message>
+    <message>
+        <source>The sequence file %1 could not be opened.</source>
+        <translation>Die Sequenzdatei %1 konnte nicht geöffnet werden.</translation>
+    </message>
 </context>
 <context>
     <name>CountDownDialog</name>

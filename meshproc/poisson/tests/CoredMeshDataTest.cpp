@@ -7,33 +7,49 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 using namespace Veltrane::PoissonReconstruction;
 namespace fs = std::filesystem;
 
 namespace {
 
-// Runs each test in a fresh working folder, since the temporary files are made
-// in the working folder.
+// Runs each test with a fresh temporary folder (TMPDIR) and a fresh working
+// folder apart from it.
 class CoredMeshDataTest : public testing::Test {
 protected:
     void SetUp() override
     {
         previous_ = fs::current_path();
-        std::string pattern = (fs::temp_directory_path() / "coredXXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        folder_ = pattern;
-        fs::current_path(folder_);
+        const char* tmpdir = std::getenv("TMPDIR");
+        previousTmpdir_ = tmpdir ? std::optional<std::string>(tmpdir) : std::nullopt;
+        folder_ = freshFolder("coredXXXXXX");
+        work_ = freshFolder("workXXXXXX");
+        ASSERT_FALSE(folder_.empty());
+        ASSERT_FALSE(work_.empty());
+        setenv("TMPDIR", folder_.c_str(), 1);
+        fs::current_path(work_);
     }
     void TearDown() override
     {
         fs::current_path(previous_);
+        if (previousTmpdir_)
+            setenv("TMPDIR", previousTmpdir_->c_str(), 1);
+        else
+            unsetenv("TMPDIR");
         fs::remove_all(folder_);
+        fs::remove_all(work_);
     }
 
-    size_t filesInFolder() const
+    static fs::path freshFolder(const char* name)
     {
-        return static_cast<size_t>(std::distance(fs::directory_iterator(folder_), fs::directory_iterator()));
+        std::string pattern = (fs::temp_directory_path() / name).string();
+        return mkdtemp(pattern.data()) ? fs::path(pattern) : fs::path();
+    }
+
+    static size_t filesIn(const fs::path& folder)
+    {
+        return static_cast<size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
     }
 
     static std::vector<int32_t> fileInts(const std::string& name)
@@ -47,7 +63,9 @@ protected:
     }
 
     fs::path previous_;
+    std::optional<std::string> previousTmpdir_;
     fs::path folder_;
+    fs::path work_;
 };
 
 PlyVertex vertexNumber(int i)
@@ -144,34 +162,35 @@ TEST_F(CoredMeshDataTest, FileEndingInsideARecordIsAnError)
     EXPECT_NE(testing::internal::GetCapturedStderr().find("[ERROR]"), std::string::npos);
 }
 
-TEST_F(CoredMeshDataTest, FilesAreCreatedFreshAndRemovedWithTheObject)
+TEST_F(CoredMeshDataTest, FilesGoToTheTemporaryFolderAndLeaveNothingBehind)
 {
-    std::ofstream("fooexisting") << "keep me";
+    std::ofstream(folder_ / "fooexisting") << "keep me";
     {
         CoredFileMeshData<PlyVertex> first;
         CoredFileMeshData<PlyVertex> second;
-        EXPECT_EQ(filesInFolder(), 5u);
+        EXPECT_EQ(filesIn(folder_), 5u);
         for (const TempFileBuffer* file : {&first.vertexFile(), &first.polygonFile(), &second.vertexFile()}) {
-            EXPECT_EQ(file->fileName().rfind("./foo", 0), 0u) << file->fileName();
+            EXPECT_EQ(file->fileName().rfind((folder_ / "foo").string(), 0), 0u) << file->fileName();
             EXPECT_TRUE(fs::exists(file->fileName()));
         }
         EXPECT_NE(first.vertexFile().fileName(), second.vertexFile().fileName());
         first.appendOutOfCorePoint(vertexNumber(1));
+        EXPECT_EQ(filesIn(work_), 0u) << "nothing goes to the working folder";
     }
-    EXPECT_EQ(filesInFolder(), 1u);
-    std::ifstream kept("fooexisting");
+    EXPECT_EQ(filesIn(folder_), 1u);
+    std::ifstream kept(folder_ / "fooexisting");
     std::string text;
     std::getline(kept, text);
     EXPECT_EQ(text, "keep me");
 }
 
-TEST_F(CoredMeshDataTest, UnusableWorkingFolderFailsWithMessage)
+TEST_F(CoredMeshDataTest, UnusableTemporaryFolderFailsWithMessage)
 {
-    // The working folder no longer exists, so no file can be created in it.
-    fs::create_directory("gone");
-    fs::current_path("gone");
-    fs::remove(folder_ / "gone");
+    const fs::path gone = folder_ / "gone";
+    setenv("TMPDIR", gone.c_str(), 1);
     testing::internal::CaptureStderr();
     EXPECT_THROW(CoredFileMeshData<PlyVertex>(), ReconstructionError);
-    EXPECT_EQ(testing::internal::GetCapturedStderr().rfind("[ERROR] Failed to open file: ./foo", 0), 0u);
+    EXPECT_EQ(testing::internal::GetCapturedStderr().rfind("[ERROR] Failed to open file: " + (gone / "foo").string(), 0),
+              0u);
+    EXPECT_EQ(filesIn(work_), 0u);
 }

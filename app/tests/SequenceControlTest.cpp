@@ -1,0 +1,301 @@
+#include "AppTestSupport.h"
+#include "MainWindowProbe.h"
+
+#include "app/PlaybackWidget.h"
+#include "capture/KorvastelFilePlugin.h"
+#include "capture/Playback.h"
+#include "capture/VeltraneFile.h"
+#include "core/SharedImage.h"
+#include "reconstruction/ReconstructionParameters.h"
+#include "testsupport/FakeSensor.h"
+#include "testsupport/LogCapture.h"
+#include "testsupport/Screenshots.h"
+#include "testsupport/SequenceRecording.h"
+#include "testsupport/Trajectory.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <fstream>
+
+namespace Veltrane {
+namespace {
+
+using namespace TestSupport;
+
+const PinholeCamera smallCamera = PinholeCamera().scaledDown(8);
+
+std::vector<RgbdFrame> orbitFrames(int count, int firstDegrees = 0)
+{
+    const SyntheticCamera sensor(SyntheticScene::tabletop(), smallCamera);
+    Orbit orbit = tabletopOrbit(count);
+    orbit.startDegrees = firstDegrees;
+    return sensor.renderAll(orbit.poses());
+}
+
+template <typename T>
+bool sameBytes(const TypedImage<T>& a, const TypedImage<T>& b)
+{
+    return a.byteSize() == b.byteSize() && std::memcmp(a.data(), b.data(), a.byteSize()) == 0;
+}
+
+/// How many frames of the sequence file at `path` match `expected`, frame by
+/// frame from the first, depth and colour bit for bit; -1 when the file
+/// cannot be read or holds another number of frames.
+int matchingFrames(const QString& path, const std::vector<RgbdFrame>& expected)
+{
+    VeltraneFile file(path.toStdString());
+    KorvastelFilePlugin plugin;
+    int width = 0, height = 0, count = 0;
+    Eigen::Matrix3d matrix;
+    if (!file.open(VeltraneFile::ReadMode) || !file.beginReadBlock(0, &plugin)
+        || !plugin.readHeader(&width, &height, &matrix, &count)
+        || count != static_cast<int>(expected.size()))
+        return -1;
+    TypedImage<unsigned short> depth(PixelType::UnsignedShort, width, height, 1, 1);
+    TypedImage<unsigned char> colour(PixelType::UnsignedByte, width, height, 1, 3);
+    int matching = 0;
+    for (; matching < count; ++matching) {
+        const RgbdFrame& frame = expected[std::size_t(matching)];
+        if (!plugin.readFrame(matching, &depth, &colour) || !sameBytes(depth, *frame.depth)
+            || !sameBytes(colour, *frame.colour))
+            break;
+    }
+    return matching;
+}
+
+/// The last box shown with `title`, or null.
+const MessageBoxLog::Box* lastTitled(const MessageBoxLog& log, const QString& title)
+{
+    const auto& boxes = log.boxes();
+    const auto found = std::find_if(boxes.rbegin(), boxes.rend(),
+                                    [&](const MessageBoxLog::Box& box) { return box.title == title; });
+    return found == boxes.rend() ? nullptr : &*found;
+}
+
+/// Answers the file dialogs opened while it exists, in order: a path
+/// accepts it, an empty one cancels, and so does a dialog beyond the list.
+class FileAnswers {
+public:
+    explicit FileAnswers(std::deque<QString> paths) : m_paths(std::move(paths))
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { answer(); });
+        m_timer.start(10);
+    }
+    int asked() const { return m_asked; }
+
+private:
+    void answer()
+    {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible())
+            return;
+        ++m_asked;
+        const QString path = m_paths.empty() ? QString() : m_paths.front();
+        if (!m_paths.empty())
+            m_paths.pop_front();
+        if (path.isEmpty()) {
+            dialog->reject();
+            return;
+        }
+        dialog->selectFile(path);
+        static_cast<QDialog*>(dialog)->accept();
+    }
+
+    std::deque<QString> m_paths;
+    int m_asked = 0;
+    QTimer m_timer;
+};
+
+/// A window in capture mode whose camera is a fake that delivers `frames`
+/// each time it is started; it has been started once already.
+class SequenceControlTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QSettings().remove("captureFile");
+        QSettings().remove("openSequence");
+        // Capture started and the back-end built: no start-up work is left.
+        ASSERT_TRUE(waitUntil(
+            [&] { return MainWindowProbe::uiMode(window) == 1 && MainWindowProbe::reconstruction(window); },
+            20000));
+        RGBDSensor*& sensor = MainWindowProbe::sensor(window);
+        delete sensor;
+        camera = new FakeSensor(orbitFrames(cameraFrames), smallCamera);  // a copy of `frames`
+        sensor = camera;
+        camera->addListener(&window);
+        ASSERT_TRUE(MainWindowProbe::startSensor(window));
+        ASSERT_TRUE(waitUntil([&] { return camera->delivered() == cameraFrames; }));
+        MainWindowProbe::updateUiMode(window);
+    }
+
+    QPushButton* button(const char* name) { return window.findChild<QPushButton*>(name); }
+    PlaybackWidget* bar() { return window.findChild<PlaybackWidget*>("playbackWidget"); }
+    /// Restarts the fake camera and waits until it has delivered its frames.
+    bool deliverAgain()
+    {
+        camera->stop();
+        const int before = camera->delivered();
+        return camera->start() && waitUntil([&] { return camera->delivered() == before + cameraFrames; });
+    }
+
+    static constexpr int cameraFrames = 12;
+    QTemporaryDir folder;
+    MessageBoxLog boxes;
+    std::vector<RgbdFrame> frames = orbitFrames(cameraFrames);
+    MainWindow window;
+    FakeSensor* camera = nullptr;  // the window's
+};
+
+TEST_F(SequenceControlTest, RecordsEveryCameraFrameBitIdenticalAndInOrder)
+{
+    const QString path = folder.filePath("recorded.kvs");
+    LogCapture log;
+    {
+        FileAnswers answers({path});
+        button("pushButtonRecord")->click();
+    }
+    ASSERT_TRUE(MainWindowProbe::recording(window));
+    EXPECT_EQ(button("pushButtonRecord")->text(), "Stop recording");
+    EXPECT_FALSE(button("pushButtonRecord")->styleSheet().isEmpty());
+    EXPECT_FALSE(button("pushButtonLoadSequence")->isEnabled());
+    EXPECT_EQ(QSettings().value("captureFile").toString(), folder.path());
+    ASSERT_TRUE(deliverAgain());
+    window.show();
+    saveScreenshot(window, "RecordingSequence");
+
+    button("pushButtonRecord")->click();
+    EXPECT_FALSE(MainWindowProbe::recording(window));
+    EXPECT_EQ(button("pushButtonRecord")->text(), "Record sequence");
+    EXPECT_TRUE(button("pushButtonRecord")->styleSheet().isEmpty());
+    EXPECT_TRUE(button("pushButtonLoadSequence")->isEnabled());
+    EXPECT_EQ(log.countStartingWith("INFO Recorded 12 frames ("), 1u);
+    EXPECT_EQ(matchingFrames(path, frames), cameraFrames);
+}
+
+TEST_F(SequenceControlTest, ClosingTheWindowWhileRecordingLeavesACompleteFile)
+{
+    const QString path = folder.filePath("closed.kvs");
+    {
+        FileAnswers answers({path});
+        button("pushButtonRecord")->click();
+    }
+    ASSERT_TRUE(deliverAgain());
+    window.close();
+    EXPECT_EQ(matchingFrames(path, frames), cameraFrames);
+}
+
+TEST_F(SequenceControlTest, AFileThatCannotBeCreatedIsReportedAndNothingIsRecorded)
+{
+    {
+        FileAnswers answers({folder.filePath("missing/recorded.kvs")});
+        button("pushButtonRecord")->click();
+    }
+    EXPECT_FALSE(MainWindowProbe::recording(window));
+    const MessageBoxLog::Box* told = lastTitled(boxes, "Record sequence");
+    ASSERT_NE(told, nullptr);
+    EXPECT_EQ(told->icon, QMessageBox::Warning);
+    EXPECT_TRUE(told->text.contains("missing/recorded.kvs could not be created"));
+    EXPECT_EQ(button("pushButtonRecord")->text(), "Record sequence");
+    EXPECT_TRUE(button("pushButtonRecord")->styleSheet().isEmpty());
+    EXPECT_TRUE(button("pushButtonLoadSequence")->isEnabled());
+}
+
+TEST_F(SequenceControlTest, RecordingAsksNothingOutsideCaptureModeAndACancelChangesNothing)
+{
+    FileAnswers answers({""});
+    MainWindowProbe::uiMode(window) = 3;
+    button("pushButtonRecord")->click();
+    handleEventsFor(50);
+    EXPECT_EQ(answers.asked(), 0) << "outside capture mode";
+
+    MainWindowProbe::uiMode(window) = 1;
+    button("pushButtonRecord")->click();
+    EXPECT_EQ(answers.asked(), 1);
+    EXPECT_FALSE(MainWindowProbe::recording(window));
+    EXPECT_EQ(button("pushButtonRecord")->text(), "Record sequence");
+    EXPECT_TRUE(button("pushButtonLoadSequence")->isEnabled());
+}
+
+TEST_F(SequenceControlTest, LoadingStopsTheCameraShowsTheFirstFrameAndClosingBringsTheCameraBack)
+{
+    const PinholeCamera sequenceCamera = PinholeCamera().scaledDown(4);
+    const SyntheticCamera renderer(SyntheticScene::tabletop(), sequenceCamera);
+    const std::vector<RgbdFrame> recorded = renderer.renderAll(tabletopOrbit(5).poses());
+    const QString path = folder.filePath("loaded.kvs");
+    ASSERT_TRUE(recordSequence(path.toStdString(), recorded, sequenceCamera));
+    ReconstructionParameters& parameters = *MainWindowProbe::parameters(window);
+    parameters.setIntrinsics({1, 0, 0, 0, 1, 0, 0, 0, 1});
+
+    {
+        FileAnswers answers({path});
+        button("pushButtonLoadSequence")->click();
+    }
+    Playback* player = MainWindowProbe::playback(window);
+    ASSERT_NE(player, nullptr);
+    EXPECT_EQ(QSettings().value("openSequence").toString(), folder.path());
+    EXPECT_FALSE(camera->stop()) << "the camera was stopped";
+    EXPECT_EQ(player->state(), PlaybackState::Stopped) << "resting at the start";
+    EXPECT_EQ(MainWindowProbe::frameWidth(window), sequenceCamera.width);
+    EXPECT_TRUE(sameBytes(*static_cast<TypedImage<unsigned short>*>(
+                              MainWindowProbe::incomingDepthImage(window)->mem()),
+                          *recorded.front().depth))
+        << "the first frame is handed on";
+    EXPECT_EQ(parameters.intrinsics(), (std::array<double, 9>{531, 0, 0, 0, 531, 0, 320, 240, 1}));
+    EXPECT_TRUE(bar()->isVisibleTo(&window));
+    EXPECT_EQ(bar()->playback, player);
+    EXPECT_EQ(button("pushButtonLoadSequence")->text(), "Close sequence");
+    EXPECT_FALSE(button("pushButtonLoadSequence")->styleSheet().isEmpty());
+    EXPECT_FALSE(button("pushButtonRecord")->isEnabled());
+    EXPECT_TRUE(button("pushButtonStartReconstruction")->isEnabled());
+    ASSERT_TRUE(waitUntil([&] { return bar()->findChild<QLabel*>("labelFrames")->text() == "5"; }));
+    window.show();
+    saveScreenshot(window, "SequenceLoaded");
+
+    const int delivered = camera->delivered();
+    button("pushButtonLoadSequence")->click();
+    EXPECT_EQ(MainWindowProbe::playback(window), nullptr);
+    EXPECT_EQ(bar()->playback, nullptr);
+    EXPECT_FALSE(bar()->isVisibleTo(&window));
+    EXPECT_EQ(button("pushButtonLoadSequence")->text(), "Load sequence");
+    EXPECT_TRUE(button("pushButtonLoadSequence")->styleSheet().isEmpty());
+    EXPECT_TRUE(button("pushButtonRecord")->isEnabled());
+    EXPECT_EQ(MainWindowProbe::uiMode(window), 1);
+    EXPECT_TRUE(waitUntil([&] { return camera->delivered() == delivered + cameraFrames; }))
+        << "the camera runs again";
+    EXPECT_EQ(MainWindowProbe::frameWidth(window), smallCamera.width);
+}
+
+TEST_F(SequenceControlTest, AFileThatCannotBeLoadedIsReportedAndTheCameraKeepsRunning)
+{
+    const QString path = folder.filePath("broken.kvs");
+    std::ofstream(path.toStdString()) << "not a sequence";
+    {
+        FileAnswers answers({path, ""});
+        button("pushButtonLoadSequence")->click();
+        button("pushButtonLoadSequence")->click();  // cancelled
+    }
+    EXPECT_EQ(MainWindowProbe::playback(window), nullptr);
+    const MessageBoxLog::Box* told = lastTitled(boxes, "Load sequence");
+    ASSERT_NE(told, nullptr);
+    EXPECT_EQ(told->icon, QMessageBox::Warning);
+    EXPECT_TRUE(told->text.contains("broken.kvs could not be opened"));
+    EXPECT_FALSE(bar()->isVisibleTo(&window));
+    EXPECT_EQ(bar()->playback, nullptr);
+    EXPECT_EQ(button("pushButtonLoadSequence")->text(), "Load sequence");
+    EXPECT_TRUE(button("pushButtonRecord")->isEnabled());
+    EXPECT_TRUE(camera->stop()) << "the camera was never stopped";
+}
+
+}  // namespace
+}  // namespace Veltrane
