@@ -12,8 +12,6 @@
 #include "core/Logging.h"
 #include "core/Mesh.h"
 #include "core/SharedImage.h"
-#include "core/Stopwatch.h"
-#include "reconstruction/ClMarchingCubes.h"
 #include "reconstruction/ReconstructionParameters.h"
 #include "reconstruction/SurfaceReconstruction.h"
 
@@ -69,6 +67,8 @@ MainWindow::MainWindow() : ui(std::make_unique<Ui_MainWindow>())
     sensorWaitDialog->setCancelButtonText(tr("Cancel"));
     applyTopWidgetStyle(*sensorWaitDialog);
     connect(sensorWaitDialog, SIGNAL(canceled()), this, SLOT(waitCanceled()));
+
+    createCountDownDialog();
 
     refreshTimer = new QTimer(this);
     connect(refreshTimer, SIGNAL(timeout()), this, SLOT(updateGUI()));
@@ -169,12 +169,9 @@ void MainWindow::deleteScanObjects()
     release(incomingDepthImage);
     release(incomingColorImage);
     release(frameMutex);
-    release(reconstructionStopwatch);
-    release(cameraStopwatch);
     release(mesh);
     release(cleanPreviewMesh);
     deleteMeshHistory();
-    release(clMarchingCubes);
     release(clEnvironment);
     clearClDevices();
 }

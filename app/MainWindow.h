@@ -1,14 +1,17 @@
 #pragma once
 
+#include "app/FrameRateMeter.h"
 #include "capture/RGBDListener.h"
 
 #include <QFuture>
 #include <QMainWindow>
 
+#include <array>
 #include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,7 +29,7 @@ namespace Veltrane {
 
 class ClDevice;
 class ClEnvironment;
-class ClMarchingCubes;
+class ClImage;
 class ClPlatform;
 class CountDownDialog;
 class FancyMeshManipulator;
@@ -47,7 +50,6 @@ class Playback;
 class RGBDSensor;
 class ReconstructionParameters;
 class SharedImage;
-class Stopwatch;
 class SurfaceReconstruction;
 
 /// The application's one window, and the owner of a whole scan: the camera,
@@ -75,6 +77,11 @@ class MainWindow : public QMainWindow, public RGBDListener {
     Q_OBJECT
 
 public:
+    /// An environment variable: set to 1, OpenCL devices of the CPU type are
+    /// offered as GPUs, so that the device back-end and the device marching
+    /// cubes can be tested and measured on a machine without a GPU.
+    static constexpr const char* cpuAsGpuVariable = "KORVASTEL_OPENCL_CPU_AS_GPU";
+
     /// Builds the form, restores the window's geometry, sets up the views and
     /// schedules the capture start (20 ms) and the compute-device probe
     /// (40 ms) on the event loop.
@@ -323,8 +330,56 @@ private:
     /// held, dropping a frame still waiting in the hand-off.
     void withWorkerHeld(const std::function<void()>& change);
 
-    // Work of later stages (the scan).
+    // The scan (MainWindowScan.cpp).
+    /// Brings the volume controls, the volume box, the point-cloud view and
+    /// the depth map in line with the parameters.
     void updateVolumeVisualization();
+    /// Switches the volume box's handles off and unchecks their buttons.
+    void endVolumeManipulation();
+    /// Creates the count-down dialog of a delayed start.
+    void createCountDownDialog();
+    /// Initialises the back-end with the parameters, which stay locked until
+    /// it is released, and sets `reconstructing`. False, after telling the
+    /// user, when there is no back-end yet or it cannot be initialised.
+    bool initReconstruction();
+    /// The frame the worker works on, its own copy of the hand-off.
+    struct WorkerFrame;
+    /// Copies the frame waiting in the hand-off into the worker's `frame`;
+    /// false when none waits.
+    bool takeFrame(WorkerFrame& frame);
+    /// Fuses `frame` when a reconstruction runs. The result of the back-end
+    /// (0 when none runs), and the pose it left in `pose`.
+    int fuseFrame(WorkerFrame& frame, std::array<float, 16>& pose);
+    /// Hands the worker's `frame` to the views: live depth and colour, and,
+    /// when `tracked`, the colour shown under a lost tracking and, during a
+    /// reconstruction, the predicted scene and `pose`.
+    void publishFrame(const WorkerFrame& frame, bool tracked, const std::array<float, 16>& pose);
+    /// The tracking light and the colour overlay: green and none when
+    /// `tracked`, red and the last tracked colour frame otherwise.
+    void showTrackingState(bool tracked);
+    /// Releases the back-end (its parameters are unlocked) and deletes it.
+    void releaseReconstruction();
+    /// Marching cubes over the volumes of the CPU or the GPU back-end on a
+    /// worker of the thread pool; the result becomes `mesh` (null when
+    /// nothing was reconstructed, which the user is told) and is shown.
+    void generateMeshCpu(const TypedImage<float>& distance, const TypedImage<unsigned char>* colours);
+    void generateMeshGpu(ClImage& distance, ClImage* colours);
+    /// Shows the new `mesh` in the mesh view with the view's camera framing
+    /// it; false, after telling the user, when there is no mesh.
+    bool showGeneratedMesh();
+
+    // The scan's hooks into the views (MainWindowScan.cpp).
+    /// The point-cloud view's camera back at its start.
+    void resetPointCloudCamera();
+    /// The point-cloud view's camera orbits `centre` (camera coordinates of
+    /// the volume's centre).
+    void orbitPointCloudAround(const std::array<double, 3>& centre);
+    /// The colour view shows the last colour frame taken while tracking held
+    /// half-transparent over the live one (`overlay`), or the live one alone.
+    void showLastTrackedColour(bool overlay);
+    /// Points the mesh view's camera at the middle of the current mesh from
+    /// far enough to see all of it.
+    void frameMeshView();
 
     /// Stops the camera, a recording, a played sequence, the worker and the
     /// refresh, and waits for a back-end that is still being built.
@@ -361,10 +416,10 @@ private:
     SharedImage* incomingDepthImage = nullptr;
     SharedImage* incomingColorImage = nullptr;
 
-    Stopwatch* reconstructionStopwatch = nullptr;
-    Stopwatch* cameraStopwatch = nullptr;
-    double reconstructionFps = -1.0;
-    double cameraFps = -1.0;
+    /// Frame rates of the camera (measured on the producer's thread) and of
+    /// the worker during a reconstruction.
+    FrameRateMeter cameraRate{500.0};
+    FrameRateMeter reconstructionRate{1000.0};
     std::atomic<int> droppedRecordedFrames{0};
     int frameWidth = 0;
     int frameHeight = 0;
@@ -377,7 +432,6 @@ private:
     int uiMode = 0;
 
     Mesh* mesh = nullptr;
-    ClMarchingCubes* clMarchingCubes = nullptr;
     ClEnvironment* clEnvironment = nullptr;
     std::vector<std::pair<ClPlatform*, ClDevice*>> clDevices;
 
@@ -407,9 +461,17 @@ private:
 
     /// The 20 ms refresh that calls `updateGUI`.
     QTimer* refreshTimer = nullptr;
-    /// Camera frame-rate measurement, used only by the producer's thread.
-    int cameraFrameCount = 0;
-    double cameraFrameTime = 0.0;
+    /// The timed end of the running reconstruction.
+    QTimer* durationTimer = nullptr;
+    /// Guards the frame images that the worker fills and the views show
+    /// (`depthImage`, `colorImage`, `displayColorImage`, `sceneImage`) and
+    /// `trackedPose`. Taken after `frameMutex` where both are held.
+    std::mutex displayMutex;
+    /// The volume-to-camera pose of the frame the worker processed last
+    /// during a reconstruction (column-major).
+    std::array<float, 16> trackedPose{};
+    /// Held while the back-end processes a frame or is reset.
+    std::mutex backEndMutex;
     /// Nesting depth of slots that process events while they work, and
     /// whether a close was requested meanwhile.
     int busyDepth = 0;

@@ -8,7 +8,6 @@
 #include "capture/OpenNI2RGBDSensor.h"
 #include "core/Logging.h"
 #include "core/SharedImage.h"
-#include "core/Stopwatch.h"
 #include "core/TypedImage.h"
 #include "reconstruction/ReconstructionParameters.h"
 
@@ -32,9 +31,6 @@ const std::array<double, 9> fixedIntrinsics{531, 0, 0, 0, 531, 0, 320, 240, 1};
 
 /// Between two looks of a played sequence at the frame hand-off.
 constexpr int playbackPacingPoll = 2;
-
-/// Frame time after which the camera's frame rate is shown again.
-constexpr double cameraRateInterval = 500.0;
 
 /// Grey of the empty scene's first and last row.
 constexpr double emptySceneTop = 55.0;
@@ -225,9 +221,9 @@ void MainWindow::onNewFrame(const TypedImage<unsigned char>* colour,
     }
 
     {
+        // A live frame that the worker has not taken yet is replaced; it was
+        // recorded all the same, so it counts as dropped by nobody.
         const QMutexLocker lock(frameMutex);
-        if (newFrame && recording)
-            ++droppedRecordedFrames;
         incomingDepthImage->assign(depth, true);
         if (colour)
             incomingColorImage->assign(colour, true);
@@ -235,31 +231,21 @@ void MainWindow::onNewFrame(const TypedImage<unsigned char>* colour,
     }
 
     if (recording) {
-        // Without a colour frame the worker's colour image stands in; the
-        // worker writes it under the hand-off's lock. Under the lock the
-        // recorder also stays: stopRecording() clears `recording`, then waits
-        // for the lock before it lets the recorder go.
+        // Without a colour frame the hand-off's colour stands in, which is
+        // what the worker shows for it; only this thread writes it. Under the
+        // lock the recorder stays: stopRecording() clears `recording`, then
+        // waits for the lock before it lets the recorder go.
         const QMutexLocker lock(frameMutex);
         const auto* recordedColour =
-            colour ? colour : static_cast<const TypedImage<unsigned char>*>(colorImage->memPointer());
+            colour ? colour
+                   : static_cast<const TypedImage<unsigned char>*>(incomingColorImage->memPointer());
         if (recording && recorder && !recorder->addFrame(depth, recordedColour))
             ++droppedRecordedFrames;
     }
 
-    ++cameraFrameCount;
-    if (cameraStopwatch->isRunning()) {
-        cameraStopwatch->stop();
-        cameraFrameTime += cameraStopwatch->elapsed(false);
-        if (cameraFrameTime > cameraRateInterval) {
-            const double rate = cameraFrameCount * 1000.0 / cameraFrameTime;
-            cameraFps = cameraFps < 0.0 ? rate : 0.6 * cameraFps + 0.4 * rate;
-            cameraFrameTime = 0.0;
-            cameraFrameCount = 0;
-            QMetaObject::invokeMethod(ui->labelRecVideoFPS, "setText",
-                                      Q_ARG(QString, QString("%1 fps").arg(cameraFps, 0, 'f', 1)));
-        }
-    }
-    cameraStopwatch->start();
+    if (cameraRate.countFrame())
+        QMetaObject::invokeMethod(ui->labelRecVideoFPS, "setText",
+                                  Q_ARG(QString, frameRateText(cameraRate.rate())));
 }
 
 }  // namespace Veltrane

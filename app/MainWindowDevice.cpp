@@ -85,8 +85,11 @@ void MainWindow::initCL()
 
 void MainWindow::findGpuDevices()
 {
+    const cl_device_type offered = qEnvironmentVariableIntValue(cpuAsGpuVariable) == 1
+                                       ? CL_DEVICE_TYPE_GPU | CL_DEVICE_TYPE_CPU
+                                       : CL_DEVICE_TYPE_GPU;
     for (std::unique_ptr<ClPlatform>& platform : ClPlatform::platforms()) {
-        for (std::unique_ptr<ClDevice>& device : platform->devices(CL_DEVICE_TYPE_GPU))
+        for (std::unique_ptr<ClDevice>& device : platform->devices(offered))
             clDevices.emplace_back(new ClPlatform(platform->id()), device.release());
     }
 }
@@ -150,13 +153,12 @@ void MainWindow::onDeviceChanged()
 {
     const int index = ui->comboBoxComputeDevice->currentIndex();
     const int deviceCount = static_cast<int>(clDevices.size());
-    if (index < 0 || index > deviceCount || !reconstructionCreation.isFinished())
+    if (index < 0 || index > deviceCount || !reconstructionCreation.isFinished() || reconstructing)
         return;
     cpuReconstruction = index == deviceCount;
 
     try {
-        delete clMarchingCubes;
-        clMarchingCubes = nullptr;
+        const std::lock_guard<std::mutex> lock(backEndMutex);
         delete reconstruction;
         reconstruction = nullptr;
         delete clEnvironment;

@@ -13,7 +13,6 @@
 #include "core/Logging.h"
 #include "core/MemImage.h"
 #include "core/SharedImage.h"
-#include "core/Stopwatch.h"
 #include "reconstruction/ReconstructionParameters.h"
 
 #include <QEvent>
@@ -57,9 +56,6 @@ void MainWindow::setupViews()
         closeMeshToolPanels();
         ui->playbackWidget->hide();
         connect(ui->playbackWidget, SIGNAL(finishedPlayback()), this, SLOT(onFinishedPlayback()));
-
-        reconstructionStopwatch = new Stopwatch(false);
-        cameraStopwatch = new Stopwatch(false);
 
         auto* alignLayout = new QHBoxLayout;
         alignLayout->setContentsMargins(0, 0, 0, 0);

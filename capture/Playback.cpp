@@ -27,7 +27,13 @@ void appendOnce(std::vector<T*>& list, T* item)
         list.push_back(item);
 }
 
-/// The fixed calibration that played-back frames are reconstructed with.
+/// The frame size of the cameras whose sequences are played with a fixed
+/// calibration.
+constexpr int calibratedWidth = 640;
+constexpr int calibratedHeight = 480;
+
+/// The fixed calibration that played-back 640 x 480 frames are reconstructed
+/// with.
 Eigen::Matrix3d playbackIntrinsics()
 {
     Eigen::Matrix3d k;
@@ -83,8 +89,12 @@ bool Playback::open(const std::string& path)
         m_file.reset();
         return false;
     }
-    VELTRANE_INFO("Overriding playback calibration");
-    m_intrinsics = playbackIntrinsics();
+    // The fixed matrix belongs to 640 x 480 frames; frames of any other size
+    // keep the matrix they were recorded with.
+    if (m_width == calibratedWidth && m_height == calibratedHeight) {
+        VELTRANE_INFO("Overriding playback calibration");
+        m_intrinsics = playbackIntrinsics();
+    }
     m_directoryPath = std::filesystem::path(path).parent_path().string();
     m_colorImage.reset(
         TypedImage<unsigned char>::create(PixelType::UnsignedByte, m_width, m_height, 1, 3));

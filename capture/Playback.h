@@ -93,7 +93,9 @@ public:
     int frameCount() const { return m_frameCount; }
     int width() const { return m_width; }
     int height() const { return m_height; }
-    /// The camera matrix used for played-back frames (column-major).
+    /// The camera matrix used for played-back frames (column-major): a fixed
+    /// one (fx = fy = 531, cx = 320, cy = 240) for 640 x 480 frames, the
+    /// recorded one for frames of other sizes.
     const Eigen::Matrix3d& intrinsics() const { return m_intrinsics; }
 
 private:

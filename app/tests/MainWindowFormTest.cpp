@@ -74,10 +74,12 @@ TEST_F(MainWindowForm, SpinBoxesAndSlidersHaveTheirRangesAndDefaults)
         int minimum, maximum, step, value;
         const char* suffix;
     };
+    // The size boxes and the slider show the volume the window starts with:
+    // the Small size and the Default resolution checked in the form.
     const Case cases[] = {
-        {"spinBoxVolSizeX", 20, 500, 10, 200, " cm"},
-        {"spinBoxVolSizeY", 20, 500, 10, 200, " cm"},
-        {"spinBoxVolSizeZ", 20, 500, 10, 200, " cm"},
+        {"spinBoxVolSizeX", 20, 500, 10, 100, " cm"},
+        {"spinBoxVolSizeY", 20, 500, 10, 100, " cm"},
+        {"spinBoxVolSizeZ", 20, 500, 10, 100, " cm"},
         {"spinBoxVolPosX", -10000, 10000, 10, 0, " cm"},
         {"spinBoxVolPosY", -10000, 10000, 10, 0, " cm"},
         {"spinBoxVolPosZ", -10000, 10000, 10, 100, " cm"},
@@ -98,7 +100,7 @@ TEST_F(MainWindowForm, SpinBoxesAndSlidersHaveTheirRangesAndDefaults)
     EXPECT_EQ(slider->minimum(), 1);
     EXPECT_EQ(slider->maximum(), 8);
     EXPECT_EQ(slider->pageStep(), 1);
-    EXPECT_EQ(slider->value(), 1);
+    EXPECT_EQ(slider->value(), 4);
     EXPECT_EQ(slider->orientation(), Qt::Horizontal);
 }
 

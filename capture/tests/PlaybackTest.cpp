@@ -125,21 +125,29 @@ protected:
     Playback m_playback;
 };
 
-TEST_F(PlaybackTest, OpensInStoppedWithTheFixedCalibration)
+TEST_F(PlaybackTest, OpensInStoppedWithTheRecordedCalibration)
 {
     openSequence(2);
     EXPECT_EQ(m_playback.state(), PlaybackState::Stopped);
     EXPECT_EQ(m_playback.frameCount(), 2);
     EXPECT_EQ(m_playback.width(), W);
     EXPECT_EQ(m_playback.height(), H);
-    Eigen::Matrix3d expected;
-    expected << 531, 0, 320, 0, 531, 240, 0, 0, 1;
-    EXPECT_EQ(m_playback.intrinsics(), expected);
+    EXPECT_EQ(m_playback.intrinsics(), Eigen::Map<const Eigen::Matrix3d>(Matrix))
+        << "frames of another size than 640 x 480 keep the matrix they were recorded with";
     EXPECT_EQ(m_playback.directory(), m_dir.path().toStdString());
     EXPECT_FALSE(m_playback.open(path()));
     EXPECT_TRUE(m_playback.close());
     EXPECT_EQ(m_playback.state(), PlaybackState::Closed);
     EXPECT_FALSE(m_playback.close());
+}
+
+TEST_F(PlaybackTest, FramesOf640By480GetTheFixedCalibration)
+{
+    ASSERT_TRUE(writeSequence(path(), 640, 480, 1));
+    ASSERT_TRUE(m_playback.open(path()));
+    Eigen::Matrix3d expected;
+    expected << 531, 0, 320, 0, 531, 240, 0, 0, 1;
+    EXPECT_EQ(m_playback.intrinsics(), expected);
 }
 
 TEST_F(PlaybackTest, PlaysARecordingBitIdenticalInOrder)
