@@ -181,6 +181,14 @@ protected:
     /// construction can be put in its place.
     virtual void createReconstruction();
 
+    /// Marching cubes over the volumes of the GPU back-end on the device of
+    /// `clEnvironment`, welded and with vertex normals; called on a worker
+    /// of the thread pool. Null when the device cannot do it (its program
+    /// does not build there, or the extraction fails) or nothing came out:
+    /// the volumes are then extracted on the CPU. Virtual so that a failing
+    /// device can be put in its place.
+    virtual Mesh* extractMeshOnDevice(ClImage& distance, ClImage* colours);
+
 private:
     friend class MainWindowProbe;
 

@@ -201,19 +201,6 @@ Mesh* extractDownloaded(ClImage& distance, ClImage* colours)
                          static_cast<const TypedImage<unsigned char>*>(hostColours.get()));
 }
 
-/// Marching cubes on the device of `environment`; null when its program
-/// cannot be built there or nothing came out.
-Mesh* extractOnDevice(ClEnvironment* environment, const ClImage& distance, const ClImage* colours)
-{
-    try {
-        ClMarchingCubes device(environment);
-        return device.computeMesh(&distance, colours, 0.0f).release();
-    } catch (const std::runtime_error&) {
-        VELTRANE_WARN("Could not create OpenCL Marching Cubes. Falling back to CPU version.");
-        return nullptr;
-    }
-}
-
 bool hasSurface(const Mesh* mesh)
 {
     return mesh && !mesh->faces().empty();
@@ -395,10 +382,14 @@ void MainWindow::updateVolumeVisualization()
         ui->sliderVolRes->setValue(std::clamp(largestCount / sliderStep, sliderMinimum, sliderMaximum));
     }
 
+    // The size in millimetres picks the preset: the extent, rounded through
+    // single precision and a resolution that may still be on its way to
+    // being isotropic, can miss a preset's figures by a fraction.
+    const std::array<double, 3> size = parameters->volumeSize;
     QSpinBox* const sizeBoxes[] = {ui->spinBoxVolSizeX, ui->spinBoxVolSizeY, ui->spinBoxVolSizeZ};
     if (!ui->pushButtonVolSizeUserDefined->isChecked()) {
         const QSignalBlocker blocker(ui->buttonGroupVolSize);
-        const std::pair<QAbstractButton*, Eigen::Vector3f> presets[] = {
+        const std::pair<QAbstractButton*, std::array<double, 3>> presets[] = {
             {ui->pushButtonVolSizeSmall, {1000, 1000, 1000}},
             {ui->pushButtonVolSizeNormal, {2000, 2000, 2000}},
             {ui->pushButtonVolSizeLarge, {4000, 4000, 4000}},
@@ -406,8 +397,8 @@ void MainWindow::updateVolumeVisualization()
             {ui->pushButtonVolSizeFullBody, {700, 2000, 700}},
         };
         QAbstractButton* matching = ui->pushButtonVolSizeUserDefined;
-        for (const auto& [button, size] : presets) {
-            if (size == extent)
+        for (const auto& [button, presetSize] : presets) {
+            if (presetSize == size)
                 matching = button;
         }
         matching->setChecked(true);
@@ -711,19 +702,30 @@ void MainWindow::generateMeshGpu(ClImage& distance, ClImage* colours)
 {
     Stopwatch watch;
     delete mesh;
-    ClEnvironment* const environment = clEnvironment;
     const bool onDevice = !cpuMarchingCubes;
     mesh = runOnWorker(tr("Generating mesh ..."), [&]() -> Mesh* {
         if (onDevice) {
-            Mesh* extracted = extractOnDevice(environment, distance, colours);
+            Mesh* extracted = extractMeshOnDevice(distance, colours);
             if (hasSurface(extracted))
                 return extracted;
             delete extracted;
+            VELTRANE_WARN("The OpenCL device gave no mesh. Extracting it on the CPU.");
         }
         return extractDownloaded(distance, colours);
     });
     if (hasSurface(mesh))
         VELTRANE_INFO("Generating mesh: " << watch.elapsed(false) << " ms");
+}
+
+Mesh* MainWindow::extractMeshOnDevice(ClImage& distance, ClImage* colours)
+{
+    try {
+        ClMarchingCubes device(clEnvironment);
+        return device.computeMesh(&distance, colours, 0.0f).release();
+    } catch (const std::runtime_error&) {
+        VELTRANE_WARN("Could not create OpenCL Marching Cubes. Falling back to CPU version.");
+        return nullptr;
+    }
 }
 
 bool MainWindow::showGeneratedMesh()

@@ -12,9 +12,11 @@ public:
     static Playback*& playback(MainWindow& window) { return window.playback; }
     static Mesh*& mesh(MainWindow& window) { return window.mesh; }
     static bool& meshSaved(MainWindow& window) { return window.meshSaved; }
-    static SurfaceReconstruction* reconstruction(MainWindow& window) { return window.reconstruction; }
+    static SurfaceReconstruction*& reconstruction(MainWindow& window) { return window.reconstruction; }
     static ReconstructionParameters* parameters(MainWindow& window) { return window.parameters; }
     static bool cpuReconstruction(MainWindow& window) { return window.cpuReconstruction; }
+    static bool& cpuMarchingCubes(MainWindow& window) { return window.cpuMarchingCubes; }
+    static ClEnvironment*& clEnvironment(MainWindow& window) { return window.clEnvironment; }
     static bool workerExists(MainWindow& window) { return window.workerThread != nullptr; }
     static SharedImage* colorImage(MainWindow& window) { return window.colorImage; }
     static SharedImage* emptySceneImage(MainWindow& window) { return window.emptySceneImage; }
@@ -57,6 +59,17 @@ public:
     static bool startSensor(MainWindow& window) { return window.startSensor(); }
     static bool recording(MainWindow& window) { return window.recording; }
     static int frameWidth(MainWindow& window) { return window.frameWidth; }
+    /// Frames of `width` x `height` from now on, as a camera of that size
+    /// would bring.
+    static void setFrameSize(MainWindow& window, int width, int height)
+    {
+        window.frameWidth = width;
+        window.frameHeight = height;
+        window.allocateFrameImages(width, height);
+    }
+    static bool reconstructing(MainWindow& window) { return window.reconstructing; }
+    static SharedImage* depthImage(MainWindow& window) { return window.depthImage; }
+    static void stopWorkerThread(MainWindow& window) { window.stopWorkerThread(); }
 };
 
 }  // namespace Veltrane

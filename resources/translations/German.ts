@@ -572,6 +572,14 @@
         <translation>Es wurde nichts rekonstruiert.</translation>
     </message>
     <message>
+        <source>%1 voxels</source>
+        <translation>%1 Voxel</translation>
+    </message>
+    <message>
+        <source>The compute device is not ready for a reconstruction. Please wait until it is ready, or choose another compute device.</source>
+        <translation>Das Rechengerät ist für eine Rekonstruktion nicht bereit. Bitte warten Sie, bis es bereit ist, oder wählen Sie ein anderes Rechengerät.</translation>
+    </message>
+    <message>
         <source>Processing mesh ...</source>
         <translation>Netz wird bearbeitet ...</translation>
     </message>
