@@ -214,9 +214,10 @@ void MainWindow::onNewFrame(const TypedImage<unsigned char>* colour,
     QMetaObject::invokeMethod(sensorWaitDialog, "hide");
 
     // A played sequence waits until the worker has taken its previous frame,
-    // in steps that closing the player can interrupt.
+    // in steps that closing the player can interrupt. Without a worker
+    // nobody takes it: the frame is replaced, as a live one would be.
     if (playback) {
-        while (newFrame)
+        while (newFrame && workerRunning)
             boost::this_thread::sleep_for(boost::chrono::milliseconds(playbackPacingPoll));
     }
 

@@ -90,6 +90,20 @@ void FileDialogAnswers::answerModalDialog()
     static_cast<QDialog*>(dialog)->accept();  // the file dialog checks the name first
 }
 
+EnvironmentSetting::EnvironmentSetting(const char* name, const QByteArray& value)
+    : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
+{
+    qputenv(name, value);
+}
+
+EnvironmentSetting::~EnvironmentSetting()
+{
+    if (m_had)
+        qputenv(m_name, m_old);
+    else
+        qunsetenv(m_name);
+}
+
 bool saveScreenshotWithDialog(QWidget& window, QWidget& dialog, const QString& name)
 {
     QPixmap picture = window.grab();

@@ -3,6 +3,7 @@
 #include "app/MessageBoxes.h"
 #include "core/Mesh.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -74,6 +75,20 @@ private:
     std::deque<Answer> m_answers;
     QStringList m_openedIn;
     QTimer m_timer;
+};
+
+/// Sets an environment variable for as long as it exists, then restores it.
+class EnvironmentSetting {
+public:
+    EnvironmentSetting(const char* name, const QByteArray& value);
+    ~EnvironmentSetting();
+    EnvironmentSetting(const EnvironmentSetting&) = delete;
+    EnvironmentSetting& operator=(const EnvironmentSetting&) = delete;
+
+private:
+    const char* m_name;
+    bool m_had;
+    QByteArray m_old;
 };
 
 /// Writes `window` with `dialog` over it where it stands on the screen to

@@ -21,30 +21,6 @@ namespace {
 
 using namespace TestSupport;
 
-/// Sets an environment variable for as long as it exists.
-class EnvironmentSetting {
-public:
-    EnvironmentSetting(const char* name, const QByteArray& value)
-        : m_name(name), m_had(qEnvironmentVariableIsSet(name)), m_old(qgetenv(name))
-    {
-        qputenv(name, value);
-    }
-    ~EnvironmentSetting()
-    {
-        if (m_had)
-            qputenv(m_name, m_old);
-        else
-            qunsetenv(m_name);
-    }
-    EnvironmentSetting(const EnvironmentSetting&) = delete;
-    EnvironmentSetting& operator=(const EnvironmentSetting&) = delete;
-
-private:
-    const char* m_name;
-    bool m_had;
-    QByteArray m_old;
-};
-
 /// A window whose device marching cubes can be made to fail.
 class DeviceWindow : public MainWindow {
 public:

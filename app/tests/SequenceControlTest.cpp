@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLabel>
 #include <QPushButton>
@@ -275,6 +276,30 @@ TEST_F(SequenceControlTest, LoadingStopsTheCameraShowsTheFirstFrameAndClosingBri
     EXPECT_TRUE(waitUntil([&] { return camera->delivered() == delivered + cameraFrames; }))
         << "the camera runs again";
     EXPECT_EQ(MainWindowProbe::frameWidth(window), smallCamera.width);
+}
+
+TEST_F(SequenceControlTest, APlayerWhoseFramesNobodyTakesClosesAtOnce)
+{
+    const QString path = folder.filePath("untaken.kvs");
+    ASSERT_TRUE(recordSequence(path.toStdString(), orbitFrames(30), smallCamera));
+    for (const bool closeWindow : {false, true}) {
+        SCOPED_TRACE(closeWindow ? "closing the window" : "closing the sequence");
+        {
+            FileAnswers answers({path});
+            button("pushButtonLoadSequence")->click();
+        }
+        ASSERT_NE(MainWindowProbe::playback(window), nullptr);
+        MainWindowProbe::stopWorkerThread(window);
+        bar()->start();
+        QElapsedTimer clock;
+        clock.start();
+        if (closeWindow)
+            EXPECT_TRUE(window.close());
+        else
+            button("pushButtonLoadSequence")->click();
+        EXPECT_LT(clock.elapsed(), 2000);
+        EXPECT_EQ(MainWindowProbe::playback(window), nullptr);
+    }
 }
 
 TEST_F(SequenceControlTest, AFileThatCannotBeLoadedIsReportedAndTheCameraKeepsRunning)

@@ -1,0 +1,182 @@
+#include "AppTestSupport.h"
+#include "MainWindowProbe.h"
+
+#include "app/PlaybackWidget.h"
+#include "capture/Playback.h"
+#include "core/Mesh.h"
+#include "reconstruction/ReconstructionParameters.h"
+#include "testsupport/SequenceRecording.h"
+#include "testsupport/Trajectory.h"
+
+#include <Eigen/Geometry>
+#include <Eigen/LU>
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+namespace Veltrane {
+namespace {
+
+using namespace TestSupport;
+
+/// The frames of the scans: 320 x 240 suits the device back-end too.
+const PinholeCamera camera = PinholeCamera().scaledDown(2);
+constexpr int sequenceFrames = 10;
+
+const SyntheticScene& scene()
+{
+    static const SyntheticScene table = SyntheticScene::tabletop();
+    return table;
+}
+
+const Orbit& orbit()
+{
+    static const Orbit around = tabletopOrbit(sequenceFrames);
+    return around;
+}
+
+/// How far the vertices of a scan's mesh lie from the scene's surface (mm),
+/// sorted. The mesh is in the volume's voxel coordinates; the volume was
+/// placed by `volumePose` in the camera of the sequence's first frame.
+std::vector<double> distancesFromTheScene(const Mesh& mesh, const ReconstructionParameters& parameters)
+{
+    Eigen::Vector3d voxel, corner;
+    for (int i = 0; i < 3; ++i) {
+        const int count = parameters.volumeResolution[i];
+        voxel[i] = parameters.volumeSize[i] / count;
+        corner[i] = (count / 2.0 - 0.5) * voxel[i];
+    }
+    const Eigen::Matrix4d volumeToScene =
+        orbit().poses().front().inverse()
+        * Eigen::Map<const Eigen::Matrix4d>(parameters.volumePose().data());
+    std::vector<double> distances;
+    for (const Mesh::Vector& vertex : mesh.vertices()) {
+        const Eigen::Vector3d inScene = (volumeToScene * (vertex - corner).homogeneous()).head<3>();
+        distances.push_back(std::abs(scene().signedDistance(inScene)));
+    }
+    std::sort(distances.begin(), distances.end());
+    return distances;
+}
+
+/// A window in capture mode with a recorded sequence of the table scene
+/// loaded in place of the camera, and the volume placed around the table:
+/// 128 voxels a side, its centre 80 cm in front of the camera.
+class ScanEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(folder.isValid());
+        const QString path = folder.filePath("table.kvs");
+        const SyntheticCamera renderer(scene(), camera);
+        ASSERT_TRUE(recordSequence(path.toStdString(), renderer.renderAll(orbit().poses()), camera));
+
+        window = std::make_unique<MainWindow>();
+        window->show();
+        ASSERT_TRUE(waitUntil([&] { return MainWindowProbe::captureStarted(*window); }, 60000));
+        {
+            FileDialogAnswers answers({{path, QString()}});
+            button("pushButtonLoadSequence")->click();
+        }
+        ASSERT_NE(MainWindowProbe::playback(*window), nullptr);
+        button("pushButtonVolResLow")->click();
+        child<QSpinBox>("spinBoxVolPosZ")->setValue(80);
+        ASSERT_EQ(MainWindowProbe::parameters(*window)->volumePose()[14], 800.0);
+        ASSERT_TRUE(button("pushButtonStartReconstruction")->isEnabled());
+    }
+
+    template <typename T>
+    T* child(const char* name)
+    {
+        return window->findChild<T*>(name);
+    }
+    QPushButton* button(const char* name) { return child<QPushButton>(name); }
+    int mode() { return MainWindowProbe::uiMode(*window); }
+    Playback* player() { return MainWindowProbe::playback(*window); }
+
+    /// The scan's mesh lies on the table scene: nine in ten vertices within
+    /// a third of a voxel (2.6 mm) of its surface, and all within a voxel.
+    void expectMeshOnTheScene()
+    {
+        ASSERT_EQ(mode(), 3);
+        const Mesh* mesh = MainWindowProbe::mesh(*window);
+        ASSERT_NE(mesh, nullptr);
+        ASSERT_GT(mesh->vertices().size(), 1000u);
+        const std::vector<double> distances =
+            distancesFromTheScene(*mesh, *MainWindowProbe::parameters(*window));
+        const double voxel = 1000.0 / 128;
+        EXPECT_LT(distances[distances.size() * 9 / 10], voxel / 3);
+        EXPECT_LT(distances.back(), voxel);
+        EXPECT_EQ(player(), nullptr) << "the sequence was closed";
+    }
+
+    QTemporaryDir folder;
+    MessageBoxLog boxes{QString(), QMessageBox::No};
+    std::unique_ptr<MainWindow> window;
+};
+
+TEST_F(ScanEndToEnd, EndOfTheSequenceEndsTheScanWithItsMesh)
+{
+    button("pushButtonStartReconstruction")->click();
+    EXPECT_EQ(mode(), 2);
+    ASSERT_TRUE(waitUntil([&] { return mode() == 3; }, 60000));
+    expectMeshOnTheScene();
+}
+
+TEST_F(ScanEndToEnd, UserEndsTheScan)
+{
+    button("pushButtonStartReconstruction")->click();
+    ASSERT_TRUE(waitUntil([&] { return player()->position() >= sequenceFrames / 2; }, 60000));
+    button("pushButtonFinishReconstruction")->click();
+    expectMeshOnTheScene();
+}
+
+TEST_F(ScanEndToEnd, TimerEndsTheScanOfALoopingSequence)
+{
+    child<QCheckBox>("checkBoxLoop")->setChecked(true);
+    child<QCheckBox>("checkBoxDuration")->setChecked(true);
+    child<QSpinBox>("spinBoxDuration")->setValue(2);
+    button("pushButtonStartReconstruction")->click();
+    ASSERT_TRUE(waitUntil([&] { return mode() == 3; }, 10000));
+    expectMeshOnTheScene();
+}
+
+TEST_F(ScanEndToEnd, PlayingSequenceWaitsDuringTheCountDownAndRunsWithTheScan)
+{
+    PlaybackWidget* bar = child<PlaybackWidget>("playbackWidget");
+    bar->start();
+    ASSERT_EQ(player()->state(), PlaybackState::Playing);
+    child<QSpinBox>("spinBoxStartDelay")->setValue(1);
+    button("pushButtonStartReconstruction")->click();
+    EXPECT_EQ(player()->state(), PlaybackState::Paused) << "during the count-down";
+    EXPECT_FALSE(bar->isPlaying());
+    ASSERT_TRUE(waitUntil([&] { return mode() == 2; }, 3000));
+    EXPECT_EQ(player()->state(), PlaybackState::Playing);
+    EXPECT_TRUE(bar->reconstructionMode);
+    ASSERT_TRUE(waitUntil([&] { return mode() == 3; }, 60000));
+    expectMeshOnTheScene();
+}
+
+/// The same road with the OpenCL CPU device standing in for a GPU: the
+/// device back-end and the device marching cubes.
+class DeviceScanEndToEnd : public ScanEndToEnd {
+protected:
+    EnvironmentSetting cpuAsGpu{MainWindow::cpuAsGpuVariable, "1"};
+};
+
+TEST_F(DeviceScanEndToEnd, EndOfTheSequenceEndsTheScanWithItsMesh)
+{
+    ASSERT_FALSE(MainWindowProbe::cpuReconstruction(*window));
+    button("pushButtonStartReconstruction")->click();
+    ASSERT_TRUE(waitUntil([&] { return mode() == 3; }, 60000));
+    expectMeshOnTheScene();
+}
+
+}  // namespace
+}  // namespace Veltrane
