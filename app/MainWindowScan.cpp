@@ -33,6 +33,7 @@
 #include "render/Interaction3D.h"
 #include "core/SharedImageSet.h"
 
+#include <QButtonGroup>
 #include <QMutexLocker>
 
 #include <boost/thread/thread.hpp>
@@ -75,9 +76,69 @@ const char* const trackingLostStyle =
     "background-color: qlineargradient(x1:0, y1:0, x2:1, y2:1,stop:0 rgb(255,0,0), stop: 1 "
     "rgb(100,0,0));\nborder-radius: 10px;\n";
 
-std::array<double, 3> toDoubles(const std::array<int, 3>& values)
+/// A button that stands for a value of the volume.
+template <typename Value>
+struct Preset {
+    QAbstractButton* button;
+    Value value;
+};
+
+std::array<Preset<int>, 3> resolutionPresets(const Ui_MainWindow& ui)
 {
-    return {double(values[0]), double(values[1]), double(values[2])};
+    return {{{ui.pushButtonVolResLow, lowResolution},
+             {ui.pushButtonVolResNormal, defaultResolution},
+             {ui.pushButtonVolResHigh, highResolution}}};
+}
+
+/// Sizes in millimetres.
+std::array<Preset<std::array<double, 3>>, 5> sizePresets(const Ui_MainWindow& ui)
+{
+    return {{{ui.pushButtonVolSizeSmall, {1000, 1000, 1000}},
+             {ui.pushButtonVolSizeNormal, {2000, 2000, 2000}},
+             {ui.pushButtonVolSizeLarge, {4000, 4000, 4000}},
+             {ui.pushButtonVolSizeHead, {400, 400, 400}},
+             {ui.pushButtonVolSizeFullBody, {700, 2000, 700}}}};
+}
+
+std::array<QSpinBox*, 3> sizeBoxes(const Ui_MainWindow& ui)
+{
+    return {ui.spinBoxVolSizeX, ui.spinBoxVolSizeY, ui.spinBoxVolSizeZ};
+}
+
+/// The value of the checked button of `presets`; `fallBack` when none is.
+template <typename Value, std::size_t count>
+Value checkedValue(const std::array<Preset<Value>, count>& presets, const Value& fallBack)
+{
+    for (const Preset<Value>& preset : presets) {
+        if (preset.button->isChecked())
+            return preset.value;
+    }
+    return fallBack;
+}
+
+/// Checks the button of `presets` that stands for `value`, or `custom` when
+/// none does, without a signal of `group`; nothing while `custom` is checked.
+template <typename Value, std::size_t count>
+void showPresetOf(const Value& value, const std::array<Preset<Value>, count>& presets,
+                  QAbstractButton* custom, QButtonGroup* group)
+{
+    if (custom->isChecked())
+        return;
+    const QSignalBlocker blocker(group);
+    QAbstractButton* matching = custom;
+    for (const Preset<Value>& preset : presets) {
+        if (preset.value == value)
+            matching = preset.button;
+    }
+    matching->setChecked(true);
+}
+
+/// Shows `value` in a spin box or slider without its signal.
+template <typename Control>
+void showValue(Control* control, int value)
+{
+    const QSignalBlocker blocker(control);
+    control->setValue(value);
 }
 
 bool allPositive(const std::array<int, 3>& values)
@@ -231,19 +292,10 @@ void MainWindow::onVolumeTypeChanged()
 
 void MainWindow::onVolumeResolutionChanged()
 {
-    const std::pair<QAbstractButton*, int> presets[] = {
-        {ui->pushButtonVolResLow, lowResolution},
-        {ui->pushButtonVolResNormal, defaultResolution},
-        {ui->pushButtonVolResHigh, highResolution},
-    };
     int count = ui->sliderVolRes->value() * sliderStep;
     if (sender() != ui->sliderVolRes && !ui->pushButtonVolResUserDefined->isChecked()) {
-        for (const auto& [button, presetCount] : presets) {
-            if (button->isChecked())
-                count = presetCount;
-        }
-        const QSignalBlocker blocker(ui->sliderVolRes);
-        ui->sliderVolRes->setValue(count / sliderStep);
+        count = checkedValue(resolutionPresets(*ui), count);
+        showValue(ui->sliderVolRes, count / sliderStep);
     }
     ui->labelVolRes->setText(tr("%1 voxels").arg(count));
     if (!parameters->locked && count > 0)
@@ -253,41 +305,21 @@ void MainWindow::onVolumeResolutionChanged()
 
 void MainWindow::onVolumeSizeChanged()
 {
-    struct Preset {
-        QAbstractButton* button;
-        std::array<int, 3> size;
-    };
-    const Preset presets[] = {
-        {ui->pushButtonVolSizeSmall, {1000, 1000, 1000}},
-        {ui->pushButtonVolSizeNormal, {2000, 2000, 2000}},
-        {ui->pushButtonVolSizeLarge, {4000, 4000, 4000}},
-        {ui->pushButtonVolSizeHead, {400, 400, 400}},
-        {ui->pushButtonVolSizeFullBody, {700, 2000, 700}},
-    };
-    QSpinBox* const spinBoxes[] = {ui->spinBoxVolSizeX, ui->spinBoxVolSizeY, ui->spinBoxVolSizeZ};
-
-    const bool typed = std::find(std::begin(spinBoxes), std::end(spinBoxes), sender())
-                       != std::end(spinBoxes);
-    std::array<int, 3> size{};
-    if (typed || ui->pushButtonVolSizeUserDefined->isChecked()) {
+    const std::array<QSpinBox*, 3> boxes = sizeBoxes(*ui);
+    std::array<double, 3> size{};
+    for (int i = 0; i < 3; ++i)
+        size[i] = boxes[i]->value() * 10.0;
+    const bool typed = std::find(boxes.begin(), boxes.end(), sender()) != boxes.end();
+    if (!typed && !ui->pushButtonVolSizeUserDefined->isChecked()) {
+        size = checkedValue(sizePresets(*ui), size);
         for (int i = 0; i < 3; ++i)
-            size[i] = spinBoxes[i]->value() * 10;
-    } else {
-        for (const Preset& preset : presets) {
-            if (preset.button->isChecked())
-                size = preset.size;
-        }
-        for (int i = 0; i < 3; ++i) {
-            const QSignalBlocker blocker(spinBoxes[i]);
-            spinBoxes[i]->setValue(size[i] / 10);
-        }
+            showValue(boxes[i], static_cast<int>(size[i]) / 10);
     }
-    if (!allPositive(size))
+    if (std::any_of(size.begin(), size.end(), [](double edge) { return edge <= 0.0; }))
         return;
-    const std::array<double, 3> millimetres = toDoubles(size);
     if (!parameters->locked)
-        parameters->setVolumeSize(millimetres);
-    applyIsotropicResolution(*parameters, millimetres);
+        parameters->setVolumeSize(size);
+    applyIsotropicResolution(*parameters, size);
 }
 
 void MainWindow::onVolumePositionChanged()
@@ -363,57 +395,21 @@ void MainWindow::updateVolumeVisualization()
     }
 
     const int largestCount = *std::max_element(resolution.begin(), resolution.end());
-    if (!ui->pushButtonVolResUserDefined->isChecked()) {
-        const QSignalBlocker blocker(ui->buttonGroupVolRes);
-        const std::pair<QAbstractButton*, int> presets[] = {
-            {ui->pushButtonVolResLow, lowResolution},
-            {ui->pushButtonVolResNormal, defaultResolution},
-            {ui->pushButtonVolResHigh, highResolution},
-        };
-        QAbstractButton* matching = ui->pushButtonVolResUserDefined;
-        for (const auto& [button, count] : presets) {
-            if (count == largestCount)
-                matching = button;
-        }
-        matching->setChecked(true);
-    }
-    {
-        const QSignalBlocker blocker(ui->sliderVolRes);
-        ui->sliderVolRes->setValue(std::clamp(largestCount / sliderStep, sliderMinimum, sliderMaximum));
-    }
+    showPresetOf(largestCount, resolutionPresets(*ui), ui->pushButtonVolResUserDefined,
+                 ui->buttonGroupVolRes);
+    showValue(ui->sliderVolRes, std::clamp(largestCount / sliderStep, sliderMinimum, sliderMaximum));
 
     // The size in millimetres picks the preset: the extent, rounded through
     // single precision and a resolution that may still be on its way to
     // being isotropic, can miss a preset's figures by a fraction.
-    const std::array<double, 3> size = parameters->volumeSize;
-    QSpinBox* const sizeBoxes[] = {ui->spinBoxVolSizeX, ui->spinBoxVolSizeY, ui->spinBoxVolSizeZ};
-    if (!ui->pushButtonVolSizeUserDefined->isChecked()) {
-        const QSignalBlocker blocker(ui->buttonGroupVolSize);
-        const std::pair<QAbstractButton*, std::array<double, 3>> presets[] = {
-            {ui->pushButtonVolSizeSmall, {1000, 1000, 1000}},
-            {ui->pushButtonVolSizeNormal, {2000, 2000, 2000}},
-            {ui->pushButtonVolSizeLarge, {4000, 4000, 4000}},
-            {ui->pushButtonVolSizeHead, {400, 400, 400}},
-            {ui->pushButtonVolSizeFullBody, {700, 2000, 700}},
-        };
-        QAbstractButton* matching = ui->pushButtonVolSizeUserDefined;
-        for (const auto& [button, presetSize] : presets) {
-            if (presetSize == size)
-                matching = button;
-        }
-        matching->setChecked(true);
-    }
-    for (int i = 0; i < 3; ++i) {
-        const QSignalBlocker blocker(sizeBoxes[i]);
-        sizeBoxes[i]->setValue(roundedCentimetres(extent[i]));
-    }
-
-    QSpinBox* const positionBoxes[] = {ui->spinBoxVolPosX, ui->spinBoxVolPosY, ui->spinBoxVolPosZ};
-    const double position[] = {pose[12], -pose[13], pose[14]};
-    for (int i = 0; i < 3; ++i) {
-        const QSignalBlocker blocker(positionBoxes[i]);
-        positionBoxes[i]->setValue(roundedCentimetres(position[i]));
-    }
+    showPresetOf(parameters->volumeSize, sizePresets(*ui), ui->pushButtonVolSizeUserDefined,
+                 ui->buttonGroupVolSize);
+    const std::array<QSpinBox*, 3> boxes = sizeBoxes(*ui);
+    for (int i = 0; i < 3; ++i)
+        showValue(boxes[i], roundedCentimetres(extent[i]));
+    showValue(ui->spinBoxVolPosX, roundedCentimetres(pose[12]));
+    showValue(ui->spinBoxVolPosY, roundedCentimetres(-pose[13]));
+    showValue(ui->spinBoxVolPosZ, roundedCentimetres(pose[14]));
 
     const double voxel = extent.maxCoeff() / largestCount;
     ui->labelVoxelResolution->setText(QString("%1 mm").arg(voxel, 0, 'f', 1));
@@ -471,7 +467,8 @@ void MainWindow::delayedReconstructionCanceled()
 
 void MainWindow::startDelayedReconstruction()
 {
-    if (countDownCanceled || uiMode != 1 || reconstructing || !initReconstruction())
+    // A count-down may end after its start was cancelled or the window closed.
+    if (closed || countDownCanceled || uiMode != 1 || reconstructing || !initReconstruction())
         return;
     if (playback)
         ui->playbackWidget->playForReconstruction();
