@@ -66,7 +66,8 @@ class SurfaceReconstruction;
 /// Threads: everything here runs on the GUI thread except `onNewFrame` (the
 /// camera's or the sequence player's thread) and `reconstructionThread` (the
 /// worker); both reach widgets only through queued invocations.
-/// `frameMutex` guards the one-slot frame hand-off.
+/// `frameMutex` guards the one-slot frame hand-off, and the frame images
+/// that the worker fills and the views show.
 ///
 /// The class is split over several source files by area: life cycle and
 /// form (MainWindow.cpp), views and modes (MainWindowViews.cpp), message
@@ -471,12 +472,8 @@ private:
     QTimer* refreshTimer = nullptr;
     /// The timed end of the running reconstruction.
     QTimer* durationTimer = nullptr;
-    /// Guards the frame images that the worker fills and the views show
-    /// (`depthImage`, `colorImage`, `displayColorImage`, `sceneImage`) and
-    /// `trackedPose`. Taken after `frameMutex` where both are held.
-    std::mutex displayMutex;
     /// The volume-to-camera pose of the frame the worker processed last
-    /// during a reconstruction (column-major).
+    /// during a reconstruction (column-major); guarded by `frameMutex`.
     std::array<float, 16> trackedPose{};
     /// Held while the back-end processes a frame or is reset.
     std::mutex backEndMutex;

@@ -500,7 +500,7 @@ bool MainWindow::initReconstruction()
         return false;
     }
     {
-        const std::lock_guard<std::mutex> lock(displayMutex);
+        const QMutexLocker lock(frameMutex);
         const Eigen::Matrix4f start = reconstruction->pose();
         std::copy(start.data(), start.data() + 16, trackedPose.begin());
     }
@@ -668,7 +668,7 @@ int MainWindow::fuseFrame(WorkerFrame& frame, std::array<float, 16>& pose)
 
 void MainWindow::publishFrame(const WorkerFrame& frame, bool tracked, const std::array<float, 16>& pose)
 {
-    const std::lock_guard<std::mutex> lock(displayMutex);
+    const QMutexLocker lock(frameMutex);
     depthImage->assign(&frame.depth, true);
     colorImage->assign(&frame.colour, true);
     if (!tracked)
