@@ -156,6 +156,8 @@ void MainWindow::allocateFrameImages(int width, int height)
 {
     using PixelType::UnsignedByte;
     using PixelType::UnsignedShort;
+    // Images shown in the views have textures, resized with them.
+    makeDisplayCurrent();
     bool allocated = false;
     try {
         allocated = provideImage(colorImage, UnsignedByte, 3, width, height)
@@ -181,6 +183,19 @@ void MainWindow::allocateFrameImages(int width, int height)
     showCritical(tr("Error"), tr("Couldn't allocate memory for internal buffers. Please check that "
                                  "you have enough memory available. Exiting application."));
     QTimer::singleShot(0, this, &QWidget::close);
+}
+
+bool MainWindow::takeFrame()
+{
+    if (!newFrame)
+        return false;
+    const QMutexLocker lock(frameMutex);
+    if (!newFrame)
+        return false;
+    depthImage->assign(incomingDepthImage->memPointer(), true);
+    colorImage->assign(incomingColorImage->memPointer(), true);
+    newFrame = false;
+    return true;
 }
 
 void MainWindow::startWorkerThread()

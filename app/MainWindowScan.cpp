@@ -6,6 +6,8 @@
 #include "capture/RGBDSensor.h"
 #include "core/Logging.h"
 
+#include <boost/thread/thread.hpp>
+
 namespace Veltrane {
 
 void MainWindow::onStartReconstruction()
@@ -115,10 +117,15 @@ void MainWindow::onDepthCutoffChanged(int v)
 
 void MainWindow::reconstructionThread()
 {
+    while (workerRunning) {
+        if (!takeFrame())
+            boost::this_thread::sleep_for(boost::chrono::milliseconds(5));
+    }
 }
 
 void MainWindow::updateGUI()
 {
+    refreshViews();
 }
 
 }  // namespace Veltrane

@@ -1,5 +1,6 @@
 #include "AppTestSupport.h"
 
+#include "render/DisplayWidget.h"
 #include "testsupport/Screenshots.h"
 
 #include <QApplication>
@@ -90,9 +91,24 @@ void FileDialogAnswers::answerModalDialog()
     static_cast<QDialog*>(dialog)->accept();  // the file dialog checks the name first
 }
 
-bool saveScreenshotWithDialog(QWidget& window, QWidget& dialog, const QString& name)
+QPixmap windowPicture(QWidget& window)
 {
     QPixmap picture = window.grab();
+    QPainter painter(&picture);
+    for (DisplayWidget* display : window.findChildren<DisplayWidget*>())
+        if (display->isVisible())
+            painter.drawImage(display->mapTo(&window, QPoint(0, 0)), display->picture());
+    return picture;
+}
+
+bool saveWindowScreenshot(QWidget& window, const QString& name)
+{
+    return windowPicture(window).save(QString::fromStdString(screenshotPath(name.toStdString())));
+}
+
+bool saveScreenshotWithDialog(QWidget& window, QWidget& dialog, const QString& name)
+{
+    QPixmap picture = windowPicture(window);
     QPainter painter(&picture);
     painter.drawPixmap(dialog.geometry().topLeft() - window.geometry().topLeft(), dialog.grab());
     painter.end();

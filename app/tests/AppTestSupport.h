@@ -3,6 +3,7 @@
 #include "app/MessageBoxes.h"
 #include "core/Mesh.h"
 
+#include <QPixmap>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -76,8 +77,17 @@ private:
     QTimer m_timer;
 };
 
-/// Writes `window` with `dialog` over it where it stands on the screen to
-/// screenshotPath(`name`); false when the file could not be written.
+/// What `window` shows, with the pictures of its display widgets, which a
+/// plain grab leaves black.
+QPixmap windowPicture(QWidget& window);
+
+/// Writes windowPicture(`window`) to screenshotPath(`name`); false when the
+/// file could not be written.
+bool saveWindowScreenshot(QWidget& window, const QString& name);
+
+/// Writes the picture of `window` with `dialog` over it where it stands on
+/// the screen to screenshotPath(`name`); false when the file could not be
+/// written.
 bool saveScreenshotWithDialog(QWidget& window, QWidget& dialog, const QString& name);
 
 }  // namespace Veltrane

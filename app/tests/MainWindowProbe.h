@@ -32,11 +32,9 @@ public:
         return window.uiMode == 1 && window.reconstruction;
     }
     /// Hands `generated` (owned by the window from now on) over as a scan's
-    /// new mesh, drawn in `view` (owned by the caller, who keeps its context
-    /// current) when given, and enters the mesh mode.
-    static void enterMeshMode(MainWindow& window, Mesh* generated, GlMeshView* view)
+    /// new mesh and enters the mesh mode.
+    static void enterMeshMode(MainWindow& window, Mesh* generated)
     {
-        window.meshGlView = view;
         generated->computeBoundingBox();
         window.mesh = generated;
         window.meshSaved = false;
@@ -44,6 +42,7 @@ public:
         window.uiMode = 3;
         window.updateUiMode();
     }
+    static GlMeshView* meshGlView(MainWindow& window) { return window.meshGlView; }
     static std::deque<Mesh*>& undoStack(MainWindow& window) { return window.undoStack; }
     static std::deque<Mesh*>& redoStack(MainWindow& window) { return window.redoStack; }
     static const std::vector<float>& componentAreas(MainWindow& window) { return window.componentAreas; }

@@ -6,7 +6,6 @@
 #include "render/GlBoundingBox.h"
 #include "render/GlMesh.h"
 #include "render/GlMeshView.h"
-#include "testsupport/GlTest.h"
 #include "testsupport/PlyFile.h"
 #include "testsupport/Screenshots.h"
 
@@ -123,14 +122,11 @@ std::size_t countTitled(const MessageBoxLog& log, const QString& title)
 }
 
 /// The real window in mesh mode with a mesh handed over as a scan hands it
-/// over, drawn in a mesh view of the tests' OpenGL context. Message boxes
-/// are answered No unless a test says otherwise.
+/// over. Message boxes are answered No unless a test says otherwise.
 class MeshTools : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string why;
-        ASSERT_TRUE(GlTestContext::makeCurrent(&why)) << why;
         answerBoxesWith(QMessageBox::No);
         openWindow(threePieces());
     }
@@ -138,7 +134,6 @@ protected:
     void TearDown() override
     {
         window.reset();
-        view.reset();
         answers.reset();
     }
 
@@ -152,12 +147,12 @@ protected:
     void openWindow(Mesh* generated)
     {
         window.reset();
-        view = std::make_unique<GlMeshView>();
         window = std::make_unique<MainWindow>();
         window->resize(1236, 768);
         window->show();
         ASSERT_TRUE(waitUntil([&] { return MainWindowProbe::captureStarted(*window); }, 20000));
-        MainWindowProbe::enterMeshMode(*window, generated, view.get());
+        MainWindowProbe::enterMeshMode(*window, generated);
+        view = MainWindowProbe::meshGlView(*window);
     }
 
     template <typename W = QWidget>
@@ -204,8 +199,8 @@ protected:
     }
 
     std::unique_ptr<MessageBoxLog> answers;
-    std::unique_ptr<GlMeshView> view;
     std::unique_ptr<MainWindow> window;
+    GlMeshView* view = nullptr;  ///< the window's mesh view
 };
 
 TEST_F(MeshTools, UndoAndRedoCarryMeshesBetweenTheHistories)

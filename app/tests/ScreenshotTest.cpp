@@ -26,7 +26,7 @@ TEST(Screenshot, OfTheRealWindowInEachMode)
         MainWindowProbe::uiMode(window) = mode;
         MainWindowProbe::updateUiMode(window);
         handleEventsFor(200);
-        EXPECT_TRUE(saveScreenshot(window, name)) << name;
+        EXPECT_TRUE(saveWindowScreenshot(window, name)) << name;
     }
     EXPECT_FALSE(answers.boxes().empty());
 }
