@@ -53,6 +53,11 @@ const QColor viewBackground(viewGrey, viewGrey, viewGrey);
 /// What shows between the views.
 const QColor displayBackground(153, 153, 153);
 
+/// Depths the depth view shows from black to white, millimetres from the
+/// camera, and the depth of one unit of the depth texture.
+constexpr double depthWindowMm = 4000.0;
+constexpr double depthUnitMm = 65535.0;
+
 /// Where the 3-D views' cameras start: six metres back from the origin.
 constexpr double cameraStartDistance = -6000.0;
 
@@ -151,6 +156,8 @@ void MainWindow::createViews()
     depthMapProgram = program.get();
     depthView->slice()->setProgram(std::move(program));
     depthView->setInterpolation(0);
+    depthView->setWindow(depthWindowMm / depthUnitMm);
+    depthView->setLevel(0.5 * depthWindowMm / depthUnitMm);
     display->addView(depthView);
 
     pointCloudGlView = new GlPointCloudView;

@@ -19,6 +19,12 @@ namespace Veltrane {
 /// Two coloured triangles: a mesh every writer takes.
 Mesh coloredQuad();
 
+/// The objects of the synthetic tabletop as a scan makes them: marching
+/// cubes over their signed distance in 5 mm voxels, each vertex coloured
+/// like the surface nearest to it, with normals. In millimetres from a corner
+/// of the volume, y down as the camera sees it.
+Mesh* tabletopMesh();
+
 /// Waits, handling events, until `condition` holds; false after `timeoutMs`.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
 /// Handles events for `milliseconds`: time for anything late to arrive.
