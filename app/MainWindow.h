@@ -167,7 +167,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     /// Keeps the side views at their pixel proportions.
     void resizeEvent(QResizeEvent* event) override;
-    /// Widens the settings column while its vertical scroll bar is shown.
+    /// Widens the settings column while its vertical scroll bar is shown,
+    /// and keeps the side views at their pixel proportions when the display
+    /// widget changes its size alone.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     /// Creates the back-end chosen by `cpuReconstruction`; called on a worker
@@ -210,7 +212,7 @@ private:
     /// Connects the mesh tool panels' signals to the window's tool slots.
     void connectMeshToolPanels();
     /// Places the views for the display widget's current size.
-    void applyViewRects();
+    void placeViewsBySize();
     /// Uploads the frame images that changed, hands the live frame to the
     /// point-cloud view in capture mode and repaints the display widget.
     void refreshViews();

@@ -391,10 +391,10 @@ void MainWindow::placeViews()
 void MainWindow::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
-    applyViewRects();
+    placeViewsBySize();
 }
 
-void MainWindow::applyViewRects()
+void MainWindow::placeViewsBySize()
 {
     if (!meshView)
         return;
@@ -431,10 +431,11 @@ void MainWindow::refreshViews()
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    // The display widget also changes its size alone, when the playback bar
-    // comes or goes: its views are placed before it lays them out.
+    // The display widget also gets its size without the window changing its
+    // own: when the window is first laid out, or the playback bar comes or
+    // goes. Its views are placed before it lays them out.
     if (watched == ui->displayWidget && event->type() == QEvent::Resize)
-        applyViewRects();
+        placeViewsBySize();
     QScrollBar* bar = ui->scrollArea->verticalScrollBar();
     if (watched == bar) {
         if (event->type() == QEvent::Show)
