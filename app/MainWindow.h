@@ -202,6 +202,9 @@ private:
     void updateUiMode();
     /// Shows the views of the current mode and lays them out.
     void placeViews();
+    /// Fills the live colour images with the views' grey and the depth image
+    /// with no depth.
+    void clearFrameImages();
     /// Expands the volume type and size sections and collapses the others.
     void showDefaultCaptureSections();
     /// Scrolls the settings column back to its start and hides its vertical

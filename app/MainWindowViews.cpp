@@ -238,9 +238,7 @@ void MainWindow::updateUiMode()
 {
     switch (uiMode) {
     case 1:
-        fillMemory(colorImage, viewGrey);
-        fillMemory(displayColorImage, viewGrey);
-        fillMemory(depthImage, 0);
+        clearFrameImages();
         showDefaultCaptureSections();
         ui->pushButtonVolRotate->setChecked(false);
         ui->pushButtonStartReconstruction->setEnabled((sensor && sensor->isInitialized())
@@ -279,6 +277,15 @@ void MainWindow::updateUiMode()
         break;
     }
     placeViews();
+}
+
+void MainWindow::clearFrameImages()
+{
+    // The reconstruction thread writes these images under this lock.
+    const QMutexLocker lock(frameMutex);
+    fillMemory(colorImage, viewGrey);
+    fillMemory(displayColorImage, viewGrey);
+    fillMemory(depthImage, 0);
 }
 
 void MainWindow::resetSettingsScroll()

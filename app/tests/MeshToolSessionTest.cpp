@@ -49,6 +49,11 @@ const QString plyFilter = "Stanford polygon file format (*.ply)";
 const QString objFilter = "Alias Wavefront Object (*.obj)";
 const QString stlFilter = "STL file format (no color)(*.stl)";
 
+Eigen::Matrix4d asEigen(const GlMatrix& matrix)
+{
+    return Eigen::Map<const Eigen::Matrix4d>(matrix.data());
+}
+
 /// Appends the quad a, b, c, d (counter-clockwise seen from +z) as two faces.
 void addQuad(Mesh& mesh, const V& a, const V& b, const V& c, const V& d)
 {
@@ -190,8 +195,7 @@ protected:
     /// Where the camera of the mesh view is, in the mesh's space.
     V eye() const
     {
-        const Eigen::Matrix4d modelview = Eigen::Map<const Eigen::Matrix4d>(view->viewState().modelview.data());
-        return modelview.inverse().col(3).head<3>();
+        return asEigen(view->viewState().modelview).inverse().col(3).head<3>();
     }
     Mesh* current() { return MainWindowProbe::mesh(*window); }
     int mode() { return MainWindowProbe::uiMode(*window); }
@@ -487,7 +491,7 @@ TEST_F(MeshTools, DraggingTheCropBoxScaleHandleResizesTheBoxThatCutsTheMesh)
     const QPoint inward = at(centre) - grab;
     pointer.drag(Qt::LeftButton, grab, grab + inward * 300 / inward.manhattanLength(), 6);
     EXPECT_EQ(handles->dragMode(), ManipulatorDragMode::None);
-    const Eigen::Matrix4d box = Eigen::Map<const Eigen::Matrix4d>(view->cropBox->matrix().data());
+    const Eigen::Matrix4d box = asEigen(view->cropBox->matrix());
     const double scale = box(0, 0);
     EXPECT_LT(scale, 0.9);
     EXPECT_GT(scale, 0.55) << "the square at x = 150 ... 170 stays inside";
@@ -541,7 +545,7 @@ TEST_F(MeshTools, TurningAnAlignRingTurnsTheMeshWhenApplied)
     }
     pointer.release(Qt::LeftButton, last);
 
-    const Eigen::Matrix4d shown = Eigen::Map<const Eigen::Matrix4d>(view->mesh->matrix().data());
+    const Eigen::Matrix4d shown = asEigen(view->mesh->matrix());
     const Eigen::AngleAxisd turn(Eigen::Matrix3d(shown.topLeftCorner(3, 3)));
     EXPECT_NEAR(turn.angle() * 180.0 / M_PI, 90.0, 2.0);
     EXPECT_NEAR(std::abs(turn.axis().z()), 1.0, 1e-9);
