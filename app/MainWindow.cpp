@@ -86,6 +86,7 @@ MainWindow::~MainWindow()
     // what they use goes.
     stopScan();
     deleteScanObjects();
+    deleteViews();
 }
 
 void MainWindow::showSensorWaitDialog()
@@ -156,6 +157,10 @@ void MainWindow::deleteScanObjects()
         delete object;
         object = nullptr;
     };
+    // The images' textures go in the display's context; the mesh view lets
+    // go of the meshes first.
+    makeDisplayCurrent();
+    showMesh(nullptr);
     release(playback);
     release(recorder);
     release(reconstruction);

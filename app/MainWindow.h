@@ -43,6 +43,8 @@ class GlSliceView;
 class GlVolumeBoundingBox;
 class ImageRecorder;
 class ImageView2D;
+class Interaction3D;
+class InteractionDepthMap;
 class InteractionFilter;
 class InteractiveView;
 class Mesh;
@@ -173,7 +175,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     /// Keeps the side views at their pixel proportions.
     void resizeEvent(QResizeEvent* event) override;
-    /// Widens the settings column while its vertical scroll bar is shown.
+    /// Widens the settings column while its vertical scroll bar is shown,
+    /// and keeps the side views at their pixel proportions when the display
+    /// widget changes its size alone.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
     /// Creates the back-end chosen by `cpuReconstruction`; called on a worker
@@ -214,6 +218,9 @@ private:
     void updateUiMode();
     /// Shows the views of the current mode and lays them out.
     void placeViews();
+    /// Fills the live colour images with the views' grey and the depth image
+    /// with no depth.
+    void clearFrameImages();
     /// Expands the volume type and size sections and collapses the others.
     void showDefaultCaptureSections();
     /// Scrolls the settings column back to its start and hides its vertical
@@ -223,14 +230,22 @@ private:
     void closeMeshToolPanels();
     /// Connects the mesh tool panels' signals to the window's tool slots.
     void connectMeshToolPanels();
+    /// Places the views for the display widget's current size.
+    void placeViewsBySize();
+    /// Uploads the frame images that changed, hands the live frame to the
+    /// point-cloud view in capture mode and repaints the display widget.
+    void refreshViews();
+    /// Deletes the display widget with its views, then what the views point
+    /// at: their interactions, the volume box and the manipulators.
+    void deleteViews();
 
-    // Hooks of the mesh view that the display widget fills in once it and
-    // its on-screen manipulator are wired (MainWindowViews.cpp).
+    // The display widget's context and the mesh view's on-screen handles
+    // (MainWindowViews.cpp).
     /// Makes the display widget's OpenGL context current.
     void makeDisplayCurrent();
     /// On-screen handles of `handleSet` (1 translate, 2 rotate, 3 scale) on
     /// `target` in the mesh view: drawn there and registered for the target's
-    /// events. Null while the views have no manipulator.
+    /// events. Null without a mesh view.
     FancyMeshManipulator* addMeshManipulator(Gl3DObject* target, int handleSet);
     /// Takes `manipulator` off `target` in the mesh view, deletes it and
     /// sets it to null; null does nothing.
@@ -291,7 +306,8 @@ private:
     /// Shows componentAreas[`index`] as the lower (upper) bound of the clean
     /// preview; an index outside the list does nothing.
     void showCleanBound(int index, bool upper);
-    /// The crop tool is open: the crop box is shown in the mesh view.
+    /// The crop tool is open: the crop box and its handles are in the mesh
+    /// view.
     bool cropToolOpen() const;
     /// Decimate range 1 ... `faces`, target `faces` (100 %).
     void setDecimateRange(int faces);
@@ -410,8 +426,13 @@ private:
     GlPointCloudView* pointCloudGlView = nullptr;
     ImageView2D* sceneView = nullptr;
     GlSliceView* sceneSliceView = nullptr;
+    /// The depth view's program; its slice owns it.
     GlProgram* depthMapProgram = nullptr;
     InteractionFilter* interactionFilter = nullptr;
+    /// The other interactions of the views, which the views only point at.
+    InteractionDepthMap* depthInteraction = nullptr;
+    Interaction3D* pointCloudCamera = nullptr;
+    Interaction3D* meshCamera = nullptr;
 
     RGBDSensor* sensor = nullptr;
     SurfaceReconstruction* reconstruction = nullptr;

@@ -152,6 +152,8 @@ void MainWindow::allocateFrameImages(int width, int height)
 {
     using PixelType::UnsignedByte;
     using PixelType::UnsignedShort;
+    // Images shown in the views have textures, resized with them.
+    makeDisplayCurrent();
     bool allocated = false;
     try {
         allocated = provideImage(colorImage, UnsignedByte, 3, width, height)

@@ -209,7 +209,7 @@ void MainWindow::switchMeshTool(const QObject* opened)
     // A rotation that was not applied is dropped with the handles.
     if (opened != ui->toolButtonMeshAlign) {
         closeToolPanel(ui->toolButtonMeshAlign, ui->alignMeshWidget);
-        if (meshGlView) {
+        if (alignManipulator) {
             removeMeshManipulator(alignManipulator, meshGlView->mesh.get());
             meshGlView->mesh->setMatrix(identityGlMatrix());
             repaintMeshView();
@@ -227,7 +227,7 @@ void MainWindow::switchMeshTool(const QObject* opened)
             meshGlView->cropMode = false;
             repaintMeshView();
         }
-    } else if (!cropToolOpen() && mesh && meshGlView) {
+    } else if (!cropManipulator && mesh && meshGlView) {
         meshGlView->setCropBox(toGl(mesh->boundingBoxCenter()), toGl(mesh->boundingBoxExtent()));
         cropBox = meshGlView->cropBox.get();
         meshGlView->cropMode = true;
@@ -241,7 +241,7 @@ void MainWindow::switchMeshTool(const QObject* opened)
 
 bool MainWindow::cropToolOpen() const
 {
-    return cropBox && meshGlView && meshGlView->cropMode;
+    return cropBox && cropManipulator;
 }
 
 void MainWindow::onCropMeshTransformationChange(int mode)

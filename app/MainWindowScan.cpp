@@ -42,6 +42,8 @@
 #include <cmath>
 #include <stdexcept>
 
+#include <boost/thread/thread.hpp>
+
 namespace Veltrane {
 
 namespace {
@@ -785,6 +787,7 @@ void MainWindow::frameMeshView()
 
 void MainWindow::updateGUI()
 {
+    refreshViews();
 }
 
 }  // namespace Veltrane

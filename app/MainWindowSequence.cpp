@@ -3,6 +3,7 @@
 
 #include "app/MainWindow.h"
 
+#include "app/HoleFilling.h"
 #include "app/MessageBoxes.h"
 #include "app/PlaybackWidget.h"
 #include "app/TopWidgetStyle.h"
@@ -12,6 +13,7 @@
 #include "capture/Playback.h"
 #include "capture/RGBDSensor.h"
 #include "core/Logging.h"
+#include "core/Mesh.h"
 #include "reconstruction/ReconstructionParameters.h"
 
 #include <QDir>
@@ -24,6 +26,7 @@
 #include <QStandardPaths>
 #include <QtConcurrent>
 
+#include <array>
 #include <memory>
 
 namespace Veltrane {
@@ -257,7 +260,9 @@ void MainWindow::onFinishedPlayback()
 
 void MainWindow::fillHolesMesh()
 {
-    VELTRANE_INFO("Not available yet: filling holes");
+    // Read here: the worker touches nothing of the window but the mesh.
+    const std::array<int, 3> resolution = parameters->volumeResolution;
+    applyMeshTool([resolution](const Mesh& current) { return fillHoles(current, resolution).release(); });
 }
 
 }  // namespace Veltrane

@@ -13,16 +13,35 @@
 #include "core/Logging.h"
 #include "core/MemImage.h"
 #include "core/SharedImage.h"
+#include "core/SharedImageSet.h"
+#include "core/Stopwatch.h"
 #include "reconstruction/ReconstructionParameters.h"
+#include "render/DisplayWidget.h"
+#include "render/FancyMeshManipulator.h"
+#include "render/GlBoundingBox.h"
+#include "render/GlMeshView.h"
+#include "render/GlPointCloudView.h"
+#include "render/GlProgram.h"
+#include "render/GlSlice.h"
+#include "render/GlSliceView.h"
+#include "render/ImageView2D.h"
+#include "render/Interaction3D.h"
+#include "render/InteractionDepthMap.h"
+#include "render/ViewLayout.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QMutexLocker>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QToolButton>
 #include <QTimer>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
+#include <exception>
+#include <memory>
 
 namespace Veltrane {
 
@@ -30,6 +49,34 @@ namespace {
 
 /// Background of the image and point-cloud views: a mid grey.
 constexpr unsigned char viewGrey = 74;
+const QColor viewBackground(viewGrey, viewGrey, viewGrey);
+/// What shows between the views.
+const QColor displayBackground(153, 153, 153);
+
+/// Depths the depth view shows from black to white, millimetres from the
+/// camera, and the depth of one unit of the depth texture.
+constexpr double depthWindowMm = 4000.0;
+constexpr double depthUnitMm = 65535.0;
+
+/// Where the 3-D views' cameras start: six metres back from the origin.
+constexpr double cameraStartDistance = -6000.0;
+
+QRectF toQRectF(const RelativeRect& place)
+{
+    return {place.x, place.y, place.width, place.height};
+}
+
+/// A view of a live image at `place`, flipped to show the camera's rows top
+/// down, steered by `interaction`.
+ImageView2D* newImageView(Interaction* interaction, const RelativeRect& place)
+{
+    auto* view = new ImageView2D(-1);
+    view->backgroundColor = viewBackground;
+    view->interaction = interaction;
+    view->setFlip(true);
+    view->relativeRect = toQRectF(place);
+    return view;
+}
 
 /// Fills every byte of `image`'s memory copy, which then counts as newest.
 void fillMemory(SharedImage* image, unsigned char value)
@@ -85,27 +132,81 @@ void MainWindow::setupViews()
 
 void MainWindow::createViews()
 {
-    // The five views, their scene objects and interactions, and the display
-    // widget's layout of them belong here once the display widget, the
-    // interactive views and the GL views exist:
-    //  - interactionFilter (no flag bits), shared by colorView and sceneView;
-    //  - colorView and sceneView: ImageView2D(-1, null), flipped slice views
-    //    colorSliceView and sceneSliceView;
-    //  - depthMapProgram ("DepthMapVis", fragment only) and depthView:
-    //    ImageView2D(-1, null) without the general context entries, an
-    //    InteractionDepthMap on the parameters, nearest-neighbour slice;
-    //  - pointCloudView on pointCloudGlView with an Interaction3D (speeds
-    //    1/3, 0.1, 4/3; translation 0, 0, -6000), volumeBox (centre 0,
-    //    extent 1000, colour 0.8, 0.8, 1.0) and volumeManipulator (inactive,
-    //    rotation rings) in it;
-    //  - meshView on meshGlView with its grid, an Interaction3D (speeds 0.8,
-    //    0.1, 4/3; translation 0, 0, -6000);
-    //  - every view without border, background (74, 74, 74) but the mesh
-    //    view, placed by initialViewRects();
-    //  - the display widget: layout mode 2, background (153, 153, 153), the
-    //    views added as colour, depth, point cloud, scene, mesh, relative
-    //    layout on, splitters off.
-    // Until then the display widget stays an empty frame.
+    makeDisplayCurrent();
+    DisplayWidget* display = ui->displayWidget;
+    display->installEventFilter(this);
+    display->setLayoutMode(ViewLayoutMode::Columns);
+    display->layout();
+    display->setBackgroundColor(displayBackground);
+    // Each view goes to the display widget, which owns it, as soon as it is
+    // made, in the order colour, depth, point cloud, scene, mesh.
+    const ViewRects places = initialViewRects();
+
+    interactionFilter = new InteractionFilter(0);
+    colorView = newImageView(interactionFilter, places.color);
+    colorSliceView = colorView->sliceView();
+    display->addView(colorView);
+
+    auto program = std::make_unique<GlProgram>("DepthMapVis", nullptr);
+    depthInteraction = new InteractionDepthMap(parameters);
+    depthView = newImageView(depthInteraction, places.depth);
+    depthMapProgram = program.get();
+    depthView->slice()->setProgram(std::move(program));
+    depthView->setInterpolation(0);
+    depthView->setWindow(depthWindowMm / depthUnitMm);
+    depthView->setLevel(0.5 * depthWindowMm / depthUnitMm);
+    display->addView(depthView);
+
+    pointCloudGlView = new GlPointCloudView;
+    pointCloudView = new InteractiveView(pointCloudGlView);
+    pointCloudView->backgroundColor = viewBackground;
+    pointCloudView->relativeRect = toQRectF(places.right);
+    pointCloudCamera = new Interaction3D(pointCloudView);
+    pointCloudCamera->setSpeeds(1.0 / 3.0, 0.1, 4.0 / 3.0);
+    pointCloudCamera->setTranslation(0.0, 0.0, cameraStartDistance);
+    pointCloudView->interaction = pointCloudCamera;
+    display->addView(pointCloudView);
+
+    volumeBox = new GlVolumeBoundingBox(parameters);
+    volumeBox->setColor({0.8, 0.8, 1.0});
+    pointCloudGlView->addObject(volumeBox);
+    volumeManipulator = new FancyMeshManipulator(volumeBox);
+    volumeManipulator->active = false;
+    volumeManipulator->handleSet = ManipulatorHandleSet::Rotate;
+    pointCloudView->setManipulator(volumeBox, volumeManipulator);
+    pointCloudGlView->addObject(volumeManipulator);
+
+    sceneView = newImageView(interactionFilter, places.right);
+    sceneSliceView = sceneView->sliceView();
+    display->addView(sceneView);
+
+    meshGlView = new GlMeshView;
+    meshGlView->showGrid = true;
+    meshView = new InteractiveView(meshGlView);
+    meshView->relativeRect = toQRectF(places.mesh);
+    meshCamera = new Interaction3D(meshView);
+    meshCamera->setSpeeds(0.8, 0.1, 4.0 / 3.0);
+    meshCamera->setTranslation(0.0, 0.0, cameraStartDistance);
+    meshView->interaction = meshCamera;
+    display->addView(meshView);
+
+    display->setRelativeLayout(true);
+    display->layout();
+    display->setSplittersEnabled(false);
+}
+
+void MainWindow::deleteViews()
+{
+    // The views only point at what follows: they go first.
+    delete ui->displayWidget;
+    ui->displayWidget = nullptr;
+    for (FancyMeshManipulator* manipulator : {alignManipulator, cropManipulator, volumeManipulator})
+        delete manipulator;
+    delete volumeBox;
+    delete meshCamera;
+    delete pointCloudCamera;
+    delete depthInteraction;
+    delete interactionFilter;
 }
 
 void MainWindow::showDefaultCaptureSections()
@@ -134,9 +235,7 @@ void MainWindow::updateUiMode()
 {
     switch (uiMode) {
     case 1:
-        fillMemory(colorImage, viewGrey);
-        fillMemory(displayColorImage, viewGrey);
-        fillMemory(depthImage, 0);
+        clearFrameImages();
         showDefaultCaptureSections();
         ui->pushButtonVolRotate->setChecked(false);
         ui->pushButtonStartReconstruction->setEnabled((sensor && sensor->isInitialized())
@@ -175,6 +274,15 @@ void MainWindow::updateUiMode()
         break;
     }
     placeViews();
+}
+
+void MainWindow::clearFrameImages()
+{
+    // The reconstruction thread writes these images under this lock.
+    const QMutexLocker lock(frameMutex);
+    fillMemory(colorImage, viewGrey);
+    fillMemory(displayColorImage, viewGrey);
+    fillMemory(depthImage, 0);
 }
 
 void MainWindow::resetSettingsScroll()
@@ -225,51 +333,113 @@ void MainWindow::connectMeshToolPanels()
 
 void MainWindow::makeDisplayCurrent()
 {
-    // With the display widget in place: ui->displayWidget->makeCurrent().
+    ui->displayWidget->makeCurrent();
 }
 
-FancyMeshManipulator* MainWindow::addMeshManipulator(Gl3DObject*, int)
+FancyMeshManipulator* MainWindow::addMeshManipulator(Gl3DObject* target, int handleSet)
 {
-    // With the display widget's manipulator in place: a FancyMeshManipulator
-    // on the target with the handle set, registered with meshView for the
-    // target (InteractiveView::setManipulator) and added to meshGlView's
-    // objects.
-    return nullptr;
+    if (!meshGlView)
+        return nullptr;
+    auto* manipulator = new FancyMeshManipulator(target);
+    manipulator->handleSet = handleSet;
+    meshView->setManipulator(target, manipulator);
+    meshGlView->addObject(manipulator);
+    return manipulator;
 }
 
-void MainWindow::removeMeshManipulator(FancyMeshManipulator*& manipulator, GlObject*)
+void MainWindow::removeMeshManipulator(FancyMeshManipulator*& manipulator, GlObject* target)
 {
-    // With the manipulator in place, when there is one: its registration
-    // for the target removed from meshView, its drawable from meshGlView,
-    // then it is deleted.
+    if (!manipulator)
+        return;
+    meshView->setManipulator(target, nullptr);
+    meshGlView->removeObject(manipulator);
+    delete manipulator;
     manipulator = nullptr;
 }
 
-void MainWindow::setMeshManipulatorHandles(FancyMeshManipulator*, int)
+void MainWindow::setMeshManipulatorHandles(FancyMeshManipulator* manipulator, int handleSet)
 {
-    // With the manipulator in place: its handleSet.
+    manipulator->handleSet = handleSet;
 }
 
 void MainWindow::placeViews()
 {
-    // With the views in place: the slice images of the mode (capture: the
-    // colour view's set holds colorImage then displayColorImage with an empty
-    // selection, the depth view shows depthImage; reconstruction: the scene
-    // view shows sceneImage), the point cloud's frame dropped and its camera
-    // reset to (0, 0, -6000) in capture mode, the volume manipulator
-    // inactive, each view shown as viewVisibility(uiMode) says in modes 1 to
-    // 3, and finally the display widget's relative layout on and laid out.
+    if (!meshView)
+        return;  // the views could not be made; the window closes
+    if (uiMode == 1) {
+        SharedImageSet* colorImages = colorSliceView->slice()->images();
+        colorImages->clear();
+        colorImages->add(colorImage);
+        colorImages->add(displayColorImage);
+        colorImages->setSelection(Selection());
+        depthView->slice()->setImage(depthImage);
+        pointCloudGlView->clearFrame();
+        pointCloudCamera->reset();
+        pointCloudCamera->setTranslation(0.0, 0.0, cameraStartDistance);
+        volumeManipulator->active = false;
+    } else if (uiMode == 2) {
+        sceneSliceView->slice()->setImage(sceneImage);
+    }
+    if (uiMode >= 1 && uiMode <= 3) {
+        const ViewVisibility shown = viewVisibility(uiMode);
+        colorView->setVisible(shown.color);
+        depthView->setVisible(shown.depth);
+        pointCloudView->setVisible(shown.pointCloud);
+        sceneView->setVisible(shown.scene);
+        meshView->setVisible(shown.mesh);
+    }
+    ui->displayWidget->setRelativeLayout(true);
+    ui->displayWidget->layout();
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
-    // With the views in place, their rectangles become
-    // viewRects(displayWidget width, displayWidget height).
+    placeViewsBySize();
+}
+
+void MainWindow::placeViewsBySize()
+{
+    if (!meshView)
+        return;
+    const ViewRects places = viewRects(ui->displayWidget->width(), ui->displayWidget->height());
+    colorView->relativeRect = toQRectF(places.color);
+    depthView->relativeRect = toQRectF(places.depth);
+    pointCloudView->relativeRect = toQRectF(places.right);
+    sceneView->relativeRect = toQRectF(places.right);
+    meshView->relativeRect = toQRectF(places.mesh);
+    ui->displayWidget->layout();
+}
+
+void MainWindow::refreshViews()
+{
+    if (!colorImage || !depthImage || !meshView)
+        return;
+    makeDisplayCurrent();
+    try {
+        // The reconstruction thread writes the frame images under this lock.
+        const QMutexLocker lock(frameMutex);
+        for (SharedImage* image : {colorImage, displayColorImage, depthImage, sceneImage})
+            image->syncGl();
+        if (uiMode == 1) {
+            const std::array<double, 9> camera = parameters->intrinsics();
+            std::array<float, 9> K{};
+            std::copy(camera.begin(), camera.end(), K.begin());
+            pointCloudGlView->setFrame(depthImage->memPointer(), colorImage->memPointer(), K.data());
+        }
+    } catch (const std::exception& error) {
+        VELTRANE_ERROR("The frames cannot be shown: " << error.what());
+    }
+    ui->displayWidget->update();
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    // The display widget also gets its size without the window changing its
+    // own: when the window is first laid out, or the playback bar comes or
+    // goes. Its views are placed before it lays them out.
+    if (watched == ui->displayWidget && event->type() == QEvent::Resize)
+        placeViewsBySize();
     QScrollBar* bar = ui->scrollArea->verticalScrollBar();
     if (watched == bar) {
         if (event->type() == QEvent::Show)

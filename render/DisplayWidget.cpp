@@ -348,11 +348,16 @@ void DisplayWidget::contextMenuEvent(QContextMenuEvent* event)
 
 void DisplayWidget::saveScreenshot(const QString& path)
 {
+    writeImage(picture(), path);
+}
+
+QImage DisplayWidget::picture()
+{
     // What was swapped to the screen is gone from the back buffer: draw the
     // frame again and read it before anything else draws.
     makeCurrent();
     paintScene();
-    writeImage(grabFrameBuffer(false), path);
+    return grabFrameBuffer(false);
 }
 
 void DisplayWidget::writeImage(const QImage& image, const QString& path) const

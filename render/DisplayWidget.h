@@ -92,6 +92,9 @@ public:
 
     bool event(QEvent* event) override;
 
+    /// Renders the views and returns the picture, without alpha.
+    QImage picture();
+
 public slots:
     /// With `continuous`, starts (or stops) saving a frame every 40 ms;
     /// otherwise stops that and saves (or stops saving) every painted frame.

@@ -1,10 +1,12 @@
-// The Korvastel program: one copy at a time, logging, settings, translation
-// and style, then the main window until it is closed.
+// The Korvastel program: the OpenMP wait policy, one copy at a time,
+// logging, settings, translation and style, then the main window until it is
+// closed.
 
 #include "app/MainWindow.h"
 #include "app/Startup.h"
 
 #include "core/Logging.h"
+#include "platform/OpenMpWaitPolicy.h"
 #include "platform/SingleInstance.h"
 
 #include <QApplication>
@@ -12,6 +14,8 @@
 
 int main(int argc, char** argv)
 {
+    // May start the program again in place: before anything else happens.
+    Veltrane::chooseOpenMpWaitPolicy(argv);
     using namespace Veltrane;
 
     // Held until the process ends. A copy that is still starting has no

@@ -1,6 +1,10 @@
 #include "AppTestSupport.h"
 
+#include "core/TypedImage.h"
+#include "reconstruction/MarchingCubes.h"
+#include "render/DisplayWidget.h"
 #include "testsupport/Screenshots.h"
+#include "testsupport/SyntheticScene.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -11,6 +15,9 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
 
 namespace Veltrane {
 
@@ -24,6 +31,51 @@ Mesh coloredQuad()
     mesh.faces() = {Mesh::Triple(0, 1, 2), Mesh::Triple(0, 2, 3)};
     mesh.colorIndices() = mesh.faces();
     return mesh;
+}
+
+Mesh* tabletopMesh()
+{
+    const TestSupport::SyntheticScene scene = TestSupport::SyntheticScene::objectsOnTable();
+    constexpr double voxel = 5.0;
+    const Eigen::Vector3d corner(-360.0, -110.0, -330.0);
+    const int size[3] = {145, 63, 133};
+    TypedImage<float> distance(PixelType::Float, size[0], size[1], size[2], 1);
+    TypedImage<unsigned char> colours(PixelType::UnsignedByte, size[0], size[1], size[2], 4);
+    distance.spacing = {voxel, voxel, voxel};
+    colours.fill(0);
+    const auto gradient = [&scene](const Eigen::Vector3d& p) {
+        Eigen::Vector3d g;
+        for (int axis = 0; axis < 3; ++axis) {
+            const Eigen::Vector3d step = Eigen::Vector3d::Unit(axis);
+            g[axis] = scene.signedDistance(p + step) - scene.signedDistance(p - step);
+        }
+        return g.normalized();
+    };
+    std::size_t index = 0;
+    for (int k = 0; k < size[2]; ++k) {
+        for (int j = 0; j < size[1]; ++j) {
+            for (int i = 0; i < size[0]; ++i, ++index) {
+                const Eigen::Vector3d p = corner + voxel * Eigen::Vector3d(i, j, k);
+                const double d = scene.signedDistance(p);
+                distance.typedData()[index] = static_cast<float>(d / voxel);
+                if (std::abs(d) > 2.0 * voxel)
+                    continue;
+                // The surface nearest to the voxel, seen from just outside it.
+                const Eigen::Vector3d outward = gradient(p);
+                const auto hit = scene.intersect(p + 3.0 * voxel * outward, -outward);
+                if (!hit)
+                    continue;
+                unsigned char* rgbw = colours.typedData() + 4 * index;
+                rgbw[0] = hit->colour.r;
+                rgbw[1] = hit->colour.g;
+                rgbw[2] = hit->colour.b;
+                rgbw[3] = 255;
+            }
+        }
+    }
+    std::unique_ptr<Mesh> mesh = marchingCubes(distance, &colours, 0.0f);
+    mesh->computeNormals();
+    return mesh.release();
 }
 
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs)
@@ -104,9 +156,24 @@ EnvironmentSetting::~EnvironmentSetting()
         qunsetenv(m_name);
 }
 
-bool saveScreenshotWithDialog(QWidget& window, QWidget& dialog, const QString& name)
+QPixmap windowPicture(QWidget& window)
 {
     QPixmap picture = window.grab();
+    QPainter painter(&picture);
+    for (DisplayWidget* display : window.findChildren<DisplayWidget*>())
+        if (display->isVisible())
+            painter.drawImage(display->mapTo(&window, QPoint(0, 0)), display->picture());
+    return picture;
+}
+
+bool saveWindowScreenshot(QWidget& window, const QString& name)
+{
+    return windowPicture(window).save(QString::fromStdString(screenshotPath(name.toStdString())));
+}
+
+bool saveScreenshotWithDialog(QWidget& window, QWidget& dialog, const QString& name)
+{
+    QPixmap picture = windowPicture(window);
     QPainter painter(&picture);
     painter.drawPixmap(dialog.geometry().topLeft() - window.geometry().topLeft(), dialog.grab());
     painter.end();

@@ -4,6 +4,7 @@
 #include "core/Mesh.h"
 
 #include <QByteArray>
+#include <QPixmap>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -18,6 +19,12 @@ namespace Veltrane {
 
 /// Two coloured triangles: a mesh every writer takes.
 Mesh coloredQuad();
+
+/// The objects of the synthetic tabletop as a scan makes them: marching
+/// cubes over their signed distance in 5 mm voxels, each vertex coloured
+/// like the surface nearest to it, with normals. In millimetres from a corner
+/// of the volume, y down as the camera sees it.
+Mesh* tabletopMesh();
 
 /// Waits, handling events, until `condition` holds; false after `timeoutMs`.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
@@ -91,8 +98,17 @@ private:
     QByteArray m_old;
 };
 
-/// Writes `window` with `dialog` over it where it stands on the screen to
-/// screenshotPath(`name`); false when the file could not be written.
+/// What `window` shows, with the pictures of its display widgets, which a
+/// plain grab leaves black.
+QPixmap windowPicture(QWidget& window);
+
+/// Writes windowPicture(`window`) to screenshotPath(`name`); false when the
+/// file could not be written.
+bool saveWindowScreenshot(QWidget& window, const QString& name);
+
+/// Writes the picture of `window` with `dialog` over it where it stands on
+/// the screen to screenshotPath(`name`); false when the file could not be
+/// written.
 bool saveScreenshotWithDialog(QWidget& window, QWidget& dialog, const QString& name);
 
 }  // namespace Veltrane

@@ -2,6 +2,12 @@
 
 #include "app/MainWindow.h"
 
+#include "core/Mesh.h"
+#include "render/Interaction3D.h"
+
+#include <algorithm>
+#include <cmath>
+
 namespace Veltrane {
 
 /// Reaches the main window's state for tests.
@@ -34,18 +40,47 @@ public:
         return window.uiMode == 1 && window.reconstruction;
     }
     /// Hands `generated` (owned by the window from now on) over as a scan's
-    /// new mesh, drawn in `view` (owned by the caller, who keeps its context
-    /// current) when given, and enters the mesh mode.
-    static void enterMeshMode(MainWindow& window, Mesh* generated, GlMeshView* view)
+    /// new mesh, points the mesh view's camera at it as the mesh generation
+    /// does (its centre straight ahead, far enough back to see it whole) and
+    /// enters the mesh mode.
+    static void enterMeshMode(MainWindow& window, Mesh* generated)
     {
-        window.meshGlView = view;
         generated->computeBoundingBox();
         window.mesh = generated;
         window.meshSaved = false;
         window.showMesh(generated);
+        const Eigen::Vector3d c = generated->boundingBoxCenter();
+        const Eigen::Vector3d e = generated->boundingBoxExtent();
+        const double distance = std::max(0.4 * e.x(), 0.4 * e.y()) / std::tan(M_PI / 6) + 0.75 * e.z();
+        window.meshCamera->reset();
+        window.meshCamera->setRotationCenter({c.x(), -c.y(), -c.z()});
+        window.meshCamera->setTranslation(-c.x(), c.y(), c.z() - distance);
         window.uiMode = 3;
         window.updateUiMode();
     }
+
+    /// The five views, as the display widget lists them.
+    struct Views {
+        ImageView2D* color;
+        ImageView2D* depth;
+        InteractiveView* pointCloud;
+        ImageView2D* scene;
+        InteractiveView* mesh;
+    };
+    static Views views(MainWindow& window)
+    {
+        return {window.colorView, window.depthView, window.pointCloudView, window.sceneView,
+                window.meshView};
+    }
+    static GlPointCloudView* pointCloudGlView(MainWindow& window) { return window.pointCloudGlView; }
+    static Interaction3D* pointCloudCamera(MainWindow& window) { return window.pointCloudCamera; }
+    static FancyMeshManipulator* volumeManipulator(MainWindow& window) { return window.volumeManipulator; }
+    static FancyMeshManipulator* alignManipulator(MainWindow& window) { return window.alignManipulator; }
+    static FancyMeshManipulator* cropManipulator(MainWindow& window) { return window.cropManipulator; }
+    static SharedImage* depthImage(MainWindow& window) { return window.depthImage; }
+    static SharedImage* displayColorImage(MainWindow& window) { return window.displayColorImage; }
+    static SharedImage* sceneImage(MainWindow& window) { return window.sceneImage; }
+    static GlMeshView* meshGlView(MainWindow& window) { return window.meshGlView; }
     static std::deque<Mesh*>& undoStack(MainWindow& window) { return window.undoStack; }
     static std::deque<Mesh*>& redoStack(MainWindow& window) { return window.redoStack; }
     static const std::vector<float>& componentAreas(MainWindow& window) { return window.componentAreas; }
@@ -68,7 +103,6 @@ public:
         window.allocateFrameImages(width, height);
     }
     static bool reconstructing(MainWindow& window) { return window.reconstructing; }
-    static SharedImage* depthImage(MainWindow& window) { return window.depthImage; }
     static void stopWorkerThread(MainWindow& window) { window.stopWorkerThread(); }
 };
 

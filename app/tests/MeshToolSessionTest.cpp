@@ -3,14 +3,18 @@
 
 #include "app/CleanMeshWidget.h"
 #include "core/Mesh.h"
+#include "render/DisplayWidget.h"
+#include "render/FancyMeshManipulator.h"
 #include "render/GlBoundingBox.h"
 #include "render/GlMesh.h"
 #include "render/GlMeshView.h"
-#include "testsupport/GlTest.h"
+#include "testsupport/GlPointer.h"
 #include "testsupport/PlyFile.h"
 #include "testsupport/Screenshots.h"
 
 #include <gtest/gtest.h>
+
+#include <Eigen/Geometry>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -31,6 +35,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <functional>
 #include <memory>
 
@@ -43,6 +48,11 @@ using T = Mesh::Triple;
 const QString plyFilter = "Stanford polygon file format (*.ply)";
 const QString objFilter = "Alias Wavefront Object (*.obj)";
 const QString stlFilter = "STL file format (no color)(*.stl)";
+
+Eigen::Matrix4d asEigen(const GlMatrix& matrix)
+{
+    return Eigen::Map<const Eigen::Matrix4d>(matrix.data());
+}
 
 /// Appends the quad a, b, c, d (counter-clockwise seen from +z) as two faces.
 void addQuad(Mesh& mesh, const V& a, const V& b, const V& c, const V& d)
@@ -123,14 +133,11 @@ std::size_t countTitled(const MessageBoxLog& log, const QString& title)
 }
 
 /// The real window in mesh mode with a mesh handed over as a scan hands it
-/// over, drawn in a mesh view of the tests' OpenGL context. Message boxes
-/// are answered No unless a test says otherwise.
+/// over. Message boxes are answered No unless a test says otherwise.
 class MeshTools : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string why;
-        ASSERT_TRUE(GlTestContext::makeCurrent(&why)) << why;
         answerBoxesWith(QMessageBox::No);
         openWindow(threePieces());
     }
@@ -138,7 +145,6 @@ protected:
     void TearDown() override
     {
         window.reset();
-        view.reset();
         answers.reset();
     }
 
@@ -152,12 +158,12 @@ protected:
     void openWindow(Mesh* generated)
     {
         window.reset();
-        view = std::make_unique<GlMeshView>();
         window = std::make_unique<MainWindow>();
         window->resize(1236, 768);
         window->show();
         ASSERT_TRUE(waitUntil([&] { return MainWindowProbe::captureStarted(*window); }, 20000));
-        MainWindowProbe::enterMeshMode(*window, generated, view.get());
+        MainWindowProbe::enterMeshMode(*window, generated);
+        view = MainWindowProbe::meshGlView(*window);
     }
 
     template <typename W = QWidget>
@@ -169,6 +175,28 @@ protected:
     }
 
     void click(const char* name) { child<QAbstractButton>(name)->click(); }
+
+    /// Draws the window's display now: the views capture where things show.
+    DisplayWidget& paintedDisplay()
+    {
+        auto* display = child<DisplayWidget>("displayWidget");
+        display->updateGL();
+        pointer.setWidget(display);
+        return *display;
+    }
+    /// Where a point of the mesh's space shows in the display widget
+    /// (window coordinates, rounded to the pixel).
+    QPoint at(const V& point) const
+    {
+        V window;
+        EXPECT_TRUE(view->viewState().project(point.data(), window.data()));
+        return QPoint(static_cast<int>(std::lround(window.x())), static_cast<int>(std::lround(window.y())));
+    }
+    /// Where the camera of the mesh view is, in the mesh's space.
+    V eye() const
+    {
+        return asEigen(view->viewState().modelview).inverse().col(3).head<3>();
+    }
     Mesh* current() { return MainWindowProbe::mesh(*window); }
     int mode() { return MainWindowProbe::uiMode(*window); }
     std::size_t faces() { return current() ? current()->faces().size() : 0; }
@@ -204,8 +232,9 @@ protected:
     }
 
     std::unique_ptr<MessageBoxLog> answers;
-    std::unique_ptr<GlMeshView> view;
     std::unique_ptr<MainWindow> window;
+    GlMeshView* view = nullptr;  ///< the window's mesh view
+    GlPointer pointer;           ///< on the window's display widget
 };
 
 TEST_F(MeshTools, UndoAndRedoCarryMeshesBetweenTheHistories)
@@ -443,6 +472,113 @@ TEST_F(MeshTools, AlignKeepsTheShownRotationOnlyWhenApplied)
         EXPECT_TRUE(current()->vertices()[i].isApprox(V(-before[i].y(), before[i].x(), before[i].z()), 1e-9))
             << i;
     EXPECT_EQ(MainWindowProbe::undoStack(*window).size(), 1u);
+}
+
+TEST_F(MeshTools, DraggingTheCropBoxScaleHandleResizesTheBoxThatCutsTheMesh)
+{
+    click("toolButtonMeshCrop");
+    click("scaleButton");
+    FancyMeshManipulator* handles = MainWindowProbe::cropManipulator(*window);
+    ASSERT_NE(handles, nullptr);
+    EXPECT_EQ(handles->handleSet, ManipulatorHandleSet::Scale);
+    paintedDisplay();
+
+    // The box of 220 x 100 x 20 mm has handles 44 mm long; its x scale
+    // handle reaches 53 mm from the centre. Dragged toward -x, it narrows the
+    // box about its centre.
+    const V centre(110.0, 50.0, 10.0);
+    const QPoint grab = at(centre + V(40.0, 0.0, 0.0));
+    const QPoint inward = at(centre) - grab;
+    pointer.drag(Qt::LeftButton, grab, grab + inward * 300 / inward.manhattanLength(), 6);
+    EXPECT_EQ(handles->dragMode(), ManipulatorDragMode::None);
+    const Eigen::Matrix4d box = asEigen(view->cropBox->matrix());
+    const double scale = box(0, 0);
+    EXPECT_LT(scale, 0.9);
+    EXPECT_GT(scale, 0.55) << "the square at x = 150 ... 170 stays inside";
+    EXPECT_DOUBLE_EQ(box(1, 1), 1.0);
+    EXPECT_DOUBLE_EQ(box(2, 2), 1.0);
+    EXPECT_TRUE((box * centre.homogeneous()).head<3>().isApprox(centre, 1e-9)) << "about the centre";
+
+    click("pushButtonCrop");
+    ASSERT_EQ(MainWindowProbe::undoStack(*window).size(), 1u);
+    double smallestX = 1e9;
+    double largestX = -1e9;
+    for (const V& v : current()->vertices()) {
+        smallestX = std::min(smallestX, v.x());
+        largestX = std::max(largestX, v.x());
+    }
+    EXPECT_NEAR(smallestX, 110.0 - 110.0 * scale, 1e-6) << "the grid is cut where the box now ends";
+    EXPECT_NEAR(largestX, 170.0, 1e-6) << "the sliver beyond x = 200 is gone";
+}
+
+TEST_F(MeshTools, TurningAnAlignRingTurnsTheMeshWhenApplied)
+{
+    const std::vector<V> before = current()->vertices();
+    click("toolButtonMeshAlign");
+    FancyMeshManipulator* rings = MainWindowProbe::alignManipulator(*window);
+    ASSERT_NE(rings, nullptr);
+    EXPECT_EQ(rings->handleSet, ManipulatorHandleSet::Rotate);
+    paintedDisplay();
+
+    // The camera starts straight in front of the mesh, which shows the ring
+    // about z edge on: a drag beside the rings tilts it first.
+    const V centre(110.0, 50.0, 10.0);
+    const QPoint beside = at(centre) + QPoint(0, 260);
+    pointer.drag(Qt::LeftButton, beside, beside - QPoint(0, 250), 5);
+    EXPECT_EQ(view->mesh->matrix(), identityGlMatrix()) << "the camera moved, not the mesh";
+    paintedDisplay();
+
+    // A point of the z ring (radius 44 mm) on the half facing the viewer,
+    // half-way between the x and the y ring, a quarter turn round the centre.
+    const V toEye = eye() - centre;
+    const V onRing = centre + 44.0 * V(std::copysign(1.0, toEye.x()), std::copysign(1.0, toEye.y()), 0.0).normalized();
+    const QPoint from = at(onRing);
+    const Eigen::Vector2d middle(at(centre).x(), at(centre).y());
+    const Eigen::Vector2d start = Eigen::Vector2d(from.x(), from.y()) - middle;
+    pointer.press(Qt::LeftButton, from);
+    ASSERT_EQ(rings->dragMode(), ManipulatorDragMode::RotateZ);
+    QPoint last = from;
+    for (int step = 1; step <= 6; ++step) {
+        const Eigen::Vector2d turned = Eigen::Rotation2Dd(M_PI / 2 * step / 6) * start + middle;
+        last = QPoint(static_cast<int>(std::lround(turned.x())), static_cast<int>(std::lround(turned.y())));
+        pointer.move(last);
+    }
+    pointer.release(Qt::LeftButton, last);
+
+    const Eigen::Matrix4d shown = asEigen(view->mesh->matrix());
+    const Eigen::AngleAxisd turn(Eigen::Matrix3d(shown.topLeftCorner(3, 3)));
+    EXPECT_NEAR(turn.angle() * 180.0 / M_PI, 90.0, 2.0);
+    EXPECT_NEAR(std::abs(turn.axis().z()), 1.0, 1e-9);
+    EXPECT_TRUE((shown * centre.homogeneous()).head<3>().isApprox(centre, 1e-9)) << "about the centre";
+
+    child("alignMeshWidget")->findChild<QPushButton*>()->click();
+    EXPECT_EQ(view->mesh->matrix(), identityGlMatrix());
+    ASSERT_EQ(current()->vertices().size(), before.size());
+    for (std::size_t i = 0; i < before.size(); ++i)
+        EXPECT_TRUE(current()->vertices()[i].isApprox((shown * before[i].homogeneous()).head<3>(), 1e-9)) << i;
+}
+
+TEST_F(MeshTools, FillingHolesReplacesTheMeshAndAFailedFillKeepsIt)
+{
+    Mesh* const generated = current();
+    click("toolButtonMeshFillHoles");
+    Mesh* const filled = current();
+    ASSERT_NE(filled, generated);
+    EXPECT_GT(filled->faces().size(), generated->faces().size());
+    EXPECT_EQ(view->mesh->mesh, filled);
+    expectHistory(filled, {generated}, {});
+
+    // Points without normals give the surface reconstruction nothing to go by.
+    for (V& normal : filled->normals())
+        normal.setZero();
+    const std::size_t boxes = answers->boxes().size();
+    click("toolButtonMeshFillHoles");
+    expectHistory(filled, {generated}, {});
+    ASSERT_EQ(answers->boxes().size(), boxes + 1);
+    EXPECT_EQ(answers->boxes().back().text, "The mesh could not be processed. It was kept as it was.");
+    EXPECT_EQ(answers->boxes().back().icon, QMessageBox::Warning);
+    click("pushButtonMeshUndo");
+    expectHistory(generated, {}, {filled});
 }
 
 TEST_F(MeshTools, RenderButtonsSetTheDrawingMode)

@@ -18,6 +18,9 @@ public:
     explicit ProgramRun(const QTemporaryDir& home, const QString& dataHome = QString())
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        // As a user starts it: the program chooses its OpenMP wait policy and
+        // starts again with it.
+        environment.remove("OMP_WAIT_POLICY");
         environment.insert("XDG_RUNTIME_DIR", home.filePath("runtime"));
         environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
         environment.insert("XDG_DATA_HOME", dataHome.isEmpty() ? home.filePath("data") : dataHome);
@@ -40,6 +43,18 @@ public:
     }
 
     QProcess& process() { return m_process; }
+
+    /// The environment the running program has, as its system shows it.
+    QStringList environment() const
+    {
+        QFile file(QString("/proc/%1/environ").arg(m_process.processId()));
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        QStringList variables;
+        for (const QByteArray& variable : file.readAll().split('\0'))
+            variables << QString::fromLocal8Bit(variable);
+        return variables;
+    }
 
     /// Reads the console until `text` appears or `timeoutMs` have passed.
     bool waitForOutput(const QString& text, int timeoutMs)
@@ -77,6 +92,8 @@ TEST(Program, ASecondStartShowsTheRunningWindowAndEndsAtOnce)
     ProgramRun first(home);
     ASSERT_TRUE(waitForFile(home.filePath("runtime/VeltraneKorvastelMutex.socket"), 60000))
         << "the first copy never started listening";
+    EXPECT_TRUE(first.environment().contains("OMP_WAIT_POLICY=passive"))
+        << "the program runs on after starting again with idle threads asleep";
 
     QProcess second;
     second.setProcessEnvironment(first.process().processEnvironment());

@@ -4,11 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+
 namespace Veltrane {
 namespace {
 
-/// The window a user sees after the start on this machine (no camera, no
-/// GPU), written to the build's screenshot folder, one picture per mode.
+/// The window a user sees on this machine (no camera, no GPU), written to
+/// the build's screenshot folder: at the start, then with the sample
+/// sequence loaded in each mode, the mesh mode with a scanned tabletop and
+/// the handles of the crop and align tools.
 TEST(Screenshot, OfTheRealWindowInEachMode)
 {
     MessageBoxLog answers("MainWindowMessageBox");
@@ -18,17 +22,33 @@ TEST(Screenshot, OfTheRealWindowInEachMode)
     ASSERT_TRUE(waitUntil([&] { return MainWindowProbe::uiMode(window) == 1
                                        && MainWindowProbe::reconstruction(window); }, 20000));
     handleEventsFor(300);
-
-    const std::pair<int, const char*> modes[] = {{1, "MainWindowCapture"},
-                                                 {2, "MainWindowReconstruction"},
-                                                 {3, "MainWindowMesh"}};
-    for (const auto& [mode, name] : modes) {
-        MainWindowProbe::uiMode(window) = mode;
-        MainWindowProbe::updateUiMode(window);
-        handleEventsFor(200);
-        EXPECT_TRUE(saveScreenshot(window, name)) << name;
-    }
+    EXPECT_TRUE(saveWindowScreenshot(window, "MainWindowStart"));
     EXPECT_FALSE(answers.boxes().empty());
+
+    {
+        FileDialogAnswers files({FileDialogAnswers::Answer{KORVASTEL_SAMPLE_SEQUENCE, ""}});
+        window.findChild<QAbstractButton*>("pushButtonLoadSequence")->click();
+    }
+    ASSERT_NE(MainWindowProbe::playback(window), nullptr);
+    handleEventsFor(300);
+    EXPECT_TRUE(saveWindowScreenshot(window, "MainWindowCapture"));
+
+    MainWindowProbe::uiMode(window) = 2;
+    MainWindowProbe::updateUiMode(window);
+    handleEventsFor(200);
+    EXPECT_TRUE(saveWindowScreenshot(window, "MainWindowReconstruction"));
+
+    MainWindowProbe::enterMeshMode(window, tabletopMesh());
+    handleEventsFor(200);
+    EXPECT_TRUE(saveWindowScreenshot(window, "MainWindowMesh"));
+    const std::pair<const char*, const char*> tools[] = {{"toolButtonMeshCrop", "MainWindowMeshCrop"},
+                                                         {"toolButtonMeshAlign", "MainWindowMeshAlign"}};
+    for (const auto& [tool, name] : tools) {
+        window.findChild<QAbstractButton*>(tool)->click();
+        handleEventsFor(200);
+        EXPECT_TRUE(saveWindowScreenshot(window, name)) << name;
+    }
+    MainWindowProbe::meshSaved(window) = true;  // nothing to ask when closing
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include "capture/VeltraneFile.h"
 #include "core/SharedImage.h"
 #include "reconstruction/ReconstructionParameters.h"
+#include "render/DisplayWidget.h"
+#include "render/ImageView2D.h"
 #include "testsupport/FakeSensor.h"
 #include "testsupport/LogCapture.h"
 #include "testsupport/Screenshots.h"
@@ -18,16 +20,19 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <set>
 
 namespace Veltrane {
 namespace {
@@ -48,6 +53,17 @@ template <typename T>
 bool sameBytes(const TypedImage<T>& a, const TypedImage<T>& b)
 {
     return a.byteSize() == b.byteSize() && std::memcmp(a.data(), b.data(), a.byteSize()) == 0;
+}
+
+/// How many colours `picture` holds in `rect` (window coordinates of the
+/// display widget, y upwards).
+int colourCount(const QImage& picture, const QRect& rect)
+{
+    std::set<QRgb> colours;
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x)
+            colours.insert(picture.pixel(x, picture.height() - 1 - y));
+    return static_cast<int>(colours.size());
 }
 
 /// How many frames of the sequence file at `path` match `expected`, frame by
@@ -261,8 +277,21 @@ TEST_F(SequenceControlTest, LoadingStopsTheCameraShowsTheFirstFrameAndClosingBri
     EXPECT_FALSE(button("pushButtonRecord")->isEnabled());
     EXPECT_TRUE(button("pushButtonStartReconstruction")->isEnabled());
     ASSERT_TRUE(waitUntil([&] { return bar()->findChild<QLabel*>("labelFrames")->text() == "5"; }));
+
+    // The worker takes the first frame, and the colour and depth views draw it.
+    EXPECT_TRUE(waitUntil([&] {
+        return sameBytes(*static_cast<TypedImage<unsigned short>*>(MainWindowProbe::depthImage(window)->memPointer()),
+                         *recorded.front().depth)
+               && sameBytes(*static_cast<TypedImage<unsigned char>*>(MainWindowProbe::colorImage(window)->memPointer()),
+                            *recorded.front().colour);
+    }));
     window.show();
-    saveScreenshot(window, "SequenceLoaded");
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const QImage picture = window.findChild<DisplayWidget*>("displayWidget")->picture();
+    const MainWindowProbe::Views views = MainWindowProbe::views(window);
+    for (const InteractiveView* view : std::initializer_list<const InteractiveView*>{views.color, views.depth})
+        EXPECT_GT(colourCount(picture, view->rect()), 8) << "a picture, not a plain view";
+    saveWindowScreenshot(window, "SequenceLoaded");
 
     const int delivered = camera->delivered();
     button("pushButtonLoadSequence")->click();

@@ -1,4 +1,5 @@
 #include "app/Startup.h"
+#include "testsupport/LoadedLibraries.h"
 #include "testsupport/OpenNI2Drivers.h"
 
 #include <QApplication>
@@ -32,5 +33,7 @@ int main(int argc, char** argv)
     }
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
 
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    Veltrane::pinLoadedLibraries();
+    return result;
 }

@@ -6,10 +6,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QKeyEvent>
-#include <QMouseEvent>
 #include <QTest>
-#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -57,6 +54,7 @@ DisplayHarness::DisplayHarness(int width, int height)
         return;
     }
     m_widget = std::make_unique<DisplayWidget>();
+    setWidget(m_widget.get());
     m_widget->resize(width, height);
     m_widget->show();
     m_ready = QTest::qWaitForWindowExposed(m_widget.get()) && m_widget->isValid();
@@ -104,71 +102,9 @@ bool DisplayHarness::moveTo(const QPoint& topLeft)
     return waitFor([&] { return m_widget->mapToGlobal(QPoint(0, 0)) == topLeft; });
 }
 
-QPoint DisplayHarness::toWidget(const QPoint& window) const
-{
-    return {window.x(), m_widget->height() - 1 - window.y()};
-}
-
 void DisplayHarness::paint()
 {
     m_widget->updateGL();
-}
-
-void DisplayHarness::sendMouse(QEvent::Type type, Qt::MouseButton button, const QPoint& window,
-                               Qt::KeyboardModifiers modifiers)
-{
-    const QPoint local = toWidget(window);
-    QMouseEvent event(type, local, m_widget->mapToGlobal(local), button, m_held, modifiers);
-    QApplication::sendEvent(m_widget.get(), &event);
-}
-
-void DisplayHarness::press(Qt::MouseButton button, const QPoint& window,
-                           Qt::KeyboardModifiers modifiers)
-{
-    const bool alone = m_held == Qt::NoButton;
-    m_held |= button;
-    // QTest presses one button at a time; a second button goes directly.
-    if (alone)
-        QTest::mousePress(m_widget.get(), button, modifiers, toWidget(window));
-    else
-        sendMouse(QEvent::MouseButtonPress, button, window, modifiers);
-}
-
-void DisplayHarness::move(const QPoint& window, Qt::KeyboardModifiers modifiers)
-{
-    // QTest moves the X pointer, whose events carry no buttons: send directly.
-    sendMouse(QEvent::MouseMove, Qt::NoButton, window, modifiers);
-}
-
-void DisplayHarness::release(Qt::MouseButton button, const QPoint& window,
-                             Qt::KeyboardModifiers modifiers)
-{
-    m_held &= ~button;
-    if (m_held == Qt::NoButton)
-        QTest::mouseRelease(m_widget.get(), button, modifiers, toWidget(window));
-    else
-        sendMouse(QEvent::MouseButtonRelease, button, window, modifiers);
-}
-
-void DisplayHarness::drag(Qt::MouseButton button, const QPoint& from, const QPoint& to, int steps)
-{
-    press(button, from);
-    for (int i = 1; i <= steps; ++i)
-        move(from + (to - from) * i / steps);
-    release(button, to);
-}
-
-void DisplayHarness::wheel(const QPoint& window, int delta)
-{
-    const QPoint local = toWidget(window);
-    QWheelEvent event(local, m_widget->mapToGlobal(local), QPoint(), QPoint(0, delta), m_held,
-                      Qt::NoModifier, Qt::NoScrollPhase, false);
-    QApplication::sendEvent(m_widget.get(), &event);
-}
-
-void DisplayHarness::key(Qt::Key key)
-{
-    QTest::keyClick(m_widget.get(), key);
 }
 
 }  // namespace Veltrane

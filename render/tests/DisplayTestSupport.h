@@ -3,6 +3,7 @@
 #include "render/DisplayWidget.h"
 #include "render/GlView.h"
 #include "render/Interaction.h"
+#include "testsupport/GlPointer.h"
 
 #include <QEvent>
 #include <QPoint>
@@ -63,7 +64,7 @@ public:
 /// pointer that drives it with real Qt events. Points are in OpenGL window
 /// coordinates of the widget (origin bottom left, y upwards), as the views
 /// see them. Fails the test when the widget leaves an OpenGL error behind.
-class DisplayHarness {
+class DisplayHarness : public GlPointer {
 public:
     DisplayHarness(int width, int height);
     ~DisplayHarness();
@@ -80,31 +81,12 @@ public:
     /// waits until it is there: for what looks the widget up by its screen
     /// position while other test processes show windows at the origin.
     bool moveTo(const QPoint& topLeft);
-    /// The widget's own (Qt) coordinates of a window point.
-    QPoint toWidget(const QPoint& window) const;
     /// Paints a frame now, so that the views capture their view state.
     void paint();
 
-    /// Press and release go through QTest; moves carry the buttons held.
-    void press(Qt::MouseButton button, const QPoint& window, Qt::KeyboardModifiers modifiers = {});
-    void move(const QPoint& window, Qt::KeyboardModifiers modifiers = {});
-    void release(Qt::MouseButton button, const QPoint& window,
-                 Qt::KeyboardModifiers modifiers = {});
-    /// Press at `from`, `steps` moves along the line to `to`, release at `to`.
-    void drag(Qt::MouseButton button, const QPoint& from, const QPoint& to, int steps = 4);
-    /// A wheel event of `delta` (120 per notch), sent directly.
-    void wheel(const QPoint& window, int delta);
-    /// Sends a key press and release through QTest.
-    void key(Qt::Key key);
-    Qt::MouseButtons held() const { return m_held; }
-
 private:
-    void sendMouse(QEvent::Type type, Qt::MouseButton button, const QPoint& window,
-                   Qt::KeyboardModifiers modifiers);
-
     std::unique_ptr<DisplayWidget> m_widget;
     bool m_ready = false;
-    Qt::MouseButtons m_held;
 };
 
 }  // namespace Veltrane
