@@ -7,6 +7,7 @@
 #include "testsupport/SyntheticScene.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPainter>
@@ -76,6 +77,15 @@ Mesh* tabletopMesh()
     std::unique_ptr<Mesh> mesh = marchingCubes(distance, &colours, 0.0f);
     mesh->computeNormals();
     return mesh.release();
+}
+
+std::vector<unsigned char> readFileBytes(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = file.readAll();
+    return std::vector<unsigned char>(bytes.begin(), bytes.end());
 }
 
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs)

@@ -26,6 +26,9 @@ Mesh coloredQuad();
 /// of the volume, y down as the camera sees it.
 Mesh* tabletopMesh();
 
+/// The whole contents of the file at `path`; empty if it cannot be read.
+std::vector<unsigned char> readFileBytes(const QString& path);
+
 /// Waits, handling events, until `condition` holds; false after `timeoutMs`.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
 /// Handles events for `milliseconds`: time for anything late to arrive.

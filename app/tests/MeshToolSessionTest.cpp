@@ -111,15 +111,6 @@ Mesh* sliverOnly()
     return finished(mesh);
 }
 
-std::vector<unsigned char> readBytes(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = file.readAll();
-    return std::vector<unsigned char>(bytes.begin(), bytes.end());
-}
-
 /// A file in a folder where no file can be made, whoever runs the tests.
 QString unwritablePath()
 {
@@ -670,7 +661,7 @@ TEST_F(MeshTools, SavesWithTheWriterOfTheChosenFilterWhateverTheName)
     const QString plyAsObj = folder.filePath("scan.obj");
     save(plyAsObj, plyFilter);
     EXPECT_TRUE(MainWindowProbe::meshSaved(*window));
-    const PlyContents ply = readPly(readBytes(plyAsObj));
+    const PlyContents ply = readPly(readFileBytes(plyAsObj));
     EXPECT_EQ(ply.format, "binary_little_endian");
     ASSERT_EQ(ply.vertices.size(), mesh.vertices().size());
     for (std::size_t i = 0; i < ply.vertices.size(); ++i) {
@@ -684,7 +675,7 @@ TEST_F(MeshTools, SavesWithTheWriterOfTheChosenFilterWhateverTheName)
 
     const QString stlAsPly = folder.filePath("scan.ply");
     save(stlAsPly, stlFilter);
-    const std::vector<unsigned char> stl = readBytes(stlAsPly);
+    const std::vector<unsigned char> stl = readFileBytes(stlAsPly);
     ASSERT_EQ(stl.size(), 84u + 50u * mesh.faces().size()) << "binary STL";
 
     const QString obj = folder.filePath("scan.txt");
@@ -740,7 +731,7 @@ TEST_F(MeshTools, FileNamesWithAnyCharactersSaveAndReopen)
     save(path, plyFilter);
     EXPECT_TRUE(MainWindowProbe::meshSaved(*window));
     EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files), QStringList{QFileInfo(path).fileName()});
-    EXPECT_EQ(readPly(readBytes(path)).vertices.size(), current()->vertices().size());
+    EXPECT_EQ(readPly(readFileBytes(path)).vertices.size(), current()->vertices().size());
 }
 
 TEST_F(MeshTools, SavingWithoutAMeshSaysSoAndOpensNoDialog)

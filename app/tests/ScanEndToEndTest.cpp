@@ -5,6 +5,9 @@
 #include "capture/Playback.h"
 #include "core/Mesh.h"
 #include "reconstruction/ReconstructionParameters.h"
+#include "render/GlBoundingBox.h"
+#include "render/GlMeshView.h"
+#include "testsupport/PlyFile.h"
 #include "testsupport/SequenceRecording.h"
 #include "testsupport/Trajectory.h"
 
@@ -12,6 +15,7 @@
 #include <Eigen/LU>
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QPushButton>
 #include <QSpinBox>
@@ -19,7 +23,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
+#include <map>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace Veltrane {
 namespace {
@@ -161,6 +169,63 @@ TEST_F(ScanEndToEnd, PlayingSequenceWaitsDuringTheCountDownAndRunsWithTheScan)
     EXPECT_TRUE(bar->reconstructionMode);
     ASSERT_TRUE(waitUntil([&] { return mode() == 3; }, 60000));
     expectMeshOnTheScene();
+}
+
+TEST_F(ScanEndToEnd, ScannedMeshIsSmoothedCroppedUndoneAndSavedAsPly)
+{
+    button("pushButtonStartReconstruction")->click();
+    ASSERT_TRUE(waitUntil([&] { return mode() == 3; }, 60000));
+    const std::deque<Mesh*>& undo = MainWindowProbe::undoStack(*window);
+    const Mesh* scanned = MainWindowProbe::mesh(*window);
+    ASSERT_NE(scanned, nullptr);
+
+    child<QSpinBox>("spinBoxIterations")->setValue(2);
+    button("pushButtonSmooth")->click();
+    ASSERT_TRUE(waitUntil([&] { return undo.size() == 1; }, 30000));
+    const Mesh* smoothed = MainWindowProbe::mesh(*window);
+    ASSERT_EQ(smoothed->vertices().size(), scanned->vertices().size());
+    EXPECT_NE(smoothed->vertices(), scanned->vertices());
+
+    // The crop box starts around the whole mesh; halved along x it keeps
+    // about half of the faces.
+    child<QAbstractButton>("toolButtonMeshCrop")->click();
+    GlMeshView* view = MainWindowProbe::meshGlView(*window);
+    GlMatrix halfWidth = view->cropBox->matrix();
+    halfWidth[0] = 0.5;
+    view->cropBox->setMatrix(halfWidth);
+    button("pushButtonCrop")->click();
+    ASSERT_TRUE(waitUntil([&] { return undo.size() == 2; }, 30000));
+    const std::size_t croppedFaces = MainWindowProbe::mesh(*window)->faces().size();
+    EXPECT_LT(croppedFaces, smoothed->faces().size() * 3 / 4);
+    EXPECT_GT(croppedFaces, smoothed->faces().size() / 4);
+
+    button("pushButtonMeshUndo")->click();
+    ASSERT_EQ(MainWindowProbe::mesh(*window), smoothed);
+
+    // Saved as PLY, the smoothed mesh reads back with y and z turned to
+    // the file's frame and a colour for every vertex.
+    const QString path = folder.filePath("scan.ply");
+    {
+        FileDialogAnswers files({{path, "Stanford polygon file format (*.ply)"}});
+        button("pushButtonSaveMesh")->click();
+        EXPECT_EQ(files.pending(), 0u) << "the file dialog was not opened";
+    }
+    ASSERT_TRUE(MainWindowProbe::meshSaved(*window));
+    const PlyContents ply = readPly(readFileBytes(path));
+    ASSERT_EQ(ply.vertices.size(), smoothed->vertices().size());
+    ASSERT_EQ(ply.faces.size(), smoothed->faces().size());
+    for (std::size_t i = 0; i < ply.vertices.size(); ++i) {
+        const Mesh::Vector& v = smoothed->vertices()[i];
+        const std::map<std::string, double>& record = ply.vertices[i];
+        ASSERT_NEAR(record.at("x"), v.x(), 1e-3) << i;
+        ASSERT_NEAR(record.at("y"), -v.y(), 1e-3) << i;
+        ASSERT_NEAR(record.at("z"), -v.z(), 1e-3) << i;
+        ASSERT_EQ(record.count("red"), 1u) << i;
+    }
+    for (std::size_t f = 0; f < ply.faces.size(); ++f) {
+        const Mesh::Triple& face = smoothed->faces()[f];
+        ASSERT_EQ(ply.faces[f], (std::vector<long>{face[0], face[1], face[2]})) << f;
+    }
 }
 
 /// The same road with the OpenCL CPU device standing in for a GPU: the
