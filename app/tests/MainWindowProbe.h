@@ -2,11 +2,16 @@
 
 #include "app/MainWindow.h"
 
+#include "core/MemImage.h"
 #include "core/Mesh.h"
+#include "core/SharedImage.h"
 #include "render/Interaction3D.h"
+
+#include <QMutexLocker>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace Veltrane {
 
@@ -33,6 +38,16 @@ public:
         window.allocateFrameImages(width, height);
     }
     static void updateUiMode(MainWindow& window) { window.updateUiMode(); }
+    /// The scene view's image holds something other than the empty scene:
+    /// the surface predicted from the volume was drawn into it.
+    static bool sceneShowsTheVolume(MainWindow& window)
+    {
+        const QMutexLocker lock(window.frameMutex);
+        const MemImage* scene = window.sceneImage->mem();
+        const MemImage* empty = window.emptySceneImage->mem();
+        return scene->byteSize() == empty->byteSize()
+               && std::memcmp(scene->data(), empty->data(), scene->byteSize()) != 0;
+    }
 
     /// The camera was started (or found missing) and the back-end built.
     static bool captureStarted(MainWindow& window)

@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <cmath>
 #include <deque>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
@@ -52,8 +53,9 @@ const Orbit& orbit()
 
 /// How far the vertices of a scan's mesh lie from the scene's surface (mm),
 /// sorted. The mesh is in the volume's voxel coordinates; the volume was
-/// placed by `volumePose` in the camera of the sequence's first frame.
-std::vector<double> distancesFromTheScene(const Mesh& mesh, const ReconstructionParameters& parameters)
+/// placed by `volumePose` in the camera of the scan's first frame.
+std::vector<double> distancesFromTheScene(const Mesh& mesh, const ReconstructionParameters& parameters,
+                                          int firstFrame)
 {
     Eigen::Vector3d voxel, corner;
     for (int i = 0; i < 3; ++i) {
@@ -62,7 +64,7 @@ std::vector<double> distancesFromTheScene(const Mesh& mesh, const Reconstruction
         corner[i] = (count / 2.0 - 0.5) * voxel[i];
     }
     const Eigen::Matrix4d volumeToScene =
-        orbit().poses().front().inverse()
+        orbit().poses().at(firstFrame).inverse()
         * Eigen::Map<const Eigen::Matrix4d>(parameters.volumePose().data());
     std::vector<double> distances;
     for (const Mesh::Vector& vertex : mesh.vertices()) {
@@ -110,14 +112,21 @@ protected:
 
     /// The scan's mesh lies on the table scene: nine in ten vertices within
     /// a third of a voxel (2.6 mm) of its surface, and all within a voxel.
-    void expectMeshOnTheScene()
+    /// The scan started with the sequence's first frame, or with the one of
+    /// `firstFrames` that places the mesh best.
+    void expectMeshOnTheScene(std::initializer_list<int> firstFrames = {0})
     {
         ASSERT_EQ(mode(), 3);
         const Mesh* mesh = MainWindowProbe::mesh(*window);
         ASSERT_NE(mesh, nullptr);
         ASSERT_GT(mesh->vertices().size(), 1000u);
-        const std::vector<double> distances =
-            distancesFromTheScene(*mesh, *MainWindowProbe::parameters(*window));
+        std::vector<double> distances;
+        for (const int first : firstFrames) {
+            std::vector<double> fromThere =
+                distancesFromTheScene(*mesh, *MainWindowProbe::parameters(*window), first);
+            if (distances.empty() || fromThere[fromThere.size() * 9 / 10] < distances[distances.size() * 9 / 10])
+                distances.swap(fromThere);
+        }
         const double voxel = 1000.0 / 128;
         EXPECT_LT(distances[distances.size() * 9 / 10], voxel / 3);
         EXPECT_LT(distances.back(), voxel);
@@ -145,6 +154,17 @@ TEST_F(ScanEndToEnd, UserEndsTheScan)
     expectMeshOnTheScene();
 }
 
+TEST_F(ScanEndToEnd, SceneViewShowsTheFusedSurfaceWhileTheScanRuns)
+{
+    child<QCheckBox>("checkBoxLoop")->setChecked(true);
+    button("pushButtonStartReconstruction")->click();
+    ASSERT_TRUE(waitUntil([&] { return MainWindowProbe::sceneShowsTheVolume(*window); }, 30000));
+    handleEventsFor(300);
+    EXPECT_TRUE(saveWindowScreenshot(*window, "MainWindowReconstruction"));
+    button("pushButtonFinishReconstruction")->click();
+    expectMeshOnTheScene();
+}
+
 TEST_F(ScanEndToEnd, TimerEndsTheScanOfALoopingSequence)
 {
     child<QCheckBox>("checkBoxLoop")->setChecked(true);
@@ -164,11 +184,14 @@ TEST_F(ScanEndToEnd, PlayingSequenceWaitsDuringTheCountDownAndRunsWithTheScan)
     button("pushButtonStartReconstruction")->click();
     EXPECT_EQ(player()->state(), PlaybackState::Paused) << "during the count-down";
     EXPECT_FALSE(bar->isPlaying());
+    // The scan starts with the frame played last, if it is still waiting to
+    // be taken, or else with the next one.
+    const int next = player()->position();
     ASSERT_TRUE(waitUntil([&] { return mode() == 2; }, 3000));
     EXPECT_EQ(player()->state(), PlaybackState::Playing);
     EXPECT_TRUE(bar->reconstructionMode);
     ASSERT_TRUE(waitUntil([&] { return mode() == 3; }, 60000));
-    expectMeshOnTheScene();
+    expectMeshOnTheScene({std::max(next - 1, 0), next});
 }
 
 TEST_F(ScanEndToEnd, ScannedMeshIsSmoothedCroppedUndoneAndSavedAsPly)
