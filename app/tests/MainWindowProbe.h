@@ -38,6 +38,9 @@ public:
         window.allocateFrameImages(width, height);
     }
     static void updateUiMode(MainWindow& window) { window.updateUiMode(); }
+    /// Frames fused per second, as the window last showed it; read it once
+    /// the scan has ended.
+    static double reconstructionRate(MainWindow& window) { return window.reconstructionRate.rate(); }
     /// The scene view's image holds something other than the empty scene:
     /// the surface predicted from the volume was drawn into it.
     static bool sceneShowsTheVolume(MainWindow& window)
