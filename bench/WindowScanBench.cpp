@@ -8,19 +8,14 @@
 #include "app/tests/AppTestSupport.h"
 #include "app/tests/MainWindowProbe.h"
 
-#include "app/Startup.h"
 #include "capture/Playback.h"
 #include "reconstruction/ReconstructionParameters.h"
-#include "testsupport/OpenNI2Drivers.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QCheckBox>
-#include <QSettings>
 #include <QSpinBox>
-#include <QTemporaryDir>
 
 #include <memory>
 #include <optional>
@@ -84,22 +79,12 @@ BENCHMARK_CAPTURE(ScanFps, Device, true)->Iterations(1)->Unit(benchmark::kSecond
 }  // namespace
 }  // namespace Veltrane
 
-// The window needs a QApplication styled as the program styles it, and user
-// settings of its own.
 int main(int argc, char** argv)
 {
-    Veltrane::pinOpenNI2Drivers();
-    QApplication application(argc, argv);
-    QApplication::setOrganizationName(Veltrane::StartupNames::organisation);
-    QApplication::setApplicationName(Veltrane::StartupNames::application);
-    Veltrane::applyStyleSheet(application);
-    QTemporaryDir settingsFolder;
-    if (!settingsFolder.isValid())
-        return 1;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsFolder.filePath("user"));
-
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return Veltrane::runInTestApplication(argc, argv, [&] {
+        benchmark::Initialize(&argc, argv);
+        benchmark::RunSpecifiedBenchmarks();
+        benchmark::Shutdown();
+        return 0;
+    });
 }

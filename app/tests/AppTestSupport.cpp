@@ -1,8 +1,10 @@
 #include "AppTestSupport.h"
 
+#include "app/Startup.h"
 #include "core/TypedImage.h"
 #include "reconstruction/MarchingCubes.h"
 #include "render/DisplayWidget.h"
+#include "testsupport/OpenNI2Drivers.h"
 #include "testsupport/Screenshots.h"
 #include "testsupport/SyntheticScene.h"
 
@@ -10,9 +12,12 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QNetworkProxy>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -86,6 +91,27 @@ std::vector<unsigned char> readFileBytes(const QString& path)
         return {};
     const QByteArray bytes = file.readAll();
     return std::vector<unsigned char>(bytes.begin(), bytes.end());
+}
+
+int runInTestApplication(int argc, char** argv, const std::function<int()>& run)
+{
+    // The main window starts the real OpenNI 2, which finds no camera here.
+    pinOpenNI2Drivers();
+
+    QApplication application(argc, argv);
+    QApplication::setOrganizationName(StartupNames::organisation);
+    QApplication::setApplicationName(StartupNames::application);
+    applyStyleSheet(application);
+
+    QTemporaryDir settingsFolder;
+    if (!settingsFolder.isValid())
+        return 1;
+    for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat}) {
+        QSettings::setPath(format, QSettings::UserScope, settingsFolder.filePath("user"));
+        QSettings::setPath(format, QSettings::SystemScope, settingsFolder.filePath("system"));
+    }
+    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+    return run();
 }
 
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs)

@@ -17,6 +17,12 @@ class QWidget;
 
 namespace Veltrane {
 
+/// Runs `run` in the application the window tests and benchmarks need: the
+/// real OpenNI 2 drivers kept loaded, a QApplication named and styled as the
+/// program's, settings of both scopes in a folder of this process's own, and
+/// no network proxy. Returns what `run` returns, 1 when there is no folder.
+int runInTestApplication(int argc, char** argv, const std::function<int()>& run);
+
 /// Two coloured triangles: a mesh every writer takes.
 Mesh coloredQuad();
 
