@@ -324,6 +324,7 @@ TEST_F(UploadDialogTest, HelpTellsWhereTheKeyIsFound)
     bool styled = false;
     QString linkText;
     bool opensLinks = false;
+    bool showsPicture = false;
     // The help runs modally: look at it from inside its event loop.
     QTimer::singleShot(0, [&] {
         help = qobject_cast<QDialog*>(QApplication::activeModalWidget());
@@ -335,6 +336,7 @@ TEST_F(UploadDialogTest, HelpTellsWhereTheKeyIsFound)
         styled = help->objectName() == "topWidget" &&
                  (help->windowFlags() & Qt::FramelessWindowHint);
         for (const QLabel* label : help->findChildren<QLabel*>()) {
+            showsPicture |= label->pixmap() && !label->pixmap()->isNull();
             if (label->textFormat() == Qt::RichText) {
                 linkText = label->text();
                 opensLinks = label->openExternalLinks();
@@ -354,6 +356,7 @@ TEST_F(UploadDialogTest, HelpTellsWhereTheKeyIsFound)
     EXPECT_TRUE(help.isNull());  // closed and destroyed
     EXPECT_TRUE(styled);
     EXPECT_TRUE(opensLinks);
+    EXPECT_TRUE(showsPicture);
     EXPECT_TRUE(linkText.startsWith("Goto <a href=\"https://sketchfab.com\">"));
     EXPECT_TRUE(linkText.contains("#00a1d4"));
     EXPECT_TRUE(linkText.endsWith("you can find your private API key on the right hand side"));
