@@ -336,7 +336,7 @@ TEST_F(UploadDialogTest, HelpTellsWhereTheKeyIsFound)
         styled = help->objectName() == "topWidget" &&
                  (help->windowFlags() & Qt::FramelessWindowHint);
         for (const QLabel* label : help->findChildren<QLabel*>()) {
-            showsPicture |= label->pixmap() && !label->pixmap()->isNull();
+            showsPicture |= !label->pixmap(Qt::ReturnByValue).isNull();
             if (label->textFormat() == Qt::RichText) {
                 linkText = label->text();
                 opensLinks = label->openExternalLinks();
