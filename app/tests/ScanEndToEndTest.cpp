@@ -201,6 +201,8 @@ TEST_F(ScanEndToEnd, ScannedMeshIsSmoothedCroppedUndoneAndSavedAsPly)
     const std::deque<Mesh*>& undo = MainWindowProbe::undoStack(*window);
     const Mesh* scanned = MainWindowProbe::mesh(*window);
     ASSERT_NE(scanned, nullptr);
+    handleEventsFor(200);
+    EXPECT_TRUE(saveWindowScreenshot(*window, "MainWindowScannedMesh"));
 
     child<QSpinBox>("spinBoxIterations")->setValue(2);
     button("pushButtonSmooth")->click();
