@@ -3,7 +3,8 @@
 #include "core/ClDevice.h"
 #include "core/ClEnvironment.h"
 #include "core/ClPlatform.h"
-#include "core/tests/ClTestSupport.h"
+#include "testsupport/ClTestSupport.h"
+#include "testsupport/LogCapture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "core/tests/ClTestSupport.h"
 #include "reconstruction/ReconstructionParameters.h"
 #include "reconstruction/SurfaceReconstructionCPU.h"
 #include "reconstruction/SurfaceReconstructionGPU.h"
+#include "testsupport/ClTestSupport.h"
 #include "testsupport/SyntheticCamera.h"
 #include "testsupport/Trajectory.h"
 

@@ -1,22 +1,12 @@
-#pragma once
-
-#include "reconstruction/ReconstructionParameters.h"
-#include "reconstruction/VolumeGeometry.h"
-#include "testsupport/SyntheticCamera.h"
-
-#include <Eigen/Core>
+#include "testsupport/FusionSetup.h"
 
 #include <algorithm>
-#include <vector>
+#include <array>
 
-namespace Veltrane {
+namespace Veltrane::TestSupport {
 
-/// Sets `params` for frames of `camera` and an 800 mm cube of `resolution`
-/// voxels centred on the origin of the synthetic scene, its axes along the
-/// scene's, so that volume coordinates are scene coordinates; `start` is the
-/// scene-to-camera pose of the first frame.
-inline void placeVolumeAroundScene(ReconstructionParameters& params, const TestSupport::PinholeCamera& camera,
-                                   const Eigen::Matrix4d& start, int resolution)
+void placeVolumeAroundScene(ReconstructionParameters& params, const PinholeCamera& camera,
+                            const Eigen::Matrix4d& start, int resolution)
 {
     params.setVolumeResolution({resolution, resolution, resolution});
     params.setVolumeSize({800.0, 800.0, 800.0});
@@ -28,11 +18,8 @@ inline void placeVolumeAroundScene(ReconstructionParameters& params, const TestS
     params.imageHeight = camera.height;
 }
 
-/// Signed distances to the true surface of `scene` (positive in front of it)
-/// of every zero crossing of a fused distance volume between two neighbouring
-/// voxels that were both observed at least five times.
-inline std::vector<double> surfaceErrors(const VolumeGeometry& volume, const float* tsdf,
-                                         const unsigned char* weight, const TestSupport::SyntheticScene& scene)
+std::vector<double> surfaceErrors(const VolumeGeometry& volume, const float* tsdf, const unsigned char* weight,
+                                  const SyntheticScene& scene)
 {
     const int nx = volume.resolution[0], ny = volume.resolution[1], nz = volume.resolution[2];
     const std::size_t strides[3] = {1, static_cast<std::size_t>(nx), static_cast<std::size_t>(nx) * ny};
@@ -53,10 +40,10 @@ inline std::vector<double> surfaceErrors(const VolumeGeometry& volume, const flo
     return errors;
 }
 
-inline double median(std::vector<double> values)
+double median(std::vector<double> values)
 {
     std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
     return values[values.size() / 2];
 }
 
-}  // namespace Veltrane
+}  // namespace Veltrane::TestSupport
