@@ -1,5 +1,10 @@
 #include "testsupport/FusionSetup.h"
 
+#include "reconstruction/SurfaceReconstruction.h"
+#include "testsupport/Trajectory.h"
+
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <array>
 
@@ -44,6 +49,19 @@ double median(std::vector<double> values)
 {
     std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
     return values[values.size() / 2];
+}
+
+void expectTrackedAlong(SurfaceReconstruction& backEnd, const SyntheticCamera& sensor,
+                        const std::vector<Eigen::Matrix4d>& trajectory, TypedImage<unsigned char>* scene)
+{
+    for (std::size_t i = 0; i < trajectory.size(); ++i) {
+        const RgbdFrame frame = sensor.render(trajectory[i], static_cast<unsigned>(i));
+        ASSERT_EQ(backEnd.processFrame(frame.depth.get(), frame.colour.get(), nullptr, scene, true), 0)
+            << "frame " << i;
+        const PoseDifference error = poseDifference(toMatrix(backEnd.pose().data()), trajectory[i]);
+        EXPECT_LT(error.translation, 5.0) << "frame " << i;
+        EXPECT_LT(error.rotationDegrees, 1.0) << "frame " << i;
+    }
 }
 
 }  // namespace Veltrane::TestSupport

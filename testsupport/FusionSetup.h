@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/TypedImage.h"
 #include "reconstruction/ReconstructionParameters.h"
 #include "reconstruction/VolumeGeometry.h"
 #include "testsupport/SyntheticCamera.h"
@@ -7,6 +8,10 @@
 #include <Eigen/Core>
 
 #include <vector>
+
+namespace Veltrane {
+class SurfaceReconstruction;
+}
 
 namespace Veltrane::TestSupport {
 
@@ -24,5 +29,12 @@ std::vector<double> surfaceErrors(const VolumeGeometry& volume, const float* tsd
                                   const SyntheticScene& scene);
 
 double median(std::vector<double> values);
+
+/// Feeds `backEnd` the frames `sensor` renders along `trajectory` (frame i
+/// with noise seed i, the prediction into `scene` when given) and expects
+/// every one tracked within 5 mm and 1 degree of the pose it was rendered
+/// from; stops at the first frame the back-end refuses.
+void expectTrackedAlong(SurfaceReconstruction& backEnd, const SyntheticCamera& sensor,
+                        const std::vector<Eigen::Matrix4d>& trajectory, TypedImage<unsigned char>* scene = nullptr);
 
 }  // namespace Veltrane::TestSupport

@@ -206,14 +206,9 @@ TEST_F(SurfaceReconstructionGpuTest, OrbitIsTrackedWithinToleranceOfTheTruthAndF
     ReconstructionParameters& params = newParams(trajectory.front(), 128);
     ASSERT_TRUE(gpu().init(&params));
     TypedImage<unsigned char> scene(PixelType::UnsignedByte, frameCamera.width, frameCamera.height, 1, 3);
-    for (std::size_t i = 0; i < trajectory.size(); ++i) {
-        const RgbdFrame frame = sensor.render(trajectory[i], static_cast<unsigned>(i));
-        ASSERT_EQ(gpu().processFrame(frame.depth.get(), frame.colour.get(), nullptr, &scene, true), 0)
-            << "frame " << i;
-        const PoseDifference error = poseDifference(toMatrix(gpu().pose().data()), trajectory[i]);
-        EXPECT_LT(error.translation, 5.0) << "frame " << i;
-        EXPECT_LT(error.rotationDegrees, 1.0) << "frame " << i;
-    }
+    expectTrackedAlong(gpu(), sensor, trajectory, &scene);
+    if (HasFatalFailure())
+        return;
     // The caller's scene image holds the last prediction.
     const std::vector<unsigned char> rendered = download<unsigned char>(gpu().renderedScene());
     EXPECT_TRUE(std::equal(rendered.begin(), rendered.end(), scene.typedData()));
