@@ -19,11 +19,16 @@ ClEnvironment* testEnvironment()
     return environment.get();
 }
 
-cl_uint contextReferences(const ClEnvironment* environment)
+cl_uint contextReferences(cl_context context)
 {
     cl_uint count = 0;
-    clGetContextInfo(environment->context()->id(), CL_CONTEXT_REFERENCE_COUNT, sizeof count, &count, nullptr);
+    clGetContextInfo(context, CL_CONTEXT_REFERENCE_COUNT, sizeof count, &count, nullptr);
     return count;
+}
+
+cl_uint contextReferences(const ClEnvironment* environment)
+{
+    return contextReferences(environment->context()->id());
 }
 
 }  // namespace Veltrane

@@ -15,8 +15,10 @@ namespace Veltrane {
 /// without an OpenCL device.
 ClEnvironment* testEnvironment();
 
-/// How many references the OpenCL context of `environment` has; every
-/// memory object and program made on it holds one.
+/// How many references `context` has; every memory object and program made
+/// on it holds one.
+cl_uint contextReferences(cl_context context);
+/// The same for the context of `environment`.
 cl_uint contextReferences(const ClEnvironment* environment);
 
 /// The message of the std::runtime_error that `call` throws.

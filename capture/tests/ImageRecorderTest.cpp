@@ -1,8 +1,8 @@
 #include "capture/ImageRecorder.h"
 
+#include "testsupport/Eventually.h"
 #include "testsupport/LogCapture.h"
 
-#include "Eventually.h"
 #include "SequenceFiles.h"
 
 #include <gtest/gtest.h>
