@@ -36,8 +36,8 @@ std::string thrownBy(Call call)
 /// A test suite whose tests share one `Shared` object built on the test
 /// environment, since building its OpenCL programs is slow; every test fails
 /// at once when it could not be built. The object is made by
-/// `Suite::create(environment)`, which a suite defines when `Shared` needs
-/// more than the environment.
+/// `Suite::create(environment)`; a suite whose `Shared` needs more than the
+/// environment defines its own, public, `create`.
 template <typename Suite, typename Shared>
 class ClSharedObjectTest : public ::testing::Test {
 protected:
