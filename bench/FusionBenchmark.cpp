@@ -8,18 +8,15 @@
 //   ray casting: at most every voxel's distance and colour read once,
 //                (4 + 4) bytes per voxel.
 
-#include "reconstruction/ReconstructionParameters.h"
 #include "reconstruction/SurfaceReconstructionCPU.h"
 #include "testsupport/BenchmarkMain.h"
-#include "testsupport/SyntheticCamera.h"
-#include "testsupport/Trajectory.h"
+#include "testsupport/OrbitScan.h"
 
 #include <benchmark/benchmark.h>
 #include <omp.h>
 
+#include <cmath>
 #include <cstring>
-#include <map>
-#include <memory>
 #include <vector>
 
 namespace {
@@ -27,60 +24,12 @@ namespace {
 using namespace Veltrane;
 using namespace Veltrane::TestSupport;
 
-/// A back-end that has fused the first frames of an orbit around the
-/// tabletop scene, and the remaining frames of that orbit.
-class OrbitReconstruction {
-public:
-    explicit OrbitReconstruction(int resolution)
-    {
-        const SyntheticCamera sensor(SyntheticScene::tabletop(), PinholeCamera());
-        m_frames = sensor.renderAll(tabletopOrbit(40).poses());
+/// The CPU back-end scanning the orbit.
+struct CpuScan {
+    explicit CpuScan(int resolution) : scan(&backEnd, resolution) {}
 
-        m_params.setVolumeResolution({resolution, resolution, resolution});
-        m_params.setVolumeSize({800.0, 800.0, 800.0});
-        std::array<double, 16> pose;
-        Eigen::Map<Eigen::Matrix4d>(pose.data()) = m_frames.front().pose;
-        m_params.setVolumePose(pose);
-        if (!m_backEnd.init(&m_params))
-            return;
-        for (m_next = 0; m_next < warmUpFrames; ++m_next)
-            processNext();
-    }
-
-    SurfaceReconstructionCPU& backEnd() { return m_backEnd; }
-    const RgbdFrame& currentFrame() const { return m_frames[m_next]; }
-    bool ready() const { return m_backEnd.tsdfVolume != nullptr; }
-
-    /// Processes the next frame, walking the orbit forwards and backwards so
-    /// that consecutive frames are always neighbours. False when the frame
-    /// could not be processed.
-    bool processNext()
-    {
-        const RgbdFrame& frame = m_frames[m_next];
-        const int result = m_backEnd.processFrame(frame.depth.get(), frame.colour.get(), nullptr, nullptr, true);
-        const int last = static_cast<int>(m_frames.size()) - 1;
-        if (m_next == last || (m_next == warmUpFrames && m_step < 0))
-            m_step = -m_step;
-        m_next += m_step;
-        return result >= 0;
-    }
-
-    static OrbitReconstruction& at(int resolution)
-    {
-        static std::map<int, std::unique_ptr<OrbitReconstruction>> cache;
-        std::unique_ptr<OrbitReconstruction>& entry = cache[resolution];
-        if (!entry)
-            entry = std::make_unique<OrbitReconstruction>(resolution);
-        return *entry;
-    }
-
-private:
-    static constexpr int warmUpFrames = 10;
-    ReconstructionParameters m_params;
-    SurfaceReconstructionCPU m_backEnd;
-    std::vector<RgbdFrame> m_frames;
-    int m_next = 0;
-    int m_step = 1;
+    SurfaceReconstructionCPU backEnd;
+    OrbitScan scan;
 };
 
 void addCommonCounters(benchmark::State& state)
@@ -96,13 +45,13 @@ void setVolumeBytes(benchmark::State& state, double bytesPerVoxel)
 
 void BM_ProcessFrame(benchmark::State& state)
 {
-    OrbitReconstruction& orbit = OrbitReconstruction::at(static_cast<int>(state.range(0)));
-    if (!orbit.ready()) {
+    CpuScan& cpu = scanAt<CpuScan>(static_cast<int>(state.range(0)));
+    if (!cpu.scan.ready()) {
         state.SkipWithError("the back-end could not be initialised");
         return;
     }
     for (auto _ : state)
-        if (!orbit.processNext()) {
+        if (!cpu.scan.processNext()) {
             state.SkipWithError("processFrame failed");
             break;
         }
@@ -112,13 +61,13 @@ void BM_ProcessFrame(benchmark::State& state)
 template <typename Stage>
 void runStage(benchmark::State& state, Stage stage)
 {
-    OrbitReconstruction& orbit = OrbitReconstruction::at(static_cast<int>(state.range(0)));
-    if (!orbit.ready()) {
+    CpuScan& cpu = scanAt<CpuScan>(static_cast<int>(state.range(0)));
+    if (!cpu.scan.ready()) {
         state.SkipWithError("the back-end could not be initialised");
         return;
     }
-    SurfaceReconstructionCPU& backEnd = orbit.backEnd();
-    const RgbdFrame& frame = orbit.currentFrame();
+    SurfaceReconstructionCPU& backEnd = cpu.backEnd;
+    const RgbdFrame& frame = cpu.scan.currentFrame();
     backEnd.preprocess(frame.depth.get(), frame.colour.get());
     backEnd.predictSurface();
     for (auto _ : state)

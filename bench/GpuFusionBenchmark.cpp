@@ -7,110 +7,48 @@
 #include "core/ClEnvironment.h"
 #include "core/Mesh.h"
 #include "reconstruction/ClMarchingCubes.h"
-#include "reconstruction/ReconstructionParameters.h"
 #include "reconstruction/SurfaceReconstructionGPU.h"
 #include "testsupport/BenchmarkMain.h"
-#include "testsupport/SyntheticCamera.h"
-#include "testsupport/Trajectory.h"
+#include "testsupport/OrbitScan.h"
 
 #include <benchmark/benchmark.h>
 
-#include <map>
 #include <memory>
 #include <stdexcept>
-#include <vector>
 
 namespace {
 
 using namespace Veltrane;
 using namespace Veltrane::TestSupport;
 
-/// A GPU back-end that has fused the first frames of an orbit around the
-/// tabletop scene, and the remaining frames of that orbit.
-class GpuOrbitReconstruction {
-public:
-    explicit GpuOrbitReconstruction(int resolution)
+/// The OpenCL back-end on the default environment scanning the orbit; every
+/// frame waits for the device. Not ready without an OpenCL device.
+struct GpuScan {
+    explicit GpuScan(int resolution) : backEnd(makeBackEnd()), scan(backEnd.get(), resolution, finish) {}
+
+    static std::unique_ptr<SurfaceReconstructionGPU> makeBackEnd()
     {
         try {
-            m_backEnd = std::make_unique<SurfaceReconstructionGPU>(ClEnvironment::defaultEnvironment());
+            return std::make_unique<SurfaceReconstructionGPU>(ClEnvironment::defaultEnvironment());
         } catch (const std::runtime_error&) {
-            return;
+            return nullptr;
         }
-        Orbit orbit;
-        orbit.target = Eigen::Vector3d(0.0, 50.0, 0.0);
-        orbit.radius = 700.0;
-        orbit.height = 350.0;
-        orbit.stepDegrees = 1.0;
-        orbit.frames = 40;
-        const SyntheticCamera sensor(SyntheticScene::tabletop(), PinholeCamera());
-        m_frames = sensor.renderAll(orbit.poses());
-
-        m_params.setVolumeResolution({resolution, resolution, resolution});
-        m_params.setVolumeSize({800.0, 800.0, 800.0});
-        std::array<double, 16> pose;
-        Eigen::Map<Eigen::Matrix4d>(pose.data()) = m_frames.front().pose;
-        m_params.setVolumePose(pose);
-        if (!m_backEnd->init(&m_params)) {
-            m_backEnd.reset();
-            return;
-        }
-        for (m_next = 0; m_next < warmUpFrames; ++m_next)
-            processNext();
     }
-    ~GpuOrbitReconstruction()
-    {
-        if (m_backEnd)
-            m_backEnd->release();
-    }
-
-    SurfaceReconstructionGPU& backEnd() { return *m_backEnd; }
-    const RgbdFrame& currentFrame() const { return m_frames[m_next]; }
-    bool ready() const { return m_backEnd != nullptr; }
-
-    /// Processes the next frame, walking the orbit forwards and backwards so
-    /// that consecutive frames are always neighbours, and waits for the
-    /// device. False when the frame could not be processed.
-    bool processNext()
-    {
-        const RgbdFrame& frame = m_frames[m_next];
-        const int result = m_backEnd->processFrame(frame.depth.get(), frame.colour.get(), nullptr, nullptr, true);
-        finish();
-        const int last = static_cast<int>(m_frames.size()) - 1;
-        if (m_next == last || (m_next == warmUpFrames && m_step < 0))
-            m_step = -m_step;
-        m_next += m_step;
-        return result >= 0;
-    }
-
     static void finish() { clFinish(ClEnvironment::defaultEnvironment()->queue()->id()); }
 
-    static GpuOrbitReconstruction& at(int resolution)
-    {
-        static std::map<int, std::unique_ptr<GpuOrbitReconstruction>> cache;
-        std::unique_ptr<GpuOrbitReconstruction>& entry = cache[resolution];
-        if (!entry)
-            entry = std::make_unique<GpuOrbitReconstruction>(resolution);
-        return *entry;
-    }
-
-private:
-    static constexpr int warmUpFrames = 10;
-    ReconstructionParameters m_params;
-    std::unique_ptr<SurfaceReconstructionGPU> m_backEnd;
-    std::vector<RgbdFrame> m_frames;
-    int m_next = 0;
-    int m_step = 1;
+    std::unique_ptr<SurfaceReconstructionGPU> backEnd;
+    OrbitScan scan;
 };
 
 void BM_GpuProcessFrame(benchmark::State& state)
 {
-    GpuOrbitReconstruction& orbit = GpuOrbitReconstruction::at(static_cast<int>(state.range(0)));
-    if (!orbit.ready()) {
+    GpuScan& gpu = scanAt<GpuScan>(static_cast<int>(state.range(0)));
+    if (!gpu.scan.ready()) {
         state.SkipWithError("no OpenCL back-end");
         return;
     }
     for (auto _ : state)
-        if (!orbit.processNext()) {
+        if (!gpu.scan.processNext()) {
             state.SkipWithError("processFrame failed");
             break;
         }
@@ -119,19 +57,19 @@ void BM_GpuProcessFrame(benchmark::State& state)
 template <typename Stage>
 void runStage(benchmark::State& state, Stage stage)
 {
-    GpuOrbitReconstruction& orbit = GpuOrbitReconstruction::at(static_cast<int>(state.range(0)));
-    if (!orbit.ready()) {
+    GpuScan& gpu = scanAt<GpuScan>(static_cast<int>(state.range(0)));
+    if (!gpu.scan.ready()) {
         state.SkipWithError("no OpenCL back-end");
         return;
     }
-    SurfaceReconstructionGPU& backEnd = orbit.backEnd();
-    const RgbdFrame& frame = orbit.currentFrame();
+    SurfaceReconstructionGPU& backEnd = *gpu.backEnd;
+    const RgbdFrame& frame = gpu.scan.currentFrame();
     backEnd.preprocess(frame.depth.get(), frame.colour.get());
     backEnd.predictSurface();
-    GpuOrbitReconstruction::finish();
+    GpuScan::finish();
     for (auto _ : state) {
         stage(backEnd, frame);
-        GpuOrbitReconstruction::finish();
+        GpuScan::finish();
     }
 }
 
@@ -161,8 +99,8 @@ void BM_GpuIntegrate(benchmark::State& state)
 
 void BM_GpuMarchingCubes(benchmark::State& state)
 {
-    GpuOrbitReconstruction& orbit = GpuOrbitReconstruction::at(static_cast<int>(state.range(0)));
-    if (!orbit.ready()) {
+    GpuScan& gpu = scanAt<GpuScan>(static_cast<int>(state.range(0)));
+    if (!gpu.scan.ready()) {
         state.SkipWithError("no OpenCL back-end");
         return;
     }
@@ -170,7 +108,7 @@ void BM_GpuMarchingCubes(benchmark::State& state)
     std::size_t vertices = 0;
     for (auto _ : state) {
         const std::unique_ptr<Mesh> mesh =
-            cubes.computeMesh(orbit.backEnd().tsdfVolume, orbit.backEnd().colorVolume, 0.0f);
+            cubes.computeMesh(gpu.backEnd->tsdfVolume, gpu.backEnd->colorVolume, 0.0f);
         vertices = mesh ? mesh->vertices().size() : 0;
     }
     state.counters["vertices"] = static_cast<double>(vertices);

@@ -3,9 +3,12 @@
 #
 # Sources are globbed so that adding a file to a folder needs no CMake edit.
 
-# korvastel_library(<name> [LINKS <targets>...])
+# korvastel_library(<name> [PUBLIC <targets>...] [PRIVATE <targets>...])
+# PUBLIC: what the folder's headers include, so every user of the library
+# needs it too. PRIVATE: what only its sources use; a static library still
+# hands these on to the final link, but not their headers or compile flags.
 function(korvastel_library name)
-  cmake_parse_arguments(ARG "" "" "LINKS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "PUBLIC;PRIVATE" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS
     ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   if(NOT sources)
@@ -13,7 +16,7 @@ function(korvastel_library name)
   endif()
   add_library(${name} STATIC ${sources})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
-  target_link_libraries(${name} PUBLIC ${ARG_LINKS})
+  target_link_libraries(${name} PUBLIC ${ARG_PUBLIC} PRIVATE ${ARG_PRIVATE})
 endfunction()
 
 # korvastel_tests(<name> [OWN_MAIN] [USES_OPENCL] [WARMS_OPENCL_CACHE <filter>]

@@ -1,6 +1,7 @@
 #include "capture/ImageCompressor.h"
 
-#include "LogCapture.h"
+#include "testsupport/LogCapture.h"
+
 #include "TestFrames.h"
 
 #include <gtest/gtest.h>
@@ -130,7 +131,7 @@ TEST(ImageCompressor, OutputThatDoesNotFitIsAnError)
     int size = static_cast<int>(out.size());
     EXPECT_FALSE(ImageCompressor().compress(colour.get(), CompressionMode::ZlibDefault, 1,
                                             out.data(), &size));
-    EXPECT_TRUE(log.contains("ERROR", "Error compressing data"));
+    EXPECT_TRUE(log.mentions("ERROR", "Error compressing data"));
 }
 
 TEST(ImageCompressor, DamagedOrMismatchedStreamsAreErrors)
@@ -157,7 +158,7 @@ TEST(ImageCompressor, DamagedOrMismatchedStreamsAreErrors)
         TypedImage<unsigned short> target(PixelType::UnsignedShort, c.width, c.height, 1, 1);
         EXPECT_FALSE(ImageCompressor().decompress(c.data->data(), static_cast<int>(c.data->size()),
                                                   CompressionMode::ZlibRle, &target));
-        EXPECT_TRUE(log.contains("ERROR", "Error decompressing data"));
+        EXPECT_TRUE(log.mentions("ERROR", "Error decompressing data"));
     }
 }
 
@@ -240,7 +241,7 @@ TEST(ImageCompressor, PngRefusesWhatItCannotHold)
     Bytes out(40);
     int size = static_cast<int>(out.size());
     EXPECT_FALSE(ImageCompressor().compress(colour.get(), CompressionMode::Png, 1, out.data(), &size));
-    EXPECT_TRUE(log.contains("INFO", "Overflow"));
+    EXPECT_TRUE(log.mentions("INFO", "Overflow"));
 
     TypedImage<float> floats(PixelType::Float, 4, 4, 1, 1);
     floats.fill(1.0f);

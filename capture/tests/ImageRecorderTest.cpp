@@ -1,7 +1,8 @@
 #include "capture/ImageRecorder.h"
 
-#include "Eventually.h"
-#include "LogCapture.h"
+#include "testsupport/Eventually.h"
+#include "testsupport/LogCapture.h"
+
 #include "SequenceFiles.h"
 
 #include <gtest/gtest.h>
@@ -74,8 +75,8 @@ TEST_F(ImageRecorderTest, WritesEveryAcceptedFrameInOrder)
     EXPECT_EQ(recorder.framesWritten(), 20);
     EXPECT_EQ(recordedIndices(), range(0, 20));
     EXPECT_EQ(SequenceReader(path()).matrix, Eigen::Map<const Eigen::Matrix3d>(Matrix));
-    EXPECT_TRUE(log.contains("INFO", "Image recorder thread started"));
-    EXPECT_TRUE(log.contains("INFO", "Image recorder thread terminated"));
+    EXPECT_TRUE(log.mentions("INFO", "Image recorder thread started"));
+    EXPECT_TRUE(log.mentions("INFO", "Image recorder thread terminated"));
     EXPECT_TRUE(log.quiet());
 }
 
@@ -135,8 +136,8 @@ TEST_F(ImageRecorderTest, RecorderThatCouldNotOpenRefusesFramesAndWritesNothing)
     EXPECT_FALSE(add(recorder, 0));
     EXPECT_FALSE(recorder.finish());
     EXPECT_EQ(recorder.framesWritten(), 0);
-    EXPECT_TRUE(log.contains("INFO", "Image recorder thread started"));
-    EXPECT_FALSE(log.contains("INFO", "Image recorder thread terminated"));
+    EXPECT_TRUE(log.mentions("INFO", "Image recorder thread started"));
+    EXPECT_FALSE(log.mentions("INFO", "Image recorder thread terminated"));
 }
 
 TEST_F(ImageRecorderTest, StopWithoutAThreadReturnsAtOnce)
@@ -157,7 +158,7 @@ TEST_F(ImageRecorderTest, DepthOnlyFramesAreRecordedWithBlackColour)
         EXPECT_TRUE(recorder.addFrame(depthFrame(W, H, i).get(), nullptr));
     EXPECT_TRUE(recorder.finish());
     EXPECT_EQ(recordedIndices(false), range(0, 3));
-    EXPECT_TRUE(log.contains("WARN", "without colour"));
+    EXPECT_TRUE(log.mentions("WARN", "without colour"));
 }
 
 TEST_F(ImageRecorderTest, RefusesFramesOfAnotherSize)
@@ -168,7 +169,7 @@ TEST_F(ImageRecorderTest, RefusesFramesOfAnotherSize)
     EXPECT_FALSE(recorder.addFrame(depthFrame(W + 1, H, 0).get(), colourFrame(W + 1, H, 0).get()));
     EXPECT_FALSE(recorder.addFrame(depthFrame(W, H, 0).get(), colourFrame(W, H + 1, 0).get()));
     EXPECT_FALSE(recorder.addFrame(nullptr, colourFrame(W, H, 0).get()));
-    EXPECT_TRUE(log.contains("ERROR", "does not match"));
+    EXPECT_TRUE(log.mentions("ERROR", "does not match"));
     startWriting(recorder);
     EXPECT_TRUE(add(recorder, 7));
     EXPECT_TRUE(recorder.finish());

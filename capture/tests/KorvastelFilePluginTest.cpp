@@ -1,6 +1,7 @@
 #include "capture/KorvastelFilePlugin.h"
 
-#include "LogCapture.h"
+#include "testsupport/LogCapture.h"
+
 #include "SequenceFiles.h"
 
 #include <gtest/gtest.h>
@@ -142,7 +143,7 @@ TEST_F(KorvastelFilePluginTest, RefusesDamagedHeaders)
         writeFile(path(), damaged);
         LogCapture log;
         EXPECT_FALSE(SequenceReader(path()).opened);
-        EXPECT_TRUE(log.contains("ERROR", "Invalid file format"));
+        EXPECT_TRUE(log.mentions("ERROR", "Invalid file format"));
     }
 
     // A block too short for the header.
@@ -150,7 +151,7 @@ TEST_F(KorvastelFilePluginTest, RefusesDamagedHeaders)
                           valid.substr(40, 50));
     LogCapture log;
     EXPECT_FALSE(SequenceReader(path()).opened);
-    EXPECT_TRUE(log.contains("ERROR", "Invalid file format"));
+    EXPECT_TRUE(log.mentions("ERROR", "Invalid file format"));
 }
 
 TEST_F(KorvastelFilePluginTest, DamagedFrameRecordsAreErrors)
@@ -187,7 +188,7 @@ TEST_F(KorvastelFilePluginTest, DamagedFrameRecordsAreErrors)
         ASSERT_TRUE(reader.opened);
         LogCapture log;
         EXPECT_FALSE(reader.frameMatches(0, 0));
-        EXPECT_TRUE(log.contains("ERROR", c.error));
+        EXPECT_TRUE(log.mentions("ERROR", c.error));
         EXPECT_TRUE(reader.frameMatches(1, 1));
     }
 }
@@ -208,7 +209,7 @@ TEST_F(KorvastelFilePluginTest, RecoversTheFramesOfAnUnfinishedRecording)
         EXPECT_EQ(reader.frameCount, 4);
         for (int i = 0; i < 4; ++i)
             EXPECT_TRUE(reader.frameMatches(i, i)) << i;
-        EXPECT_TRUE(log.contains("WARN", "was not closed"));
+        EXPECT_TRUE(log.mentions("WARN", "was not closed"));
     }
 }
 
@@ -238,7 +239,7 @@ TEST_F(KorvastelFilePluginTest, KeepsEveryCompleteFrameOfACutFile)
         SequenceReader reader(path());
         EXPECT_EQ(reader.opened, c.frames > 0);
         if (c.frames == 0) {
-            EXPECT_TRUE(log.contains("ERROR", "Invalid file format"));
+            EXPECT_TRUE(log.mentions("ERROR", "Invalid file format"));
             continue;
         }
         EXPECT_EQ(reader.frameCount, c.frames);
@@ -306,8 +307,8 @@ TEST_F(KorvastelFilePluginTest, ReadsEveryFrameDespiteADamagedCountTableOrBlockS
         ASSERT_EQ(reader.frameCount, 3);
         for (int i = 0; i < 3; ++i)
             EXPECT_TRUE(reader.frameMatches(i, i)) << i;
-        EXPECT_TRUE(log.contains("WARN", c.warning));
-        EXPECT_FALSE(log.contains("ERROR", ""));
+        EXPECT_TRUE(log.mentions("WARN", c.warning));
+        EXPECT_FALSE(log.mentions("ERROR", ""));
     }
 }
 
@@ -316,7 +317,7 @@ TEST_F(KorvastelFilePluginTest, RefusesASequenceWithoutFrames)
     ASSERT_TRUE(writeSequence(path(), W, H, 0));
     LogCapture log;
     EXPECT_FALSE(SequenceReader(path()).opened);
-    EXPECT_TRUE(log.contains("ERROR", "Invalid file format"));
+    EXPECT_TRUE(log.mentions("ERROR", "Invalid file format"));
 }
 
 TEST_F(KorvastelFilePluginTest, BytesAfterTheBlockDoNotMoveTheTable)

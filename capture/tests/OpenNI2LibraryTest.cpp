@@ -1,6 +1,6 @@
 #include "capture/OpenNI2RGBDSensor.h"
 
-#include "LogCapture.h"
+#include "testsupport/LogCapture.h"
 
 #include <gtest/gtest.h>
 

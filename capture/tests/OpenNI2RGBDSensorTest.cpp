@@ -1,7 +1,8 @@
 #include "capture/OpenNI2RGBDSensor.h"
 
+#include "testsupport/LogCapture.h"
+
 #include "FakeOpenNI2Device.h"
-#include "LogCapture.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,9 @@
 
 #include "capture/ImageRecorder.h"
 
-#include "Eventually.h"
-#include "LogCapture.h"
+#include "testsupport/Eventually.h"
+#include "testsupport/LogCapture.h"
+
 #include "SequenceFiles.h"
 
 #include <gtest/gtest.h>
@@ -335,7 +336,7 @@ TEST_F(PlaybackTest, CommandsAndCloseReturnWhenTheListenerNeverDoes)
     ASSERT_TRUE(eventually([&] { return listener.entered.load(); }));
     LogCapture log;
     playback.pause();
-    EXPECT_TRUE(log.contains("WARN", "did not take the command over"));
+    EXPECT_TRUE(log.mentions("WARN", "did not take the command over"));
     EXPECT_TRUE(playback.close());
     EXPECT_EQ(playback.state(), PlaybackState::Closed);
 }
@@ -364,7 +365,7 @@ TEST_F(PlaybackTest, FilesThatCannotBePlayedLeaveItClosed)
         LogCapture log;
         EXPECT_FALSE(m_playback.open(c.file));
         EXPECT_EQ(m_playback.state(), PlaybackState::Closed);
-        EXPECT_TRUE(log.contains("ERROR", c.error));
+        EXPECT_TRUE(log.mentions("ERROR", c.error));
         ASSERT_TRUE(m_playback.open(path()));
         EXPECT_TRUE(m_playback.close());
     }

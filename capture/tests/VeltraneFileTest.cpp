@@ -2,7 +2,8 @@
 
 #include "capture/VeltraneFilePlugin.h"
 
-#include "LogCapture.h"
+#include "testsupport/LogCapture.h"
+
 #include "SequenceFiles.h"
 
 #include <gtest/gtest.h>
@@ -143,7 +144,7 @@ TEST_F(VeltraneFileTest, ChecksMagicAndVersion)
         VeltraneFile file(path());
         EXPECT_EQ(file.open(VeltraneFile::ReadMode), c.opens);
         if (c.warning)
-            EXPECT_TRUE(log.contains("WARN", "File " + path() + c.warning));
+            EXPECT_TRUE(log.mentions("WARN", "File " + path() + c.warning));
         else
             EXPECT_TRUE(log.quiet());
     }
@@ -158,10 +159,10 @@ TEST_F(VeltraneFileTest, RefusesUnknownModesAndMissingFiles)
     EXPECT_TRUE(log.lines().empty());
 
     EXPECT_FALSE(file.open(VeltraneFile::ReadMode));
-    EXPECT_TRUE(log.contains("WARN", "Could not open file " + path()));
+    EXPECT_TRUE(log.mentions("WARN", "Could not open file " + path()));
     VeltraneFile unwritable(path("missing/folder/out.kvs"));
     EXPECT_FALSE(unwritable.open(VeltraneFile::WriteMode));
-    EXPECT_TRUE(log.contains("WARN", "Could not open file " + path("missing/folder/out.kvs")));
+    EXPECT_TRUE(log.mentions("WARN", "Could not open file " + path("missing/folder/out.kvs")));
 }
 
 TEST_F(VeltraneFileTest, CallsOutOfOrderChangeNothing)
@@ -212,7 +213,7 @@ TEST_F(VeltraneFileTest, RecoversBlocksOfAFileThatWasNeverClosed)
     EXPECT_EQ(file.listBlocks(&types, &sizes), 2);
     EXPECT_EQ(types, (std::vector<int>{7, 11000}));
     EXPECT_EQ(sizes, (std::vector<std::int64_t>{4, 15}));
-    EXPECT_TRUE(log.contains("WARN", "was not closed"));
+    EXPECT_TRUE(log.mentions("WARN", "was not closed"));
     BytesPlugin reader(11000);
     ASSERT_TRUE(file.beginReadBlock(1, &reader));
     EXPECT_EQ(reader.read, "partial payload");

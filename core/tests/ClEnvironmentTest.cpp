@@ -3,7 +3,8 @@
 #include "core/ClDevice.h"
 #include "core/ClEnvironment.h"
 #include "core/ClPlatform.h"
-#include "core/tests/ClTestSupport.h"
+#include "testsupport/ClTestSupport.h"
+#include "testsupport/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -29,13 +30,6 @@ protected:
 
     ClPlatform* platform() const { return m_platforms.front().get(); }
     ClDevice* device() const { return m_devices.front().get(); }
-
-    static cl_uint referenceCount(cl_context context)
-    {
-        cl_uint count = 0;
-        clGetContextInfo(context, CL_CONTEXT_REFERENCE_COUNT, sizeof count, &count, nullptr);
-        return count;
-    }
 
 private:
     std::vector<std::unique_ptr<ClPlatform>> m_platforms;
@@ -120,13 +114,13 @@ TEST_F(ClEnvironmentTest, ValidExistingContextIsAdoptedAndReleasedWithTheEnviron
     ASSERT_TRUE(context->isValid());
     const cl_context handle = context->id();
     clRetainContext(handle);  // keep the handle alive to watch its count
-    const cl_uint before = referenceCount(handle);
+    const cl_uint before = contextReferences(handle);
     {
         ClEnvironment environment(nullptr, nullptr, false, false, context);
         EXPECT_EQ(environment.context(), context);
         EXPECT_EQ(environment.device()->id(), device()->id());
     }
-    EXPECT_EQ(referenceCount(handle), before - 1);
+    EXPECT_EQ(contextReferences(handle), before - 1);
     clReleaseContext(handle);
 }
 

@@ -1,6 +1,7 @@
 #include "core/ClImage.h"
 #include "core/TypedImage.h"
-#include "core/tests/ClTestSupport.h"
+#include "testsupport/ClTestSupport.h"
+#include "testsupport/LogCapture.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,8 @@
 #include "core/ClImage.h"
 #include "core/ClKernel.h"
 #include "core/ClProgram.h"
-#include "core/tests/ClTestSupport.h"
+#include "testsupport/ClTestSupport.h"
+#include "testsupport/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -37,28 +38,16 @@ __kernel void indexVolume(__global int* out, int4 size)
 }
 )";
 
-class ClProgramTest : public ::testing::Test {
+class ClProgramTest : public ClSharedObjectTest<ClProgramTest, ClProgram> {
+public:
+    static std::unique_ptr<ClProgram> create(ClEnvironment* environment)
+    {
+        return std::make_unique<ClProgram>("Reduction", testKernels, "", environment);
+    }
+
 protected:
-    static void SetUpTestSuite()
-    {
-        if (testEnvironment())
-            s_program = new ClProgram("Reduction", testKernels, "", testEnvironment());
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_program;
-        s_program = nullptr;
-    }
-    void SetUp() override { ASSERT_NE(s_program, nullptr); }
-
-    static ClEnvironment* environment() { return testEnvironment(); }
-    static ClProgram& program() { return *s_program; }
-
-private:
-    static ClProgram* s_program;
+    static ClProgram& program() { return shared(); }
 };
-
-ClProgram* ClProgramTest::s_program = nullptr;
 
 TEST_F(ClProgramTest, ArgumentSettersPassTheirValuesToTheKernel)
 {

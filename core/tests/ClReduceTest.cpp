@@ -1,7 +1,8 @@
 #include "core/ClImage.h"
 #include "core/ClReduce.h"
 #include "core/TypedImage.h"
-#include "core/tests/ClTestSupport.h"
+#include "testsupport/ClTestSupport.h"
+#include "testsupport/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -12,22 +13,9 @@
 namespace Veltrane {
 namespace {
 
-class ClReduceTest : public ::testing::Test {
+class ClReduceTest : public ClSharedObjectTest<ClReduceTest, ClReduce> {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (testEnvironment())
-            s_reduce = new ClReduce(testEnvironment());
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_reduce;
-        s_reduce = nullptr;
-    }
-    void SetUp() override { ASSERT_NE(s_reduce, nullptr); }
-
-    static ClReduce& reduce() { return *s_reduce; }
-    static ClEnvironment* environment() { return testEnvironment(); }
+    static ClReduce& reduce() { return shared(); }
 
     template <typename T>
     static std::unique_ptr<ClImage> bufferOf(int type, const std::vector<T>& values)
@@ -58,12 +46,7 @@ protected:
             v = value(random);
         return values;
     }
-
-private:
-    static ClReduce* s_reduce;
 };
-
-ClReduce* ClReduceTest::s_reduce = nullptr;
 
 TEST_F(ClReduceTest, SumsMatchTheHostForEveryGridShape)
 {

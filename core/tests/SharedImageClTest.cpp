@@ -3,8 +3,9 @@
 #include "core/ClImage.h"
 #include "core/GlImage.h"
 #include "core/TypedImage.h"
-#include "core/tests/ClTestSupport.h"
+#include "testsupport/ClTestSupport.h"
 #include "testsupport/GlTest.h"
+#include "testsupport/LogCapture.h"
 
 #include <memory>
 #include <vector>

@@ -3,8 +3,8 @@
 #include "core/ClImage.h"
 #include "core/Mesh.h"
 #include "core/TypedImage.h"
-#include "core/tests/ClTestSupport.h"
 #include "reconstruction/MarchingCubes.h"
+#include "testsupport/ClTestSupport.h"
 
 #include <Eigen/Geometry>
 #include <gtest/gtest.h>
@@ -95,21 +95,9 @@ double oneSidedHausdorff(const Mesh& a, const Mesh& b, std::vector<int>* nearest
     return worst;
 }
 
-class ClMarchingCubesTest : public ::testing::Test {
+class ClMarchingCubesTest : public ClSharedObjectTest<ClMarchingCubesTest, ClMarchingCubes> {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (testEnvironment())
-            s_cubes = new ClMarchingCubes(testEnvironment());
-    }
-    static void TearDownTestSuite()
-    {
-        delete s_cubes;
-        s_cubes = nullptr;
-    }
-    void SetUp() override { ASSERT_NE(s_cubes, nullptr); }
-
-    static ClMarchingCubes& cubes() { return *s_cubes; }
+    static ClMarchingCubes& cubes() { return shared(); }
 
     /// The CPU mesh as the application finishes it: welded, with normals.
     static std::unique_ptr<Mesh> cpuMesh(const TypedImage<float>& volume, const TypedImage<unsigned char>* colours)
@@ -121,11 +109,7 @@ protected:
         }
         return mesh;
     }
-
-    static ClMarchingCubes* s_cubes;
 };
-
-ClMarchingCubes* ClMarchingCubesTest::s_cubes = nullptr;
 
 TEST_F(ClMarchingCubesTest, MatchesTheCpuMeshInOneSlabAndInMany)
 {

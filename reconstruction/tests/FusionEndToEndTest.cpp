@@ -1,6 +1,6 @@
 #include "reconstruction/ReconstructionParameters.h"
 #include "reconstruction/SurfaceReconstructionCPU.h"
-#include "reconstruction/tests/FusionTestSetup.h"
+#include "testsupport/FusionSetup.h"
 #include "testsupport/SyntheticCamera.h"
 #include "testsupport/Trajectory.h"
 
@@ -30,21 +30,6 @@ struct TabletopScan {
         placeVolumeAroundScene(params, camera, trajectory.front(), 128);
     }
 };
-
-/// Feeds the frames along `trajectory` and expects every one tracked within
-/// 5 mm and 1 degree of the pose it was rendered from.
-void expectTrackedAlong(SurfaceReconstructionCPU& backEnd, const SyntheticCamera& sensor,
-                        const std::vector<Eigen::Matrix4d>& trajectory)
-{
-    for (std::size_t i = 0; i < trajectory.size(); ++i) {
-        const RgbdFrame frame = sensor.render(trajectory[i], static_cast<unsigned>(i));
-        ASSERT_EQ(backEnd.processFrame(frame.depth.get(), frame.colour.get(), nullptr, nullptr, true), 0)
-            << "frame " << i;
-        const PoseDifference error = poseDifference(toMatrix(backEnd.pose().data()), trajectory[i]);
-        EXPECT_LT(error.translation, 5.0) << "frame " << i;
-        EXPECT_LT(error.rotationDegrees, 1.0) << "frame " << i;
-    }
-}
 
 TEST(FusionEndToEnd, OrbitIsTrackedAndFusedOntoTheTrueSurface)
 {

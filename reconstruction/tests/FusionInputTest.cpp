@@ -1,11 +1,11 @@
 #include "core/ClDevice.h"
 #include "core/ClImage.h"
-#include "core/tests/ClTestSupport.h"
 #include "platform/PhysicalMemory.h"
 #include "reconstruction/ReconstructionParameters.h"
 #include "reconstruction/SurfaceReconstructionCPU.h"
 #include "reconstruction/SurfaceReconstructionGPU.h"
-#include "reconstruction/tests/FusionTestSetup.h"
+#include "testsupport/ClTestSupport.h"
+#include "testsupport/FusionSetup.h"
 #include "testsupport/LogCapture.h"
 #include "testsupport/SyntheticCamera.h"
 #include "testsupport/Trajectory.h"
@@ -33,34 +33,29 @@ constexpr double infinity = std::numeric_limits<double>::infinity();
 /// Both back-ends, each checked the same way. The GPU back-end is built once
 /// for the suite; the parameter sets live as long as it, since it keeps a
 /// pointer to the last one.
-class FusionInput : public ::testing::Test {
+class FusionInput : public ClSharedObjectTest<FusionInput, SurfaceReconstructionGPU> {
 protected:
     struct BackEnd {
         const char* name;
         SurfaceReconstruction* backEnd;
     };
 
-    static void SetUpTestSuite()
-    {
-        if (testEnvironment())
-            s_gpu = new SurfaceReconstructionGPU(testEnvironment());
-    }
     static void TearDownTestSuite()
     {
-        delete s_gpu;
-        s_gpu = nullptr;
+        ClSharedObjectTest::TearDownTestSuite();
         delete s_cpu;
         s_cpu = nullptr;
         s_params.clear();
     }
-    void SetUp() override { ASSERT_NE(s_gpu, nullptr); }
     void TearDown() override
     {
+        if (!sharedIsBuilt())
+            return;
         for (const BackEnd& b : backEnds())
             b.backEnd->release();
     }
 
-    static std::vector<BackEnd> backEnds() { return {{"CPU", s_cpu}, {"GPU", s_gpu}}; }
+    static std::vector<BackEnd> backEnds() { return {{"CPU", s_cpu}, {"GPU", &shared()}}; }
 
     /// A new parameter set for the tabletop scene in a `resolution`^3 volume.
     static ReconstructionParameters& newParams(int resolution = 64)
@@ -85,12 +80,10 @@ protected:
     }
 
     static SurfaceReconstructionCPU* s_cpu;
-    static SurfaceReconstructionGPU* s_gpu;
     static std::list<ReconstructionParameters> s_params;
 };
 
 SurfaceReconstructionCPU* FusionInput::s_cpu = new SurfaceReconstructionCPU;
-SurfaceReconstructionGPU* FusionInput::s_gpu = nullptr;
 std::list<ReconstructionParameters> FusionInput::s_params;
 
 TEST_F(FusionInput, ParametersThatMakeTheMathsUndefinedAreRefusedWithTheReason)
@@ -170,7 +163,7 @@ TEST_F(FusionInput, VolumesBeyondMemoryAreRefusedBeforeAnythingIsAllocated)
             EXPECT_FALSE(b.backEnd->init(&params));
             EXPECT_FALSE(params.locked);
             EXPECT_EQ(log.countStartingWith("ERROR SurfaceReconstruction: the volume needs "), 1u);
-            EXPECT_TRUE(b.backEnd == s_cpu ? s_cpu->tsdfVolume == nullptr : s_gpu->tsdfVolume == nullptr);
+            EXPECT_TRUE(b.backEnd == s_cpu ? s_cpu->tsdfVolume == nullptr : shared().tsdfVolume == nullptr);
         }
     }
 }

@@ -1,6 +1,6 @@
 #include "reconstruction/ReconstructionParameters.h"
 #include "reconstruction/SurfaceReconstructionCPU.h"
-#include "reconstruction/tests/FusionTestSetup.h"
+#include "testsupport/FusionSetup.h"
 #include "testsupport/SyntheticCamera.h"
 #include "testsupport/Trajectory.h"
 

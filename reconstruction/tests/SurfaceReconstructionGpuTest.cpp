@@ -2,12 +2,13 @@
 
 #include "core/ClImage.h"
 #include "core/Mesh.h"
-#include "core/tests/ClTestSupport.h"
 #include "reconstruction/ClMarchingCubes.h"
 #include "reconstruction/MarchingCubes.h"
 #include "reconstruction/ReconstructionParameters.h"
 #include "reconstruction/SurfaceReconstructionCPU.h"
-#include "reconstruction/tests/FusionTestSetup.h"
+#include "testsupport/ClTestSupport.h"
+#include "testsupport/FusionSetup.h"
+#include "testsupport/LogCapture.h"
 #include "testsupport/SyntheticCamera.h"
 #include "testsupport/Trajectory.h"
 
@@ -25,7 +26,6 @@ using namespace TestSupport;
 
 const PinholeCamera frameCamera = PinholeCamera().scaledDown(2);  // 320 x 240
 
-
 /// The tabletop scene in a volume whose coordinates are the scene's, seen
 /// first from `start`; the depth filter window as the CPU's.
 void configure(ReconstructionParameters& params, const Eigen::Matrix4d& start, int resolution,
@@ -33,17 +33,6 @@ void configure(ReconstructionParameters& params, const Eigen::Matrix4d& start, i
 {
     placeVolumeAroundScene(params, camera, start, resolution);
     params.bilateralFilterRadius = 2;
-}
-
-std::vector<Eigen::Matrix4d> orbit(int frames)
-{
-    Orbit o;
-    o.target = Eigen::Vector3d(0.0, 50.0, 0.0);
-    o.radius = 700.0;
-    o.height = 350.0;
-    o.stepDegrees = 1.0;
-    o.frames = frames;
-    return o.poses();
 }
 
 template <typename T>
@@ -81,30 +70,22 @@ MapAgreement compareMaps(const TypedImage<float>& cpu, const std::vector<float>&
     return result;
 }
 
-/// One back-end for the suite: building its programs is slow. The parameter
-/// sets it is given live as long as it does, since it keeps a pointer to the
-/// last one.
-class SurfaceReconstructionGpuTest : public ::testing::Test {
+/// One back-end for the suite. The parameter sets it is given live as long
+/// as it does, since it keeps a pointer to the last one.
+class SurfaceReconstructionGpuTest : public ClSharedObjectTest<SurfaceReconstructionGpuTest, SurfaceReconstructionGPU> {
 protected:
-    static void SetUpTestSuite()
-    {
-        if (testEnvironment())
-            s_backEnd = new SurfaceReconstructionGPU(testEnvironment());
-    }
     static void TearDownTestSuite()
     {
-        delete s_backEnd;
-        s_backEnd = nullptr;
+        ClSharedObjectTest::TearDownTestSuite();
         s_params.clear();
     }
-    void SetUp() override { ASSERT_NE(s_backEnd, nullptr); }
     void TearDown() override
     {
-        if (s_backEnd)
-            s_backEnd->release();
+        if (sharedIsBuilt())
+            gpu().release();
     }
 
-    static SurfaceReconstructionGPU& gpu() { return *s_backEnd; }
+    static SurfaceReconstructionGPU& gpu() { return shared(); }
     /// A new parameter set configured for `start` and `resolution`.
     static ReconstructionParameters& newParams(const Eigen::Matrix4d& start, int resolution,
                                                const PinholeCamera& camera = frameCamera)
@@ -114,17 +95,13 @@ protected:
         return params;
     }
 
-    static SurfaceReconstructionGPU* s_backEnd;
-    static std::list<ReconstructionParameters> s_params;
+    static inline std::list<ReconstructionParameters> s_params;
 };
-
-SurfaceReconstructionGPU* SurfaceReconstructionGpuTest::s_backEnd = nullptr;
-std::list<ReconstructionParameters> SurfaceReconstructionGpuTest::s_params;
 
 TEST_F(SurfaceReconstructionGpuTest, StagesMatchTheCpuBackEnd)
 {
     const SyntheticCamera sensor(SyntheticScene::tabletop(), frameCamera, DepthNoise{1.0, 0.001, 5});
-    const std::vector<Eigen::Matrix4d> trajectory = orbit(4);
+    const std::vector<Eigen::Matrix4d> trajectory = tabletopOrbit(4).poses();
     for (bool colour : {true, false}) {
         SCOPED_TRACE(colour ? "colour" : "no colour");
         ReconstructionParameters cpuParams;
@@ -225,18 +202,13 @@ TEST_F(SurfaceReconstructionGpuTest, StagesMatchTheCpuBackEnd)
 TEST_F(SurfaceReconstructionGpuTest, OrbitIsTrackedWithinToleranceOfTheTruthAndFusedWithoutBias)
 {
     const SyntheticCamera sensor(SyntheticScene::tabletop(), frameCamera, DepthNoise{1.0, 0.001, 7});
-    const std::vector<Eigen::Matrix4d> trajectory = orbit(20);
+    const std::vector<Eigen::Matrix4d> trajectory = tabletopOrbit(20).poses();
     ReconstructionParameters& params = newParams(trajectory.front(), 128);
     ASSERT_TRUE(gpu().init(&params));
     TypedImage<unsigned char> scene(PixelType::UnsignedByte, frameCamera.width, frameCamera.height, 1, 3);
-    for (std::size_t i = 0; i < trajectory.size(); ++i) {
-        const RgbdFrame frame = sensor.render(trajectory[i], static_cast<unsigned>(i));
-        ASSERT_EQ(gpu().processFrame(frame.depth.get(), frame.colour.get(), nullptr, &scene, true), 0)
-            << "frame " << i;
-        const PoseDifference error = poseDifference(toMatrix(gpu().pose().data()), trajectory[i]);
-        EXPECT_LT(error.translation, 5.0) << "frame " << i;
-        EXPECT_LT(error.rotationDegrees, 1.0) << "frame " << i;
-    }
+    expectTrackedAlong(gpu(), sensor, trajectory, &scene);
+    if (HasFatalFailure())
+        return;
     // The caller's scene image holds the last prediction.
     const std::vector<unsigned char> rendered = download<unsigned char>(gpu().renderedScene());
     EXPECT_TRUE(std::equal(rendered.begin(), rendered.end(), scene.typedData()));
@@ -258,7 +230,7 @@ TEST_F(SurfaceReconstructionGpuTest, FramesTooSmallForEveryPartialSumTrackLikeTh
     // partial sums of one plane would cover.
     const PinholeCamera tiny = PinholeCamera().scaledDown(10);
     const SyntheticCamera sensor(SyntheticScene::tabletop(), tiny);
-    const std::vector<Eigen::Matrix4d> trajectory = orbit(6);
+    const std::vector<Eigen::Matrix4d> trajectory = tabletopOrbit(6).poses();
     ReconstructionParameters cpuParams;
     configure(cpuParams, trajectory.front(), 64, tiny);
     cpuParams.minValidPixels = 50;
@@ -290,7 +262,7 @@ TEST_F(SurfaceReconstructionGpuTest, FramesTooSmallForEveryPartialSumTrackLikeTh
 TEST_F(SurfaceReconstructionGpuTest, TakenVolumesGiveTheCpuMesh)
 {
     const SyntheticCamera sensor(SyntheticScene::tabletop(), frameCamera);
-    const std::vector<Eigen::Matrix4d> trajectory = orbit(1);
+    const std::vector<Eigen::Matrix4d> trajectory = tabletopOrbit(1).poses();
     ReconstructionParameters& params = newParams(trajectory.front(), 48);
     ASSERT_TRUE(gpu().init(&params));
     const RgbdFrame frame = sensor.render(trajectory.front());
@@ -323,7 +295,7 @@ TEST_F(SurfaceReconstructionGpuTest, TakenVolumesGiveTheCpuMesh)
 TEST_F(SurfaceReconstructionGpuTest, BadInputIsRefusedWithItsCode)
 {
     const SyntheticCamera sensor(SyntheticScene::tabletop(), frameCamera);
-    const std::vector<Eigen::Matrix4d> trajectory = orbit(1);
+    const std::vector<Eigen::Matrix4d> trajectory = tabletopOrbit(1).poses();
     const RgbdFrame frame = sensor.render(trajectory.front());
     const RgbdFrame small = SyntheticCamera(SyntheticScene::tabletop(), frameCamera.scaledDown(2)).render(trajectory.front());
     ReconstructionParameters& params = newParams(trajectory.front(), 32);
@@ -357,7 +329,7 @@ TEST_F(SurfaceReconstructionGpuTest, BadInputIsRefusedWithItsCode)
 TEST_F(SurfaceReconstructionGpuTest, LifeCycleLocksAndUnlocksTheParameters)
 {
     const SyntheticCamera sensor(SyntheticScene::tabletop(), frameCamera);
-    const std::vector<Eigen::Matrix4d> trajectory = orbit(1);
+    const std::vector<Eigen::Matrix4d> trajectory = tabletopOrbit(1).poses();
     const RgbdFrame frame = sensor.render(trajectory.front());
     ReconstructionParameters& params = newParams(trajectory.front(), 32);
     int signals = 0;
@@ -400,12 +372,12 @@ TEST_F(SurfaceReconstructionGpuTest, LifeCycleLocksAndUnlocksTheParameters)
 
 TEST_F(SurfaceReconstructionGpuTest, FailedInitLeavesTheParametersUnlocked)
 {
-    ReconstructionParameters& params = newParams(orbit(1).front(), 32);
+    ReconstructionParameters& params = newParams(tabletopOrbit(1).poses().front(), 32);
     ASSERT_TRUE(gpu().init(&params));
     ASSERT_TRUE(params.locked);
 
     // Level planes of 82 x 62 and 41 x 31 pixels miss the sub-buffer alignment.
-    ReconstructionParameters& odd = newParams(orbit(1).front(), 32);
+    ReconstructionParameters& odd = newParams(tabletopOrbit(1).poses().front(), 32);
     odd.imageWidth = 164;
     odd.imageHeight = 124;
     EXPECT_FALSE(gpu().init(&odd));
@@ -413,7 +385,7 @@ TEST_F(SurfaceReconstructionGpuTest, FailedInitLeavesTheParametersUnlocked)
     EXPECT_FALSE(params.locked);
     EXPECT_EQ(gpu().tsdfVolume, nullptr);
 
-    ReconstructionParameters& tooManyLevels = newParams(orbit(1).front(), 32);
+    ReconstructionParameters& tooManyLevels = newParams(tabletopOrbit(1).poses().front(), 32);
     tooManyLevels.pyramidLevels = 4;
     EXPECT_FALSE(gpu().init(&tooManyLevels));
     EXPECT_FALSE(tooManyLevels.locked);

@@ -1,7 +1,8 @@
-#include "core/tests/ClTestSupport.h"
 #include "reconstruction/ReconstructionParameters.h"
 #include "reconstruction/SurfaceReconstructionCPU.h"
 #include "reconstruction/SurfaceReconstructionGPU.h"
+#include "testsupport/ClTestSupport.h"
+#include "testsupport/FusionSetup.h"
 #include "testsupport/SyntheticCamera.h"
 #include "testsupport/Trajectory.h"
 
@@ -56,15 +57,7 @@ void expectTrackedAtEveryDistance(SurfaceReconstruction& backEnd)
         ASSERT_EQ(setup.params.pyramidLevels, 3);
         ASSERT_TRUE(backEnd.init(&setup.params));
         const SyntheticCamera sensor(setup.scene, PinholeCamera());
-        const std::vector<Eigen::Matrix4d> trajectory = setup.orbit.poses();
-        for (std::size_t i = 0; i < trajectory.size(); ++i) {
-            const RgbdFrame frame = sensor.render(trajectory[i]);
-            EXPECT_EQ(backEnd.processFrame(frame.depth.get(), frame.colour.get(), nullptr, nullptr, true), 0)
-                << "frame " << i;
-            const PoseDifference error = poseDifference(toMatrix(backEnd.pose().data()), trajectory[i]);
-            EXPECT_LT(error.translation, 5.0) << "frame " << i;
-            EXPECT_LT(error.rotationDegrees, 1.0) << "frame " << i;
-        }
+        expectTrackedAlong(backEnd, sensor, setup.orbit.poses());
         backEnd.release();
     }
 }

@@ -1,22 +1,17 @@
-#pragma once
+#include "testsupport/FusionSetup.h"
 
-#include "reconstruction/ReconstructionParameters.h"
-#include "reconstruction/VolumeGeometry.h"
-#include "testsupport/SyntheticCamera.h"
+#include "reconstruction/SurfaceReconstruction.h"
+#include "testsupport/Trajectory.h"
 
-#include <Eigen/Core>
+#include <gtest/gtest.h>
 
 #include <algorithm>
-#include <vector>
+#include <array>
 
-namespace Veltrane {
+namespace Veltrane::TestSupport {
 
-/// Sets `params` for frames of `camera` and an 800 mm cube of `resolution`
-/// voxels centred on the origin of the synthetic scene, its axes along the
-/// scene's, so that volume coordinates are scene coordinates; `start` is the
-/// scene-to-camera pose of the first frame.
-inline void placeVolumeAroundScene(ReconstructionParameters& params, const TestSupport::PinholeCamera& camera,
-                                   const Eigen::Matrix4d& start, int resolution)
+void placeVolumeAroundScene(ReconstructionParameters& params, const PinholeCamera& camera,
+                            const Eigen::Matrix4d& start, int resolution)
 {
     params.setVolumeResolution({resolution, resolution, resolution});
     params.setVolumeSize({800.0, 800.0, 800.0});
@@ -28,11 +23,8 @@ inline void placeVolumeAroundScene(ReconstructionParameters& params, const TestS
     params.imageHeight = camera.height;
 }
 
-/// Signed distances to the true surface of `scene` (positive in front of it)
-/// of every zero crossing of a fused distance volume between two neighbouring
-/// voxels that were both observed at least five times.
-inline std::vector<double> surfaceErrors(const VolumeGeometry& volume, const float* tsdf,
-                                         const unsigned char* weight, const TestSupport::SyntheticScene& scene)
+std::vector<double> surfaceErrors(const VolumeGeometry& volume, const float* tsdf, const unsigned char* weight,
+                                  const SyntheticScene& scene)
 {
     const int nx = volume.resolution[0], ny = volume.resolution[1], nz = volume.resolution[2];
     const std::size_t strides[3] = {1, static_cast<std::size_t>(nx), static_cast<std::size_t>(nx) * ny};
@@ -53,10 +45,23 @@ inline std::vector<double> surfaceErrors(const VolumeGeometry& volume, const flo
     return errors;
 }
 
-inline double median(std::vector<double> values)
+double median(std::vector<double> values)
 {
     std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
     return values[values.size() / 2];
 }
 
-}  // namespace Veltrane
+void expectTrackedAlong(SurfaceReconstruction& backEnd, const SyntheticCamera& sensor,
+                        const std::vector<Eigen::Matrix4d>& trajectory, TypedImage<unsigned char>* scene)
+{
+    for (std::size_t i = 0; i < trajectory.size(); ++i) {
+        const RgbdFrame frame = sensor.render(trajectory[i], static_cast<unsigned>(i));
+        ASSERT_EQ(backEnd.processFrame(frame.depth.get(), frame.colour.get(), nullptr, scene, true), 0)
+            << "frame " << i;
+        const PoseDifference error = poseDifference(toMatrix(backEnd.pose().data()), trajectory[i]);
+        EXPECT_LT(error.translation, 5.0) << "frame " << i;
+        EXPECT_LT(error.rotationDegrees, 1.0) << "frame " << i;
+    }
+}
+
+}  // namespace Veltrane::TestSupport
