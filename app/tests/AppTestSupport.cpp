@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QNetworkProxy>
 #include <QPainter>
@@ -175,6 +176,10 @@ void FileDialogAnswers::answerModalDialog()
     if (!answer.filter.isEmpty())
         dialog->selectNameFilter(answer.filter);
     dialog->selectFile(answer.path);
+    // The dialog leaves the name field alone while it has the focus: type
+    // the name there, as a user would.
+    if (auto* name = dialog->findChild<QLineEdit*>("fileNameEdit"))
+        name->setText(answer.path);
     static_cast<QDialog*>(dialog)->accept();  // the file dialog checks the name first
 }
 

@@ -100,40 +100,6 @@ const MessageBoxLog::Box* lastTitled(const MessageBoxLog& log, const QString& ti
     return found == boxes.rend() ? nullptr : &*found;
 }
 
-/// Answers the file dialogs opened while it exists, in order: a path
-/// accepts it, an empty one cancels, and so does a dialog beyond the list.
-class FileAnswers {
-public:
-    explicit FileAnswers(std::deque<QString> paths) : m_paths(std::move(paths))
-    {
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { answer(); });
-        m_timer.start(10);
-    }
-    int asked() const { return m_asked; }
-
-private:
-    void answer()
-    {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog || !dialog->isVisible())
-            return;
-        ++m_asked;
-        const QString path = m_paths.empty() ? QString() : m_paths.front();
-        if (!m_paths.empty())
-            m_paths.pop_front();
-        if (path.isEmpty()) {
-            dialog->reject();
-            return;
-        }
-        dialog->selectFile(path);
-        static_cast<QDialog*>(dialog)->accept();
-    }
-
-    std::deque<QString> m_paths;
-    int m_asked = 0;
-    QTimer m_timer;
-};
-
 /// A window in capture mode whose camera is a fake that delivers `frames`
 /// each time it is started; it has been started once already.
 class SequenceControlTest : public ::testing::Test {
@@ -179,7 +145,7 @@ TEST_F(SequenceControlTest, RecordsEveryCameraFrameBitIdenticalAndInOrder)
     const QString path = folder.filePath("recorded.kvs");
     LogCapture log;
     {
-        FileAnswers answers({path});
+        FileDialogAnswers answers({{path, QString()}});
         button("pushButtonRecord")->click();
     }
     ASSERT_TRUE(MainWindowProbe::recording(window));
@@ -204,7 +170,7 @@ TEST_F(SequenceControlTest, ClosingTheWindowWhileRecordingLeavesACompleteFile)
 {
     const QString path = folder.filePath("closed.kvs");
     {
-        FileAnswers answers({path});
+        FileDialogAnswers answers({{path, QString()}});
         button("pushButtonRecord")->click();
     }
     ASSERT_TRUE(deliverAgain());
@@ -215,7 +181,7 @@ TEST_F(SequenceControlTest, ClosingTheWindowWhileRecordingLeavesACompleteFile)
 TEST_F(SequenceControlTest, AFileThatCannotBeCreatedIsReportedAndNothingIsRecorded)
 {
     {
-        FileAnswers answers({folder.filePath("missing/recorded.kvs")});
+        FileDialogAnswers answers({{folder.filePath("missing/recorded.kvs"), QString()}});
         button("pushButtonRecord")->click();
     }
     EXPECT_FALSE(MainWindowProbe::recording(window));
@@ -230,15 +196,15 @@ TEST_F(SequenceControlTest, AFileThatCannotBeCreatedIsReportedAndNothingIsRecord
 
 TEST_F(SequenceControlTest, RecordingAsksNothingOutsideCaptureModeAndACancelChangesNothing)
 {
-    FileAnswers answers({""});
+    FileDialogAnswers answers({{QString(), QString()}});
     MainWindowProbe::uiMode(window) = 3;
     button("pushButtonRecord")->click();
     handleEventsFor(50);
-    EXPECT_EQ(answers.asked(), 0) << "outside capture mode";
+    EXPECT_EQ(answers.openedIn().size(), 0u) << "outside capture mode";
 
     MainWindowProbe::uiMode(window) = 1;
     button("pushButtonRecord")->click();
-    EXPECT_EQ(answers.asked(), 1);
+    EXPECT_EQ(answers.openedIn().size(), 1u);
     EXPECT_FALSE(MainWindowProbe::recording(window));
     EXPECT_EQ(button("pushButtonRecord")->text(), "Record sequence");
     EXPECT_TRUE(button("pushButtonLoadSequence")->isEnabled());
@@ -255,7 +221,7 @@ TEST_F(SequenceControlTest, LoadingStopsTheCameraShowsTheFirstFrameAndClosingBri
     parameters.setIntrinsics({1, 0, 0, 0, 1, 0, 0, 0, 1});
 
     {
-        FileAnswers answers({path});
+        FileDialogAnswers answers({{path, QString()}});
         button("pushButtonLoadSequence")->click();
     }
     Playback* player = MainWindowProbe::playback(window);
@@ -314,7 +280,7 @@ TEST_F(SequenceControlTest, APlayerWhoseFramesNobodyTakesClosesAtOnce)
     for (const bool closeWindow : {false, true}) {
         SCOPED_TRACE(closeWindow ? "closing the window" : "closing the sequence");
         {
-            FileAnswers answers({path});
+            FileDialogAnswers answers({{path, QString()}});
             button("pushButtonLoadSequence")->click();
         }
         ASSERT_NE(MainWindowProbe::playback(window), nullptr);
@@ -336,7 +302,7 @@ TEST_F(SequenceControlTest, AFileThatCannotBeLoadedIsReportedAndTheCameraKeepsRu
     const QString path = folder.filePath("broken.kvs");
     std::ofstream(path.toStdString()) << "not a sequence";
     {
-        FileAnswers answers({path, ""});
+        FileDialogAnswers answers({{path, QString()}, {QString(), QString()}});
         button("pushButtonLoadSequence")->click();
         button("pushButtonLoadSequence")->click();  // cancelled
     }
