@@ -5,6 +5,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 
@@ -71,12 +72,13 @@ static void conjugateGradients(benchmark::State& state)
 {
     const int n = 200000;
     SparseMatrix matrix;
-    matrix.resize(n);
+    std::vector<int32_t> room(n, 13);
+    std::fill(room.begin(), room.begin() + 12, 1);
+    matrix.resize(room);
     std::mt19937 random(1);
     std::uniform_int_distribution<int> column(0, n - 1);
     for (int i = 0; i < n; ++i) {
-        const int count = i >= 12 ? 13 : 1;
-        matrix.setRowSize(i, count);
+        const int count = matrix.rowRoom(i);
         matrix.rowSize(i) = count;
         matrix.row(i)[0] = {i, 14.0f};
         for (int e = 1; e < count; ++e)

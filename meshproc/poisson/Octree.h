@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -189,11 +190,13 @@ public:
 
 private:
     int threadCount() const { return threads > 0 ? threads : 1; }
-    /// One matrix row for node (the identity row for an inactive node), and
-    /// the node's coarser terms taken off its constraint.
-    void buildRow(SparseMatrix& matrix, int32_t row, NeighborCache5<Node>& key, Node* node,
-                  const StencilWindow& window, int firstIndex, const LaplacianStencil& stencil,
-                  const ChildStencils<double>& childStencils, const std::vector<float>& accumulatedSolution);
+    /// The matrix rows of `count` nodes of depth d, row h for rowNode(h) over
+    /// the lower-half neighbours in rowWindow(node), columns numbered from the
+    /// table index firstIndex (the identity row for an inactive node); each
+    /// node's coarser terms are taken off its constraint.
+    void buildRows(SparseMatrix& matrix, int d, int32_t count, const std::function<Node*(int32_t)>& rowNode,
+                   const std::function<StencilWindow(const Node*)>& rowWindow, int firstIndex,
+                   const std::vector<float>& accumulatedSolution);
     bool nearSlice(const Node* r, const Node* node) const;
     template <class Visit>
     void visitSliceNeighbors(const Node* r, const Node* node, int d, Visit& visit) const;

@@ -244,37 +244,50 @@ void Octree<Data>::BuildDepthMatrix(SparseMatrix& matrix, int d, const std::vect
 {
     const int32_t start = sortedNodes.depthStart[d];
     const int32_t count = sortedNodes.depthStart[d + 1] - start;
-    matrix.resize(count);
+    buildRows(
+        matrix, d, count, [&](int32_t h) { return sortedNodes.nodes[start + h]; },
+        [](const Node*) { return StencilWindow(); }, start, accumulatedSolution);
+}
+
+template <class Data>
+void Octree<Data>::buildRows(SparseMatrix& matrix, int d, int32_t count, const std::function<Node*(int32_t)>& rowNode,
+                             const std::function<StencilWindow(const Node*)>& rowWindow, int firstIndex,
+                             const std::vector<float>& accumulatedSolution)
+{
     LaplacianStencil stencil;
     ChildStencils<double> childStencils;
     SameDepthLaplacianStencil(d, stencil);
     ChildLaplacianStencils(d, childStencils);
+
+    // All rows live in one block: the room of every row is counted first, so
+    // the block is allocated once, and the threads then fill disjoint rows.
+    {
+        std::vector<int32_t> room(static_cast<size_t>(count));
+        OctreeDetail::forEachChunk(threadCount(), 0, count, [&](int, int32_t from, int32_t to) {
+            NeighborCache5<Node> key;
+            key.set(d);
+            for (int32_t h = from; h < to; ++h) {
+                Node* node = rowNode(h);
+                room[static_cast<size_t>(h)] =
+                    isActive(node) ? countLowerHalfNeighbors(key.get(node), rowWindow(node)) : 1;
+            }
+        });
+        matrix.resize(room);
+    }
     OctreeDetail::forEachChunk(threadCount(), 0, count, [&](int, int32_t from, int32_t to) {
         NeighborCache5<Node> key;
         key.set(d);
-        for (int32_t h = from; h < to; ++h)
-            buildRow(matrix, h, key, sortedNodes.nodes[start + h], StencilWindow(), start, stencil, childStencils,
-                     accumulatedSolution);
+        for (int32_t h = from; h < to; ++h) {
+            Node* node = rowNode(h);
+            if (!isActive(node)) {
+                matrix.row(h)[0] = {h, 1.0f};
+                matrix.rowSize(h) = 1;
+                continue;
+            }
+            matrix.rowSize(h) = FillMatrixRow(key.get(node), matrix.row(h), firstIndex, stencil, rowWindow(node));
+            SubtractCoarserTerms(key, node, accumulatedSolution, childStencils.forChild(node->childIndex()));
+        }
     });
-}
-
-template <class Data>
-void Octree<Data>::buildRow(SparseMatrix& matrix, int32_t row, NeighborCache5<Node>& key, Node* node,
-                            const StencilWindow& window, int firstIndex, const LaplacianStencil& stencil,
-                            const ChildStencils<double>& childStencils, const std::vector<float>& accumulatedSolution)
-{
-    const Level5& level = key.get(node);
-    const bool active = isActive(node);
-    // Each row is an allocation of its own: threads building different rows
-    // share nothing, so no lock is needed.
-    matrix.setRowSize(row, active ? countLowerHalfNeighbors(level, window) : 1);
-    if (active) {
-        matrix.rowSize(row) = FillMatrixRow(level, matrix.row(row), firstIndex, stencil, window);
-        SubtractCoarserTerms(key, node, accumulatedSolution, childStencils.forChild(node->childIndex()));
-    } else {
-        matrix.row(row)[0] = {row, 1.0f};
-        matrix.rowSize(row) = 1;
-    }
 }
 
 template <class Data>
@@ -366,9 +379,9 @@ int Octree<Data>::SolveSystem(int solverDivide, bool showResidual, int minIters,
     template void Octree<Data>::ComputeSampleValues(int, const std::vector<float>&);                               \
     template void Octree<Data>::InitialGuessFromParents(int, FloatVector&);                                        \
     template void Octree<Data>::BuildDepthMatrix(SparseMatrix&, int, const std::vector<float>&);                   \
-    template void Octree<Data>::buildRow(SparseMatrix&, int32_t, NeighborCache5<Node>&, Node*, const StencilWindow&, \
-                                         int, const LaplacianStencil&, const ChildStencils<double>&,               \
-                                         const std::vector<float>&);                                               \
+    template void Octree<Data>::buildRows(SparseMatrix&, int, int32_t, const std::function<Node*(int32_t)>&,      \
+                                          const std::function<StencilWindow(const Node*)>&, int,                   \
+                                          const std::vector<float>&);                                              \
     template int Octree<Data>::SolveDepth(int, std::vector<float>&, bool, int, bool, int, double);                 \
     template int Octree<Data>::SolveSystem(int, bool, int, int, int, double);
 

@@ -29,41 +29,34 @@ void ThreadScratch::resize(int threads, int32_t capacity)
     capacity_ = capacity;
 }
 
-void SparseMatrix::resize(int32_t n)
+void SparseMatrix::resize(const std::vector<int32_t>& rowRoom)
 {
-    rows_.clear();
-    rowSizes_.clear();
-    rowCount_ = n;
-    rowSizes_.assign(static_cast<size_t>(n), 0);
-    rows_.resize(static_cast<size_t>(n));
-}
-
-void SparseMatrix::setRowSize(int32_t row, int32_t count)
-{
-    if (row < 0 || row >= rowCount_)
-        return;
-    std::vector<SparseEntry>& entries = rows_[static_cast<size_t>(row)];
-    std::vector<SparseEntry>().swap(entries);
-    if (count > 0)
-        entries.resize(static_cast<size_t>(count));
+    std::vector<SparseEntry>().swap(entries_);
+    rowSizes_.assign(rowRoom.size(), 0);
+    rowStarts_.resize(rowRoom.size() + 1);
+    rowStarts_[0] = 0;
+    for (size_t i = 0; i < rowRoom.size(); ++i)
+        rowStarts_[i + 1] = rowStarts_[i] + std::max(rowRoom[i], 0);
+    entries_.resize(static_cast<size_t>(rowStarts_.back()));
 }
 
 std::vector<SparseMatrix::ThreadSpan> SparseMatrix::threadSpans(int threads) const
 {
-    for (int32_t i = 0; i < rowCount_; ++i)
-        if (rowSizes_[i] < 0 || static_cast<size_t>(rowSizes_[i]) > rows_[i].size())
+    const int32_t rows = rowCount();
+    for (int32_t i = 0; i < rows; ++i)
+        if (rowSizes_[static_cast<size_t>(i)] < 0 || rowSizes_[static_cast<size_t>(i)] > rowRoom(i))
             failReconstruction(formatMessage("[ERROR] Row %d uses %d entries, has room for %d\n", i,
-                                             rowSizes_[i], static_cast<int>(rows_[i].size())));
+                                             rowSizes_[static_cast<size_t>(i)], rowRoom(i)));
     std::vector<ThreadSpan> spans(static_cast<size_t>(threads));
 #pragma omp parallel for num_threads(threads) schedule(static)
     for (int t = 0; t < threads; ++t) {
         ThreadSpan& span = spans[static_cast<size_t>(t)];
-        span.firstRow = static_cast<int32_t>(int64_t(rowCount_) * t / threads);
-        span.endRow = static_cast<int32_t>(int64_t(rowCount_) * (t + 1) / threads);
+        span.firstRow = static_cast<int32_t>(int64_t(rows) * t / threads);
+        span.endRow = static_cast<int32_t>(int64_t(rows) * (t + 1) / threads);
         span.firstElement = span.firstRow;
         span.endElement = span.endRow;
         for (int32_t i = span.firstRow; i < span.endRow; ++i) {
-            const SparseEntry* entries = rows_[static_cast<size_t>(i)].data();
+            const SparseEntry* entries = row(i);
             for (int32_t e = 0; e < rowSizes_[static_cast<size_t>(i)]; ++e) {
                 span.firstElement = std::min<int64_t>(span.firstElement, entries[e].column);
                 span.endElement = std::max<int64_t>(span.endElement, int64_t(entries[e].column) + 1);
@@ -83,7 +76,7 @@ void SparseMatrix::multiply(const FloatVector& x, FloatVector& out, ThreadScratc
 {
     const int threads = scratch.threads();
     const int64_t n = static_cast<int64_t>(x.size());
-    if (threads < 1 || scratch.capacity() < n || n < rowCount_ || static_cast<int>(spans.size()) != threads)
+    if (threads < 1 || scratch.capacity() < n || n < rowCount() || static_cast<int>(spans.size()) != threads)
         failReconstruction(formatMessage("[ERROR] Matrix product over %d elements with scratch for %d\n",
                                          static_cast<int>(n), scratch.capacity()));
     for (const ThreadSpan& span : spans)
@@ -101,7 +94,7 @@ void SparseMatrix::multiply(const FloatVector& x, FloatVector& out, ThreadScratc
         std::fill(s + span.firstElement, s + span.endElement, 0.0f);
         float sum = 0;
         for (int32_t i = span.firstRow; i < span.endRow; ++i) {
-            const SparseEntry* entries = rows_[static_cast<size_t>(i)].data();
+            const SparseEntry* entries = row(i);
             const float xi = x[static_cast<size_t>(i)];
             for (int32_t e = 0; e < rowSizes_[static_cast<size_t>(i)]; ++e) {
                 s[i] += entries[e].value * x[static_cast<size_t>(entries[e].column)];

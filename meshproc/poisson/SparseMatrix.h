@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -53,23 +54,28 @@ private:
 /// Square matrix that stores one half of a symmetric matrix A row by row: a
 /// row i holds entries (j, v) for the columns j that precede i and for i itself,
 /// whose entry holds half of A's diagonal. So A = S + S^T for the stored S.
+/// All rows share one block of entries, each row the room it was given.
 class SparseMatrix {
 public:
-    /// n rows of no entries (previous rows are released).
-    void resize(int32_t n);
+    /// One row per element of rowRoom, with room for that many entries and none
+    /// in use (the previous rows are released). Negative room counts as 0.
+    void resize(const std::vector<int32_t>& rowRoom);
+    /// n rows without room.
+    void resize(int32_t n) { resize(std::vector<int32_t>(static_cast<size_t>(std::max(n, 0)), 0)); }
     void clear() { resize(0); }
 
-    int32_t rowCount() const { return rowCount_; }
+    int32_t rowCount() const { return static_cast<int32_t>(rowSizes_.size()); }
+    /// Entries a row has room for.
+    int32_t rowRoom(int32_t row) const
+    {
+        return static_cast<int32_t>(rowStarts_[static_cast<size_t>(row) + 1] - rowStarts_[static_cast<size_t>(row)]);
+    }
 
-    /// Gives a row room for `count` entries (its old entries are released). The
-    /// number of entries in use is set separately with rowSize(). Rows outside
-    /// the matrix are ignored.
-    void setRowSize(int32_t row, int32_t count);
-    /// Entries in use in a row; at most the room given by setRowSize.
+    /// Entries in use in a row; at most its room.
     int32_t& rowSize(int32_t row) { return rowSizes_[static_cast<size_t>(row)]; }
     int32_t rowSize(int32_t row) const { return rowSizes_[static_cast<size_t>(row)]; }
-    SparseEntry* row(int32_t row) { return rows_[static_cast<size_t>(row)].data(); }
-    const SparseEntry* row(int32_t row) const { return rows_[static_cast<size_t>(row)].data(); }
+    SparseEntry* row(int32_t row) { return entries_.data() + rowStarts_[static_cast<size_t>(row)]; }
+    const SparseEntry* row(int32_t row) const { return entries_.data() + rowStarts_[static_cast<size_t>(row)]; }
 
     /// out := A x, plus the mean of x in every element when addMean. One thread
     /// per scratch array; the transposed terms go to each thread's own array
@@ -97,9 +103,10 @@ private:
     void multiply(const FloatVector& x, FloatVector& out, ThreadScratch& scratch, bool addMean,
                   const std::vector<ThreadSpan>& spans) const;
 
-    int32_t rowCount_ = 0;
     std::vector<int32_t> rowSizes_;
-    std::vector<std::vector<SparseEntry>> rows_;
+    /// Row i's entries are entries_[rowStarts_[i], rowStarts_[i + 1]).
+    std::vector<int64_t> rowStarts_{0};
+    std::vector<SparseEntry> entries_;
 };
 
 }  // namespace PoissonReconstruction

@@ -23,9 +23,9 @@ struct RandomSystem {
         std::mt19937 random(seed);
         std::uniform_real_distribution<float> value(-1, 1);
         std::bernoulli_distribution present(0.3);
-        matrix.resize(n);
+        std::vector<std::vector<SparseEntry>> rows(static_cast<size_t>(n));
         for (int i = 0; i < n; ++i) {
-            std::vector<SparseEntry> entries;
+            std::vector<SparseEntry>& entries = rows[static_cast<size_t>(i)];
             float rowSum = 0;
             for (int j = 0; j < i; ++j)
                 if (present(random)) {
@@ -35,7 +35,13 @@ struct RandomSystem {
             entries.push_back({i, 0.5f * (2.0f + 2 * rowSum + std::fabs(value(random)) * float(n) / 4)});
             // Row order carries no meaning.
             std::shuffle(entries.begin(), entries.end(), random);
-            matrix.setRowSize(i, int32_t(entries.size()));
+        }
+        std::vector<int32_t> room;
+        for (const std::vector<SparseEntry>& entries : rows)
+            room.push_back(int32_t(entries.size()));
+        matrix.resize(room);
+        for (int i = 0; i < n; ++i) {
+            const std::vector<SparseEntry>& entries = rows[static_cast<size_t>(i)];
             matrix.rowSize(i) = int32_t(entries.size());
             for (size_t e = 0; e < entries.size(); ++e) {
                 matrix.row(i)[e] = entries[e];
@@ -69,8 +75,7 @@ Eigen::VectorXd toEigen(const FloatVector& v)
 TEST(SparseMatrixTest, OneRowAppliesTheDiagonalTwice)
 {
     SparseMatrix matrix;
-    matrix.resize(1);
-    matrix.setRowSize(0, 1);
+    matrix.resize(std::vector<int32_t>{1});
     matrix.rowSize(0) = 1;
     matrix.row(0)[0] = {0, 1.5f};
     ThreadScratch scratch;
@@ -134,11 +139,11 @@ TEST(SparseMatrixTest, ResidualRecomputationPastFiftyIterations)
     const int n = 300;
     SparseMatrix matrix;
     Eigen::MatrixXd dense = Eigen::MatrixXd::Zero(n, n);
-    matrix.resize(n);
+    std::vector<int32_t> room(static_cast<size_t>(n), 2);
+    room[0] = 1;
+    matrix.resize(room);
     for (int i = 0; i < n; ++i) {
-        const int count = i > 0 ? 2 : 1;
-        matrix.setRowSize(i, count);
-        matrix.rowSize(i) = count;
+        matrix.rowSize(i) = matrix.rowRoom(i);
         matrix.row(i)[0] = {i, 1.002f};
         dense(i, i) = 2 * 1.002f;
         if (i > 0) {
@@ -203,12 +208,13 @@ TEST(SparseMatrixTest, DirectionWithoutCurvatureStops)
 TEST(SparseMatrixTest, StorageHousekeeping)
 {
     SparseMatrix matrix;
-    matrix.resize(3);
-    matrix.setRowSize(-1, 4);
-    matrix.setRowSize(3, 4);
-    matrix.setRowSize(1, 2);
+    matrix.resize({-4, 2, 0});
     EXPECT_EQ(matrix.rowCount(), 3);
+    EXPECT_EQ(matrix.rowRoom(0), 0);  // negative room counts as none
+    EXPECT_EQ(matrix.rowRoom(1), 2);
     EXPECT_EQ(matrix.rowSize(1), 0);
+    // The rows share one block, each at the end of the one before.
+    EXPECT_EQ(matrix.row(2), matrix.row(1) + 2);
     matrix.rowSize(1) = 3;  // more than the room given
     ThreadScratch scratch;
     scratch.resize(1, 3);
