@@ -18,6 +18,10 @@
 namespace Veltrane {
 namespace PoissonReconstruction {
 
+namespace OctreeDetail {
+class PointTransform;
+}
+
 /// Average position and weight of the input points that fell into one node,
 /// with the value the solved function takes there.
 struct PointSample {
@@ -190,6 +194,32 @@ public:
 
 private:
     int threadCount() const { return threads > 0 ? threads : 1; }
+
+    // The passes of BuildTree.
+    /// Bounding pass: the reconstruction cube around the transformed points,
+    /// `scale` times their largest extent (twice that for boundary type 0);
+    /// false when the stream holds no point.
+    bool fitCube(PointStream& stream, const OctreeDetail::PointTransform& toCube, float scale);
+    /// A point's position in the unit cube; false when it lies outside the
+    /// region the tree covers.
+    bool unitCubePosition(const OctreeDetail::PointTransform& toCube, const float position[3],
+                          Point3D<float>& p) const;
+    /// Density pass: splats every point's weight at every depth down to kd.
+    void splatDensities(PointStream& stream, const OctreeDetail::PointTransform& toCube, NeighborCache3<Node>& key,
+                        int kd, bool confidence);
+    /// Normal pass: splats every point with a usable normal, adding its sample
+    /// weight to weightSum and, when screening, its sample; returns the points
+    /// splatted.
+    int32_t splatNormals(PointStream& stream, const OctreeDetail::PointTransform& toCube, NeighborCache3<Node>& key,
+                         int kd, int maxDepth, bool confidence, double& weightSum);
+    /// Adds p to the sample of every node from the root down to the leaf that
+    /// holds it.
+    void addSample(const Point3D<float>& p);
+    /// Turns the sample sums into mean positions and screening weights.
+    void weightSamples(double weightSum, int32_t used, float pointWeight, int adaptiveExp, int maxDepth);
+    /// Boundary type 1: clears the normal components across the cube's faces.
+    void clearBoundaryNormals();
+
     /// The matrix rows of `count` nodes of depth d, row h for rowNode(h) over
     /// the lower-half neighbours in rowWindow(node), columns numbered from the
     /// table index firstIndex (the identity row for an inactive node); each
