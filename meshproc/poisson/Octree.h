@@ -220,6 +220,25 @@ private:
     /// Boundary type 1: clears the normal components across the cube's faces.
     void clearBoundaryNormals();
 
+    // The phases of ComputeConstraints.
+    /// Adds to every node of depth d the terms of its same-depth neighbours'
+    /// normals, and sets parentConstraints of the parent depth to the terms
+    /// of the normals of depth d.
+    void addSameDepthAndFinerTerms(int d, std::vector<float>& parentConstraints);
+    /// The normal of every node above the finest depth (zero where it has none).
+    std::vector<Point3D<float>> coarseNormalField() const;
+    /// Adds to every node of depth d >= 1 the terms of the coarse normals of
+    /// its parent-depth neighbours.
+    void addCoarserTerms(int d, const std::vector<Point3D<float>>& coarseNormals);
+    void addCoarserTermsOf(Node* c, NeighborCache5<Node>& key, const ChildStencils<Point3D<double>>& childStencils,
+                           const std::vector<Point3D<float>>& coarseNormals);
+    /// Every node's weight: the length of its normal, 0 without one.
+    void setWeightsFromNormals();
+    const Point3D<float>& normalOf(const Node* node) const
+    {
+        return (*normals)[static_cast<size_t>(node->nodeData.normalIndex)];
+    }
+
     /// The matrix rows of `count` nodes of depth d, row h for rowNode(h) over
     /// the lower-half neighbours in rowWindow(node), columns numbered from the
     /// table index firstIndex (the identity row for an inactive node); each
