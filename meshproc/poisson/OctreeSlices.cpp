@@ -106,9 +106,11 @@ void Octree<Data>::BuildSliceMatrix(SparseMatrix& matrix, int d, const std::vect
     int e, rootOffset[3];
     r->position(e, rootOffset);
     // Nodes inside the slice keep the whole window.
-    buildRows(
-        matrix, d, length, [&](int32_t j) { return sortedNodes.nodes[static_cast<size_t>(list[static_cast<size_t>(j)])]; },
-        [&](const Node* node) { return sliceRowWindow(node, e, rootOffset); }, 0, accumulatedSolution);
+    const auto rowNode = [&](int32_t j) {
+        return sortedNodes.nodes[static_cast<size_t>(list[static_cast<size_t>(j)])];
+    };
+    const auto rowWindow = [&](const Node* node) { return sliceRowWindow(node, e, rootOffset); };
+    buildRows(matrix, d, length, rowNode, rowWindow, 0, accumulatedSolution);
 }
 
 template <class Data>
