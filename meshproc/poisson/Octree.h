@@ -168,8 +168,6 @@ public:
     float LaplacianTerm(const Node* a, const Node* b) const;
     void SameDepthLaplacianStencil(int d, LaplacianStencil& stencil) const;
     void ChildLaplacianStencils(int d, ChildStencils<double>& stencils) const;
-    /// Lower-half positions of window whose node exists and is in the table.
-    static int countLowerHalfNeighbors(const Level5& level, const StencilWindow& window);
     /// Whether a node takes part in the solve (boundary type 0 solves only the
     /// middle of the cube).
     bool isActive(const Node* node) const;

@@ -70,20 +70,6 @@ bool Octree<Data>::isActive(const Node* node) const
 }
 
 template <class Data>
-int Octree<Data>::countLowerHalfNeighbors(const Level5& level, const StencilWindow& window)
-{
-    int count = 0;
-    for (int i = window.start[0]; i < std::min(window.end[0], 3); ++i)
-        for (int j = window.start[1]; j < window.end[1]; ++j)
-            for (int k = window.start[2]; k < window.end[2]; ++k) {
-                const Node* n = level.neighbors[i][j][k];
-                if (inLowerHalf(i, j, k) && n && n->nodeData.tableIndex >= 0)
-                    ++count;
-            }
-    return count;
-}
-
-template <class Data>
 int Octree<Data>::FillMatrixRow(const Level5& level, SparseEntry* row, int firstIndex, const LaplacianStencil& stencil,
                                 const StencilWindow& window) const
 {
@@ -259,33 +245,32 @@ void Octree<Data>::buildRows(SparseMatrix& matrix, int d, int32_t count, const s
     SameDepthLaplacianStencil(d, stencil);
     ChildLaplacianStencils(d, childStencils);
 
-    // All rows live in one block: the room of every row is counted first, so
-    // the block is allocated once, and the threads then fill disjoint rows.
-    {
-        std::vector<int32_t> room(static_cast<size_t>(count));
-        OctreeDetail::forEachChunk(threadCount(), 0, count, [&](int, int32_t from, int32_t to) {
-            NeighborCache5<Node> key;
-            key.set(d);
-            for (int32_t h = from; h < to; ++h) {
-                Node* node = rowNode(h);
-                room[static_cast<size_t>(h)] =
-                    isActive(node) ? countLowerHalfNeighbors(key.get(node), rowWindow(node)) : 1;
-            }
-        });
-        matrix.resize(room);
-    }
+    // Each thread builds runs of rowsPerBlock consecutive rows of its chunk
+    // in a buffer and hands each run over as one block of exactly its size.
+    constexpr int32_t rowsPerBlock = 256;
+    constexpr int32_t mostEntriesPerRow = 63;  // the lower half of a 5 x 5 x 5 window
+    matrix.resize(count);
     OctreeDetail::forEachChunk(threadCount(), 0, count, [&](int, int32_t from, int32_t to) {
         NeighborCache5<Node> key;
         key.set(d);
-        for (int32_t h = from; h < to; ++h) {
-            Node* node = rowNode(h);
-            if (!isActive(node)) {
-                matrix.row(h)[0] = {h, 1.0f};
-                matrix.rowSize(h) = 1;
-                continue;
+        std::vector<SparseEntry> entries(static_cast<size_t>(rowsPerBlock * mostEntriesPerRow));
+        std::vector<int32_t> sizes(static_cast<size_t>(rowsPerBlock));
+        for (int32_t runStart = from; runStart < to; runStart += rowsPerBlock) {
+            const int32_t runEnd = std::min(to, runStart + rowsPerBlock);
+            SparseEntry* next = entries.data();
+            for (int32_t h = runStart; h < runEnd; ++h) {
+                Node* node = rowNode(h);
+                int32_t& size = sizes[static_cast<size_t>(h - runStart)];
+                if (isActive(node)) {
+                    size = FillMatrixRow(key.get(node), next, firstIndex, stencil, rowWindow(node));
+                    SubtractCoarserTerms(key, node, accumulatedSolution, childStencils.forChild(node->childIndex()));
+                } else {
+                    next[0] = {h, 1.0f};
+                    size = 1;
+                }
+                next += size;
             }
-            matrix.rowSize(h) = FillMatrixRow(key.get(node), matrix.row(h), firstIndex, stencil, rowWindow(node));
-            SubtractCoarserTerms(key, node, accumulatedSolution, childStencils.forChild(node->childIndex()));
+            matrix.setRows(runStart, runEnd - runStart, sizes.data(), entries.data());
         }
     });
 }
@@ -369,7 +354,6 @@ int Octree<Data>::SolveSystem(int solverDivide, bool showResidual, int minIters,
     template void Octree<Data>::SameDepthLaplacianStencil(int, LaplacianStencil&) const;                           \
     template void Octree<Data>::ChildLaplacianStencils(int, ChildStencils<double>&) const;                         \
     template bool Octree<Data>::isActive(const Node*) const;                                                       \
-    template int Octree<Data>::countLowerHalfNeighbors(const Level5&, const StencilWindow&);                       \
     template int Octree<Data>::FillMatrixRow(const Level5&, SparseEntry*, int, const LaplacianStencil&,           \
                                              const StencilWindow&) const;                                          \
     template void Octree<Data>::SubtractCoarserTerms(NeighborCache5<Node>&, Node*, const std::vector<float>&,     \

@@ -29,24 +29,40 @@ void ThreadScratch::resize(int threads, int32_t capacity)
     capacity_ = capacity;
 }
 
-void SparseMatrix::resize(const std::vector<int32_t>& rowRoom)
+void SparseMatrix::resize(int32_t n)
 {
-    std::vector<SparseEntry>().swap(entries_);
-    rowSizes_.assign(rowRoom.size(), 0);
-    rowStarts_.resize(rowRoom.size() + 1);
-    rowStarts_[0] = 0;
-    for (size_t i = 0; i < rowRoom.size(); ++i)
-        rowStarts_[i + 1] = rowStarts_[i] + std::max(rowRoom[i], 0);
-    entries_.resize(static_cast<size_t>(rowStarts_.back()));
+    const size_t count = static_cast<size_t>(std::max(n, 0));
+    blocks_.clear();
+    rowSizes_.assign(count, 0);
+    rows_.assign(count, nullptr);
+}
+
+void SparseMatrix::setRows(int32_t first, int32_t count, const int32_t* sizes, const SparseEntry* entries)
+{
+    if (first < 0 || count < 0 || count > rowCount() - first)
+        failReconstruction(formatMessage("[ERROR] Matrix rows %d to %d outside %d rows\n", first, first + count - 1,
+                                         rowCount()));
+    size_t total = 0;
+    for (int32_t k = 0; k < count; ++k) {
+        if (sizes[k] < 0)
+            failReconstruction(formatMessage("[ERROR] Matrix row %d of %d entries\n", first + k, sizes[k]));
+        total += static_cast<size_t>(sizes[k]);
+    }
+    std::unique_ptr<SparseEntry[]> block(new SparseEntry[total]);
+    std::copy(entries, entries + total, block.get());
+    const SparseEntry* start = block.get();
+    for (int32_t k = 0; k < count; ++k) {
+        rows_[static_cast<size_t>(first + k)] = start;
+        rowSizes_[static_cast<size_t>(first + k)] = sizes[k];
+        start += sizes[k];
+    }
+    const std::lock_guard<std::mutex> lock(blocksMutex_);
+    blocks_.push_back(std::move(block));
 }
 
 std::vector<SparseMatrix::ThreadSpan> SparseMatrix::threadSpans(int threads) const
 {
     const int32_t rows = rowCount();
-    for (int32_t i = 0; i < rows; ++i)
-        if (rowSizes_[static_cast<size_t>(i)] < 0 || rowSizes_[static_cast<size_t>(i)] > rowRoom(i))
-            failReconstruction(formatMessage("[ERROR] Row %d uses %d entries, has room for %d\n", i,
-                                             rowSizes_[static_cast<size_t>(i)], rowRoom(i)));
     std::vector<ThreadSpan> spans(static_cast<size_t>(threads));
 #pragma omp parallel for num_threads(threads) schedule(static)
     for (int t = 0; t < threads; ++t) {
