@@ -230,9 +230,9 @@ void Octree<Data>::BuildDepthMatrix(SparseMatrix& matrix, int d, const std::vect
 {
     const int32_t start = sortedNodes.depthStart[d];
     const int32_t count = sortedNodes.depthStart[d + 1] - start;
-    buildRows(
-        matrix, d, count, [&](int32_t h) { return sortedNodes.nodes[start + h]; },
-        [](const Node*) { return StencilWindow(); }, start, accumulatedSolution);
+    const auto rowNode = [&](int32_t h) { return sortedNodes.nodes[start + h]; };
+    const auto wholeWindow = [](const Node*) { return StencilWindow(); };
+    buildRows(matrix, d, count, rowNode, wholeWindow, start, accumulatedSolution);
 }
 
 template <class Data>
