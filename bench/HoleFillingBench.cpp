@@ -5,6 +5,7 @@
 // Reports the time of one fill, the sizes of the meshes, and the peak memory
 // of the process during the fill (the fused volumes are freed before).
 #include "app/HoleFilling.h"
+#include "bench/PeakMemory.h"
 #include "capture/KorvastelFilePlugin.h"
 #include "capture/VeltraneFile.h"
 #include "core/Mesh.h"
@@ -14,11 +15,11 @@
 
 #include <benchmark/benchmark.h>
 
-#include <fstream>
 #include <memory>
-#include <string>
 
 using namespace Veltrane;
+using Veltrane::Bench::resetPeakMemory;
+using Veltrane::Bench::statusMiB;
 
 namespace {
 
@@ -68,26 +69,6 @@ FusedScan fuseSampleSequence()
         scan.mesh->computeNormals();
     }
     return scan;
-}
-
-/// A figure of /proc/self/status in MiB ("VmHWM", "VmRSS"), -1 when absent.
-double statusMiB(const std::string& field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string name;
-    while (status >> name) {
-        double kib = 0;
-        if (name == field + ":" && status >> kib)
-            return kib / 1024.0;
-        status.ignore(1 << 12, '\n');
-    }
-    return -1.0;
-}
-
-/// Starts measuring the peak memory afresh from what is in use now.
-void resetPeakMemory()
-{
-    std::ofstream("/proc/self/clear_refs") << "5";
 }
 
 }  // namespace

@@ -71,17 +71,19 @@ static void conjugateGradients(benchmark::State& state)
 {
     const int n = 200000;
     SparseMatrix matrix;
-    matrix.resize(n);
+    std::vector<int32_t> sizes;
+    std::vector<SparseEntry> entries;
     std::mt19937 random(1);
     std::uniform_int_distribution<int> column(0, n - 1);
     for (int i = 0; i < n; ++i) {
         const int count = i >= 12 ? 13 : 1;
-        matrix.setRowSize(i, count);
-        matrix.rowSize(i) = count;
-        matrix.row(i)[0] = {i, 14.0f};
+        sizes.push_back(count);
+        entries.push_back({i, 14.0f});
         for (int e = 1; e < count; ++e)
-            matrix.row(i)[e] = {column(random) % i, -0.5f};
+            entries.push_back({column(random) % i, -0.5f});
     }
+    matrix.resize(n);
+    matrix.setRows(0, n, sizes.data(), entries.data());
     FloatVector b(n);
     for (int i = 0; i < n; ++i)
         b[i] = float(i % 17) - 8;

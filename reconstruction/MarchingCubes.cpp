@@ -5,6 +5,7 @@
 #include "core/Stopwatch.h"
 #include "reconstruction/MarchingCubesTables.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -87,6 +88,144 @@ void takeSharedVertices(EdgeVertices& e, const EarlierNeighbours& n)
     }
 }
 
+/// The earlier neighbours of cell (x, y, z) in the two cached layers
+/// (`current` is the cell's record in its own layer, `previous` the record at
+/// the same (x, y) in the layer below). Records past x = nx-2 or y = ny-2 are
+/// never written and hold no vertex, so those neighbours need no test.
+EarlierNeighbours earlierNeighbours(const EdgeVertices* current, const EdgeVertices* previous, std::size_t nx,
+                                    std::size_t x, std::size_t y, std::size_t z)
+{
+    EarlierNeighbours neighbours;
+    if (x > 0) {
+        neighbours.left = current - 1;
+    }
+    if (y > 0) {
+        neighbours.front = current - nx;
+        neighbours.rightFront = current - nx + 1;
+        if (x > 0) {
+            neighbours.leftFront = current - nx - 1;
+        }
+    }
+    if (z > 0) {
+        neighbours.below = previous;
+        neighbours.rightBelow = previous + 1;
+        neighbours.backBelow = previous + nx;
+        if (x > 0) {
+            neighbours.leftBelow = previous - 1;
+        }
+        if (y > 0) {
+            neighbours.frontBelow = previous - nx;
+        }
+    }
+    return neighbours;
+}
+
+/// Appends the triangles of one cell at a time to a mesh, creating each edge
+/// vertex once.
+class CellTriangulator {
+public:
+    CellTriangulator(const TypedImage<float>& distance, const TypedImage<unsigned char>* colors, float isoValue,
+                     Mesh& mesh)
+        : m_values(distance.typedData()),
+          m_rgbw(colors ? colors->typedData() : nullptr),
+          m_isoValue(isoValue),
+          m_nx(static_cast<std::size_t>(std::max(distance.width, 0))),
+          m_ny(static_cast<std::size_t>(std::max(distance.height, 0))),
+          m_spacing(static_cast<float>(distance.spacing[0]), static_cast<float>(distance.spacing[1]),
+                    static_cast<float>(distance.spacing[2])),
+          m_mesh(mesh)
+    {
+        for (int c = 0; c < 8; ++c) {
+            const int* o = marchingCubesCornerOffset[c];
+            m_cornerOffset[c] = static_cast<std::size_t>(o[0]) +
+                                m_nx * (static_cast<std::size_t>(o[1]) + m_ny * static_cast<std::size_t>(o[2]));
+        }
+    }
+
+    /// Triangulates cell (x, y, z) and writes its edge vertices to its
+    /// `record` in the current layer (`below`: the record at the same (x, y)
+    /// in the layer below): none when a corner is unobserved; the record is
+    /// left alone when the cell crosses no edge (no later cell reads an edge
+    /// it does not cross).
+    void triangulate(std::size_t x, std::size_t y, std::size_t z, EdgeVertices* record, const EdgeVertices* below)
+    {
+        const std::size_t base = x + m_nx * (y + m_ny * z);
+        float corner[8];
+        int caseIndex = 0;
+        bool observed = true;
+        for (int c = 0; c < 8; ++c) {
+            corner[c] = m_values[base + m_cornerOffset[c]];
+            observed &= !std::isnan(corner[c]);
+            caseIndex |= (m_isoValue > corner[c]) << c;
+        }
+        if (!observed) {
+            record->fill(-1);
+            return;
+        }
+        if (marchingCubesEdgeTable[caseIndex] == 0) {
+            return;
+        }
+        EdgeVertices e;
+        e.fill(-1);
+        takeSharedVertices(e, earlierNeighbours(record, below, m_nx, x, y, z));
+        const signed char* row = marchingCubesTriangleTable[caseIndex];
+        for (int t = 0; t < marchingCubesTriangleEntries[caseIndex]; t += 3) {
+            for (int k = 0; k < 3; ++k) {
+                const int edge = row[t + k];
+                if (e[edge] < 0) {
+                    e[edge] = addEdgeVertex(edge, x, y, z, base, corner);
+                }
+            }
+            const Mesh::Triple face(e[row[t + 2]], e[row[t + 1]], e[row[t]]);
+            m_mesh.faces().push_back(face);
+            if (m_rgbw) {
+                m_mesh.colorIndices().push_back(face);
+            }
+        }
+        *record = e;
+    }
+
+private:
+    /// Creates the vertex where the iso value crosses `edge` of the cell, with
+    /// its colour; returns its index.
+    int addEdgeVertex(int edge, std::size_t x, std::size_t y, std::size_t z, std::size_t base, const float* corner)
+    {
+        std::vector<Mesh::Vector>& vertices = m_mesh.vertices();
+        if (vertices.size() >= static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+            throw std::length_error("too many vertices");
+        }
+        const int a = marchingCubesEdgeCorners[edge][0];
+        const int b = marchingCubesEdgeCorners[edge][1];
+        const auto cornerPosition = [&](int c) {
+            const int* o = marchingCubesCornerOffset[c];
+            return Eigen::Vector3f(static_cast<float>(x + o[0]), static_cast<float>(y + o[1]),
+                                   static_cast<float>(z + o[2]));
+        };
+        const Eigen::Vector3f p =
+            interpolateEdgeVertex(m_isoValue, cornerPosition(a), cornerPosition(b), corner[a], corner[b]);
+        vertices.push_back(p.cwiseProduct(m_spacing).cast<double>());
+        if (m_rgbw) {
+            const auto cornerColor = [&](int c) {
+                const unsigned char* v = m_rgbw + 4 * (base + m_cornerOffset[c]);
+                return Eigen::Vector3f(v[0] / 255.0f, v[1] / 255.0f, v[2] / 255.0f);
+            };
+            m_mesh.colors().push_back(
+                interpolateEdgeVertex(m_isoValue, cornerColor(a), cornerColor(b), corner[a], corner[b])
+                    .cast<double>());
+        }
+        return static_cast<int>(vertices.size() - 1);
+    }
+
+    const float* m_values;
+    const unsigned char* m_rgbw;
+    float m_isoValue;
+    std::size_t m_nx;
+    std::size_t m_ny;
+    Eigen::Vector3f m_spacing;
+    std::size_t m_cornerOffset[8];
+    Mesh& m_mesh;
+};
+
 bool volumesFit(const TypedImage<float>& distance, const TypedImage<unsigned char>* colors)
 {
     if (distance.channels != 1 || !distance.typedData()) {
@@ -122,26 +261,10 @@ std::unique_ptr<Mesh> marchingCubes(const TypedImage<float>& distance,
     }
     try {
         auto mesh = std::make_unique<Mesh>();
-        std::vector<Mesh::Vector>& vertices = mesh->vertices();
-        std::vector<Mesh::Triple>& faces = mesh->faces();
-        std::vector<Mesh::Vector>& vertexColors = mesh->colors();
-        std::vector<Mesh::Triple>& colorIndices = mesh->colorIndices();
-
         const std::size_t nx = static_cast<std::size_t>(std::max(distance.width, 0));
         const std::size_t ny = static_cast<std::size_t>(std::max(distance.height, 0));
         const std::size_t nz = static_cast<std::size_t>(std::max(distance.slices, 0));
-        const Eigen::Vector3f spacing(static_cast<float>(distance.spacing[0]),
-                                      static_cast<float>(distance.spacing[1]),
-                                      static_cast<float>(distance.spacing[2]));
-        const float* values = distance.typedData();
-        const unsigned char* rgbw = colors ? colors->typedData() : nullptr;
-
-        std::size_t cornerOffset[8];
-        for (int c = 0; c < 8; ++c) {
-            const int* o = marchingCubesCornerOffset[c];
-            cornerOffset[c] = static_cast<std::size_t>(o[0]) + nx * (static_cast<std::size_t>(o[1]) +
-                                                                     ny * static_cast<std::size_t>(o[2]));
-        }
+        CellTriangulator triangulator(distance, colors, isoValue, *mesh);
 
         // Edge vertices of two layers of cells, the one below and the current
         // one. A record is only read for edges that the reading cell crosses,
@@ -152,104 +275,19 @@ std::unique_ptr<Mesh> marchingCubes(const TypedImage<float>& distance,
         none.fill(-1);
         std::vector<EdgeVertices> belowLayer(nx * ny, none);
         std::vector<EdgeVertices> currentLayer(nx * ny, none);
-
         for (std::size_t z = 0; z + 1 < nz; ++z) {
             for (std::size_t y = 0; y + 1 < ny; ++y) {
                 for (std::size_t x = 0; x + 1 < nx; ++x) {
-                    EdgeVertices& record = currentLayer[x + nx * y];
-
-                    const std::size_t base = x + nx * (y + ny * z);
-                    float corner[8];
-                    int caseIndex = 0;
-                    bool observed = true;
-                    for (int c = 0; c < 8; ++c) {
-                        corner[c] = values[base + cornerOffset[c]];
-                        observed &= !std::isnan(corner[c]);
-                        caseIndex |= (isoValue > corner[c]) << c;
-                    }
-                    if (!observed) {
-                        record = none;
-                        continue;
-                    }
-                    const int entries = marchingCubesTriangleEntries[caseIndex];
-                    if (entries == 0) {
-                        continue;
-                    }
-
-                    // Records past x = nx-2 or y = ny-2 are never written and
-                    // hold no vertex, so those neighbours need no test.
                     const std::size_t cell = x + nx * y;
-                    const EdgeVertices* current = currentLayer.data() + cell;
-                    const EdgeVertices* previous = belowLayer.data() + cell;
-                    EarlierNeighbours neighbours;
-                    if (x > 0) {
-                        neighbours.left = current - 1;
-                    }
-                    if (y > 0) {
-                        neighbours.front = current - nx;
-                        neighbours.rightFront = current - nx + 1;
-                        if (x > 0) {
-                            neighbours.leftFront = current - nx - 1;
-                        }
-                    }
-                    if (z > 0) {
-                        neighbours.below = previous;
-                        neighbours.rightBelow = previous + 1;
-                        neighbours.backBelow = previous + nx;
-                        if (x > 0) {
-                            neighbours.leftBelow = previous - 1;
-                        }
-                        if (y > 0) {
-                            neighbours.frontBelow = previous - nx;
-                        }
-                    }
-                    EdgeVertices e = none;
-                    takeSharedVertices(e, neighbours);
-
-                    const signed char* row = marchingCubesTriangleTable[caseIndex];
-                    for (int t = 0; t < entries; t += 3) {
-                        for (int k = 0; k < 3; ++k) {
-                            const int edge = row[t + k];
-                            if (e[edge] >= 0) {
-                                continue;
-                            }
-                            if (vertices.size() >= static_cast<std::size_t>(std::numeric_limits<int>::max())) {
-                                throw std::length_error("too many vertices");
-                            }
-                            const int a = marchingCubesEdgeCorners[edge][0];
-                            const int b = marchingCubesEdgeCorners[edge][1];
-                            const auto cornerPosition = [&](int c) {
-                                const int* o = marchingCubesCornerOffset[c];
-                                return Eigen::Vector3f(static_cast<float>(x + o[0]), static_cast<float>(y + o[1]),
-                                                       static_cast<float>(z + o[2]));
-                            };
-                            const Eigen::Vector3f p = interpolateEdgeVertex(
-                                isoValue, cornerPosition(a), cornerPosition(b), corner[a], corner[b]);
-                            e[edge] = static_cast<int>(vertices.size());
-                            vertices.push_back(p.cwiseProduct(spacing).cast<double>());
-                            if (rgbw) {
-                                const auto cornerColor = [&](int c) {
-                                    const unsigned char* v = rgbw + 4 * (base + cornerOffset[c]);
-                                    return Eigen::Vector3f(v[0] / 255.0f, v[1] / 255.0f, v[2] / 255.0f);
-                                };
-                                vertexColors.push_back(interpolateEdgeVertex(isoValue, cornerColor(a),
-                                                                             cornerColor(b), corner[a], corner[b])
-                                                           .cast<double>());
-                            }
-                        }
-                        const Mesh::Triple face(e[row[t + 2]], e[row[t + 1]], e[row[t]]);
-                        faces.push_back(face);
-                        if (rgbw) {
-                            colorIndices.push_back(face);
-                        }
-                    }
-                    record = e;
+                    triangulator.triangulate(x, y, z, currentLayer.data() + cell, belowLayer.data() + cell);
                 }
             }
             belowLayer.swap(currentLayer);
         }
 
-        VELTRANE_INFO("Mesh: " << faces.size() << " triangles, " << vertices.size() << " vertices");
+        const std::size_t faces = mesh->faces().size();
+        const std::size_t vertices = mesh->vertices().size();
+        VELTRANE_INFO("Mesh: " << faces << " triangles, " << vertices << " vertices");
         VELTRANE_INFO("MarchingCubes: " << watch.elapsed(false) << " ms");
         return mesh;
     } catch (...) {

@@ -1,5 +1,6 @@
 #include "meshproc/poisson/CubeIndexing.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <vector>
 
@@ -149,6 +150,22 @@ bool triangulateLoop(const std::vector<int>& loop, std::vector<std::array<int, 3
     return false;
 }
 
+/// Rows that the extraction's reference numbering fixes, down to the
+/// starting edge of each triangle, their order and the inner diagonals. They
+/// cut the same iso-lines on the faces as the rows the case analysis below
+/// generates; only the choice between triangulations of equal pieces differs.
+struct ReferenceRow {
+    int cubeCase;
+    std::array<int, 6> edges;  ///< one or two triangles, -1 after the last
+};
+constexpr ReferenceRow referenceRows[] = {
+    {1, {0, 4, 8, -1, -1, -1}},    {2, {5, 0, 9, -1, -1, -1}},   {3, {8, 9, 5, 8, 5, 4}},
+    {4, {1, 5, 11, -1, -1, -1}},   {5, {0, 4, 8, 1, 5, 11}},     {6, {9, 11, 1, 9, 1, 0}},
+    {8, {4, 1, 10, -1, -1, -1}},   {15, {8, 9, 11, 8, 11, 10}},  {16, {8, 6, 2, -1, -1, -1}},
+    {51, {4, 6, 7, 5, 4, 7}},      {127, {6, 3, 10, -1, -1, -1}}, {128, {10, 3, 6, -1, -1, -1}},
+    {254, {8, 4, 0, -1, -1, -1}},
+};
+
 struct CaseTables {
     std::array<int, caseCount> edgeMask{};
     std::array<std::array<int, caseRowLength>, caseCount> triangles{};
@@ -194,6 +211,11 @@ CaseTables buildCaseTables()
         for (size_t t = 0; t < rowTriangles.size(); ++t)
             for (int k = 0; k < 3; ++k)
                 row[3 * t + size_t(k)] = rowTriangles[t][size_t(k)];
+    }
+    for (const ReferenceRow& reference : referenceRows) {
+        std::array<int, caseRowLength>& row = tables.triangles[size_t(reference.cubeCase)];
+        row.fill(-1);
+        std::copy(reference.edges.begin(), reference.edges.end(), row.begin());
     }
     return tables;
 }

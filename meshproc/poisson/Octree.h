@@ -11,11 +11,16 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
 namespace Veltrane {
 namespace PoissonReconstruction {
+
+namespace OctreeDetail {
+class PointTransform;
+}
 
 /// Average position and weight of the input points that fell into one node,
 /// with the value the solved function takes there.
@@ -163,8 +168,6 @@ public:
     float LaplacianTerm(const Node* a, const Node* b) const;
     void SameDepthLaplacianStencil(int d, LaplacianStencil& stencil) const;
     void ChildLaplacianStencils(int d, ChildStencils<double>& stencils) const;
-    /// Lower-half positions of window whose node exists and is in the table.
-    static int countLowerHalfNeighbors(const Level5& level, const StencilWindow& window);
     /// Whether a node takes part in the solve (boundary type 0 solves only the
     /// middle of the cube).
     bool isActive(const Node* node) const;
@@ -189,11 +192,58 @@ public:
 
 private:
     int threadCount() const { return threads > 0 ? threads : 1; }
-    /// One matrix row for node (the identity row for an inactive node), and
-    /// the node's coarser terms taken off its constraint.
-    void buildRow(SparseMatrix& matrix, int32_t row, NeighborCache5<Node>& key, Node* node,
-                  const StencilWindow& window, int firstIndex, const LaplacianStencil& stencil,
-                  const ChildStencils<double>& childStencils, const std::vector<float>& accumulatedSolution);
+
+    // The passes of BuildTree.
+    /// Bounding pass: the reconstruction cube around the transformed points,
+    /// `scale` times their largest extent (twice that for boundary type 0);
+    /// false when the stream holds no point.
+    bool fitCube(PointStream& stream, const OctreeDetail::PointTransform& toCube, float scale);
+    /// A point's position in the unit cube; false when it lies outside the
+    /// region the tree covers.
+    bool unitCubePosition(const OctreeDetail::PointTransform& toCube, const float position[3],
+                          Point3D<float>& p) const;
+    /// Density pass: splats every point's weight at every depth down to kd.
+    void splatDensities(PointStream& stream, const OctreeDetail::PointTransform& toCube, NeighborCache3<Node>& key,
+                        int kd, bool confidence);
+    /// Normal pass: splats every point with a usable normal, adding its sample
+    /// weight to weightSum and, when screening, its sample; returns the points
+    /// splatted.
+    int32_t splatNormals(PointStream& stream, const OctreeDetail::PointTransform& toCube, NeighborCache3<Node>& key,
+                         int kd, int maxDepth, bool confidence, double& weightSum);
+    /// Adds p to the sample of every node from the root down to the leaf that
+    /// holds it.
+    void addSample(const Point3D<float>& p);
+    /// Turns the sample sums into mean positions and screening weights.
+    void weightSamples(double weightSum, int32_t used, float pointWeight, int adaptiveExp, int maxDepth);
+    /// Boundary type 1: clears the normal components across the cube's faces.
+    void clearBoundaryNormals();
+
+    // The phases of ComputeConstraints.
+    /// Adds to every node of depth d the terms of its same-depth neighbours'
+    /// normals, and sets parentConstraints of the parent depth to the terms
+    /// of the normals of depth d.
+    void addSameDepthAndFinerTerms(int d, std::vector<float>& parentConstraints);
+    /// The normal of every node above the finest depth (zero where it has none).
+    std::vector<Point3D<float>> coarseNormalField() const;
+    /// Adds to every node of depth d >= 1 the terms of the coarse normals of
+    /// its parent-depth neighbours.
+    void addCoarserTerms(int d, const std::vector<Point3D<float>>& coarseNormals);
+    void addCoarserTermsOf(Node* c, NeighborCache5<Node>& key, const ChildStencils<Point3D<double>>& childStencils,
+                           const std::vector<Point3D<float>>& coarseNormals);
+    /// Every node's weight: the length of its normal, 0 without one.
+    void setWeightsFromNormals();
+    const Point3D<float>& normalOf(const Node* node) const
+    {
+        return (*normals)[static_cast<size_t>(node->nodeData.normalIndex)];
+    }
+
+    /// The matrix rows of `count` nodes of depth d, row h for rowNode(h) over
+    /// the lower-half neighbours in rowWindow(node), columns numbered from the
+    /// table index firstIndex (the identity row for an inactive node); each
+    /// node's coarser terms are taken off its constraint.
+    void buildRows(SparseMatrix& matrix, int d, int32_t count, const std::function<Node*(int32_t)>& rowNode,
+                   const std::function<StencilWindow(const Node*)>& rowWindow, int firstIndex,
+                   const std::vector<float>& accumulatedSolution);
     bool nearSlice(const Node* r, const Node* node) const;
     template <class Visit>
     void visitSliceNeighbors(const Node* r, const Node* node, int d, Visit& visit) const;

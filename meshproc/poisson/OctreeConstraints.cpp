@@ -156,10 +156,6 @@ void Octree<Data>::ComputeConstraints()
     const int D = sortedNodes.levels - 1;
     const int m = boundaryType == 0 ? 2 : 0;
     const int threads = threadCount();
-    const std::vector<Point3D<float>>& normalField = *normals;
-    const auto normalOf = [&](const Node* node) -> const Point3D<float>& {
-        return normalField[static_cast<size_t>(node->nodeData.normalIndex)];
-    };
 
     splineData.computeInnerProductTables(BSplineData::ValueValue | BSplineData::DerivativeValue, boundaryType == 0);
     const int32_t nodeCount = static_cast<int32_t>(nodes.size());
@@ -169,61 +165,11 @@ void Octree<Data>::ComputeConstraints()
 
     // Terms of same-depth holders, and of finer holders one depth up.
     std::vector<float> parentConstraints(static_cast<size_t>(depthStart[D]), 0.0f);
-    DivergenceStencil sameDepth;
-    ChildStencils<Point3D<double>> childStencils;
-    for (int d = D; d >= m; --d) {
-        SameDepthDivergenceStencil(d, sameDepth);
-        ChildDivergenceStencils(d, childStencils, true);
-        const int32_t start = depthStart[d];
-        const int32_t parentStart = d > 0 ? depthStart[d - 1] : 0;
-        const int32_t parentCount = start - parentStart;
-        std::vector<std::vector<float>> sums(static_cast<size_t>(threads));
-        OctreeDetail::forEachChunk(threads, start, depthStart[d + 1] - start, [&](int t, int32_t from, int32_t to) {
-            std::vector<float>& sum = sums[static_cast<size_t>(t)];
-            sum.assign(static_cast<size_t>(parentCount), 0.0f);
-            NeighborCache5<Node> key;
-            key.set(d);
-            for (int32_t i = from; i < to; ++i) {
-                Node* c = nodes[i];
-                const Level5& level = key.get(c);
-                const bool interior2 = OctreeDetail::isInterior(c, 2, boundaryType);
-                for (int x = 0; x < 5; ++x)
-                    for (int y = 0; y < 5; ++y)
-                        for (int z = 0; z < 5; ++z) {
-                            const Node* n = level.neighbors[x][y][z];
-                            if (!n || n->nodeData.normalIndex < 0)
-                                continue;
-                            c->nodeData.constraint += interior2 ? dot(normalOf(n), sameDepth(x, y, z))
-                                                                : DivergenceTerm(n, c, normalOf(n));
-                        }
-                if (d == 0 || c->nodeData.tableIndex < 0 || c->nodeData.normalIndex < 0 || isZero(normalOf(c)))
-                    continue;
-                const Point3D<float>& normal = normalOf(c);
-                const DivergenceStencil& stencil = childStencils.forChild(c->childIndex());
-                const bool interior4 = OctreeDetail::isInterior(c, 4, boundaryType);
-                OctreeDetail::forEachInParentWindow(
-                    key.get(c->parent), c->childIndex(), [&](int x, int y, int z, const Node* p) {
-                        sum[static_cast<size_t>(p->nodeData.tableIndex - parentStart)] +=
-                            interior4 ? dot(normal, stencil(x, y, z)) : DivergenceTerm(c, p, normal);
-                    });
-            }
-        });
-#pragma omp parallel for num_threads(threads) schedule(static)
-        for (int32_t j = 0; j < parentCount; ++j) {
-            float total = 0;
-            for (const std::vector<float>& sum : sums)
-                total += sum[static_cast<size_t>(j)];
-            parentConstraints[static_cast<size_t>(parentStart + j)] = total;
-        }
-    }
+    for (int d = D; d >= m; --d)
+        addSameDepthAndFinerTerms(d, parentConstraints);
 
     // Coarse holders: their normals, expressed at every finer depth.
-    std::vector<Point3D<float>> coarseNormals(static_cast<size_t>(depthStart[D]));
-    for (int32_t i = 0; i < depthStart[D]; ++i) {
-        const Node* node = nodes[i];
-        if (node->nodeData.tableIndex >= 0 && node->nodeData.normalIndex >= 0 && !isZero(normalOf(node)))
-            coarseNormals[static_cast<size_t>(i)] += normalOf(node);
-    }
+    std::vector<Point3D<float>> coarseNormals = coarseNormalField();
     for (int d = D - 1; d >= m; --d)
         RestrictToParents(d, parentConstraints);
     for (int d = m; d < D; ++d)
@@ -231,40 +177,125 @@ void Octree<Data>::ComputeConstraints()
 #pragma omp parallel for num_threads(threads) schedule(static)
     for (int32_t i = 0; i < depthStart[D]; ++i)
         nodes[i]->nodeData.constraint += parentConstraints[static_cast<size_t>(i)];
-
-    for (int d = 0; d <= D; ++d) {
-        ChildDivergenceStencils(d, childStencils, false);
-        if (d == 0)
-            continue;
-        const int32_t start = depthStart[d];
-        OctreeDetail::forEachChunk(threads, start, depthStart[d + 1] - start, [&](int, int32_t from, int32_t to) {
-            NeighborCache5<Node> key;
-            key.set(d - 1);
-            for (int32_t i = from; i < to; ++i) {
-                Node* c = nodes[i];
-                const DivergenceStencil& stencil = childStencils.forChild(c->childIndex());
-                const bool interior4 = OctreeDetail::isInterior(c, 4, boundaryType);
-                float sum = 0;
-                OctreeDetail::forEachInParentWindow(
-                    key.get(c->parent), c->childIndex(), [&](int x, int y, int z, const Node* p) {
-                        const Point3D<float>& normal = coarseNormals[static_cast<size_t>(p->nodeData.tableIndex)];
-                        sum += interior4 ? dot(normal, stencil(x, y, z)) : DivergenceTerm(p, c, normal);
-                    });
-                c->nodeData.constraint += sum;
-            }
-        });
-    }
+    for (int d = 1; d <= D; ++d)
+        addCoarserTerms(d, coarseNormals);
     splineData.releaseInnerProductTables(BSplineData::DerivativeValue);
 
+    setWeightsFromNormals();
+    normals.reset();
+}
+
+template <class Data>
+void Octree<Data>::addSameDepthAndFinerTerms(int d, std::vector<float>& parentConstraints)
+{
+    const std::vector<Node*>& nodes = sortedNodes.nodes;
+    const std::vector<int32_t>& depthStart = sortedNodes.depthStart;
+    const int threads = threadCount();
+    DivergenceStencil sameDepth;
+    ChildStencils<Point3D<double>> childStencils;
+    SameDepthDivergenceStencil(d, sameDepth);
+    ChildDivergenceStencils(d, childStencils, true);
+    const int32_t start = depthStart[d];
+    const int32_t parentStart = d > 0 ? depthStart[d - 1] : 0;
+    const int32_t parentCount = start - parentStart;
+    // Each thread scatters into its own array; the arrays are summed in
+    // thread order, so the result does not depend on the scheduling.
+    std::vector<std::vector<float>> sums(static_cast<size_t>(threads));
+    OctreeDetail::forEachChunk(threads, start, depthStart[d + 1] - start, [&](int t, int32_t from, int32_t to) {
+        std::vector<float>& sum = sums[static_cast<size_t>(t)];
+        sum.assign(static_cast<size_t>(parentCount), 0.0f);
+        NeighborCache5<Node> key;
+        key.set(d);
+        for (int32_t i = from; i < to; ++i) {
+            Node* c = nodes[i];
+            const Level5& level = key.get(c);
+            const bool interior2 = OctreeDetail::isInterior(c, 2, boundaryType);
+            for (int x = 0; x < 5; ++x)
+                for (int y = 0; y < 5; ++y)
+                    for (int z = 0; z < 5; ++z) {
+                        const Node* n = level.neighbors[x][y][z];
+                        if (!n || n->nodeData.normalIndex < 0)
+                            continue;
+                        c->nodeData.constraint +=
+                            interior2 ? dot(normalOf(n), sameDepth(x, y, z)) : DivergenceTerm(n, c, normalOf(n));
+                    }
+            if (d == 0 || c->nodeData.tableIndex < 0 || c->nodeData.normalIndex < 0 || isZero(normalOf(c)))
+                continue;
+            const Point3D<float>& normal = normalOf(c);
+            const DivergenceStencil& stencil = childStencils.forChild(c->childIndex());
+            const bool interior4 = OctreeDetail::isInterior(c, 4, boundaryType);
+            OctreeDetail::forEachInParentWindow(
+                key.get(c->parent), c->childIndex(), [&](int x, int y, int z, const Node* p) {
+                    sum[static_cast<size_t>(p->nodeData.tableIndex - parentStart)] +=
+                        interior4 ? dot(normal, stencil(x, y, z)) : DivergenceTerm(c, p, normal);
+                });
+        }
+    });
 #pragma omp parallel for num_threads(threads) schedule(static)
+    for (int32_t j = 0; j < parentCount; ++j) {
+        float total = 0;
+        for (const std::vector<float>& sum : sums)
+            total += sum[static_cast<size_t>(j)];
+        parentConstraints[static_cast<size_t>(parentStart + j)] = total;
+    }
+}
+
+template <class Data>
+std::vector<Point3D<float>> Octree<Data>::coarseNormalField() const
+{
+    const int32_t count = sortedNodes.depthStart[sortedNodes.levels - 1];
+    std::vector<Point3D<float>> coarseNormals(static_cast<size_t>(count));
+    for (int32_t i = 0; i < count; ++i) {
+        const Node* node = sortedNodes.nodes[i];
+        if (node->nodeData.tableIndex >= 0 && node->nodeData.normalIndex >= 0 && !isZero(normalOf(node)))
+            coarseNormals[static_cast<size_t>(i)] += normalOf(node);
+    }
+    return coarseNormals;
+}
+
+template <class Data>
+void Octree<Data>::addCoarserTerms(int d, const std::vector<Point3D<float>>& coarseNormals)
+{
+    ChildStencils<Point3D<double>> childStencils;
+    ChildDivergenceStencils(d, childStencils, false);
+    const int32_t start = sortedNodes.depthStart[d];
+    OctreeDetail::forEachChunk(threadCount(), start, sortedNodes.depthStart[d + 1] - start,
+                               [&](int, int32_t from, int32_t to) {
+                                   NeighborCache5<Node> key;
+                                   key.set(d - 1);
+                                   for (int32_t i = from; i < to; ++i)
+                                       addCoarserTermsOf(sortedNodes.nodes[i], key, childStencils, coarseNormals);
+                               });
+}
+
+template <class Data>
+void Octree<Data>::addCoarserTermsOf(Node* c, NeighborCache5<Node>& key,
+                                     const ChildStencils<Point3D<double>>& childStencils,
+                                     const std::vector<Point3D<float>>& coarseNormals)
+{
+    const DivergenceStencil& stencil = childStencils.forChild(c->childIndex());
+    const bool interior4 = OctreeDetail::isInterior(c, 4, boundaryType);
+    float sum = 0;
+    OctreeDetail::forEachInParentWindow(key.get(c->parent), c->childIndex(), [&](int x, int y, int z, const Node* p) {
+        const Point3D<float>& normal = coarseNormals[static_cast<size_t>(p->nodeData.tableIndex)];
+        sum += interior4 ? dot(normal, stencil(x, y, z)) : DivergenceTerm(p, c, normal);
+    });
+    c->nodeData.constraint += sum;
+}
+
+template <class Data>
+void Octree<Data>::setWeightsFromNormals()
+{
+    const std::vector<Node*>& nodes = sortedNodes.nodes;
+    const int32_t nodeCount = static_cast<int32_t>(nodes.size());
+#pragma omp parallel for num_threads(threadCount()) schedule(static)
     for (int32_t i = 0; i < nodeCount; ++i) {
         Data& data = nodes[i]->nodeData;
         if (data.tableIndex >= 0 && data.normalIndex >= 0)
-            data.weight = float(std::sqrt(double(normalField[static_cast<size_t>(data.normalIndex)].squareLength())));
+            data.weight = float(std::sqrt(double(normalOf(nodes[i]).squareLength())));
         else
             data.weight = 0;
     }
-    normals.reset();
 }
 
 #define KORVASTEL_INSTANTIATE_CONSTRAINTS(Data)                                                                    \
@@ -275,7 +306,13 @@ void Octree<Data>::ComputeConstraints()
     template void Octree<Data>::RestrictToParents(int, std::vector<float>&) const;                                 \
     template void Octree<Data>::ProlongNormals(int, std::vector<Point3D<float>>&) const;                           \
     template void Octree<Data>::ProlongToDepth(int, std::vector<float>&) const;                                    \
-    template void Octree<Data>::ComputeConstraints();
+    template void Octree<Data>::ComputeConstraints();                                                              \
+    template void Octree<Data>::addSameDepthAndFinerTerms(int, std::vector<float>&);                               \
+    template std::vector<Point3D<float>> Octree<Data>::coarseNormalField() const;                                  \
+    template void Octree<Data>::addCoarserTerms(int, const std::vector<Point3D<float>>&);                          \
+    template void Octree<Data>::addCoarserTermsOf(Node*, NeighborCache5<Node>&, const ChildStencils<Point3D<double>>&, \
+                                                  const std::vector<Point3D<float>>&);                             \
+    template void Octree<Data>::setWeightsFromNormals();
 
 KORVASTEL_INSTANTIATE_CONSTRAINTS(NodeData)
 KORVASTEL_INSTANTIATE_CONSTRAINTS(DensityNodeData)

@@ -4,9 +4,11 @@
 
 #include "meshproc/poisson/NeighborCache.h"
 #include "meshproc/poisson/Point3D.h"
+#include "meshproc/poisson/ReconstructionError.h"
 #include "meshproc/poisson/SortedNodeTable.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -225,6 +227,49 @@ private:
     const std::vector<Node*>& nodes_;
     const std::vector<int32_t>& list_;
     int length_;
+};
+
+/// Affine part of a column-major 4 x 4 matrix and the inverse transpose of its
+/// upper-left 3 x 3 block.
+class PointTransform {
+public:
+    explicit PointTransform(const std::array<float, 16>& m) : m_(m)
+    {
+        const auto a = [&](int r, int c) { return double(m[4 * c + r]); };
+        double cofactor[3][3];
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c) {
+                const int r1 = (r + 1) % 3, r2 = (r + 2) % 3, c1 = (c + 1) % 3, c2 = (c + 2) % 3;
+                cofactor[r][c] = a(r1, c1) * a(r2, c2) - a(r1, c2) * a(r2, c1);
+            }
+        const double determinant = a(0, 0) * cofactor[0][0] + a(0, 1) * cofactor[0][1] + a(0, 2) * cofactor[0][2];
+        if (!(std::fabs(determinant) > 0) || !std::isfinite(determinant))
+            failReconstruction("[ERROR] The transform of the points is singular\n");
+        // (A^-1)^T = cofactor matrix / determinant.
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c)
+                normalMatrix_[r][c] = float(cofactor[r][c] / determinant);
+    }
+
+    Point3D<float> position(const float x[3]) const
+    {
+        Point3D<float> result;
+        for (int r = 0; r < 3; ++r)
+            result[r] = m_[r] * x[0] + m_[4 + r] * x[1] + m_[8 + r] * x[2] + m_[12 + r];
+        return result;
+    }
+
+    Point3D<float> normal(const float n[3]) const
+    {
+        Point3D<float> result;
+        for (int r = 0; r < 3; ++r)
+            result[r] = normalMatrix_[r][0] * n[0] + normalMatrix_[r][1] * n[1] + normalMatrix_[r][2] * n[2];
+        return result;
+    }
+
+private:
+    std::array<float, 16> m_;
+    float normalMatrix_[3][3];
 };
 
 /// Iteration limit and tolerance of the conjugate gradients for `rows`

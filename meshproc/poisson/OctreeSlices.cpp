@@ -103,23 +103,14 @@ void Octree<Data>::BuildSliceMatrix(SparseMatrix& matrix, int d, const std::vect
                                     const Node* r, const std::vector<float>& accumulatedSolution)
 {
     const OctreeDetail::LocalNumbering<Node> numbering(sortedNodes.nodes, list, length);
-    matrix.resize(length);
-    LaplacianStencil stencil;
-    ChildStencils<double> childStencils;
-    SameDepthLaplacianStencil(d, stencil);
-    ChildLaplacianStencils(d, childStencils);
     int e, rootOffset[3];
     r->position(e, rootOffset);
-    OctreeDetail::forEachChunk(threadCount(), 0, length, [&](int, int32_t from, int32_t to) {
-        NeighborCache5<Node> key;
-        key.set(d);
-        for (int32_t j = from; j < to; ++j) {
-            // Nodes inside the slice keep the whole window.
-            Node* c = sortedNodes.nodes[static_cast<size_t>(list[static_cast<size_t>(j)])];
-            buildRow(matrix, j, key, c, sliceRowWindow(c, e, rootOffset), 0, stencil, childStencils,
-                     accumulatedSolution);
-        }
-    });
+    // Nodes inside the slice keep the whole window.
+    const auto rowNode = [&](int32_t j) {
+        return sortedNodes.nodes[static_cast<size_t>(list[static_cast<size_t>(j)])];
+    };
+    const auto rowWindow = [&](const Node* node) { return sliceRowWindow(node, e, rootOffset); };
+    buildRows(matrix, d, length, rowNode, rowWindow, 0, accumulatedSolution);
 }
 
 template <class Data>

@@ -70,20 +70,6 @@ bool Octree<Data>::isActive(const Node* node) const
 }
 
 template <class Data>
-int Octree<Data>::countLowerHalfNeighbors(const Level5& level, const StencilWindow& window)
-{
-    int count = 0;
-    for (int i = window.start[0]; i < std::min(window.end[0], 3); ++i)
-        for (int j = window.start[1]; j < window.end[1]; ++j)
-            for (int k = window.start[2]; k < window.end[2]; ++k) {
-                const Node* n = level.neighbors[i][j][k];
-                if (inLowerHalf(i, j, k) && n && n->nodeData.tableIndex >= 0)
-                    ++count;
-            }
-    return count;
-}
-
-template <class Data>
 int Octree<Data>::FillMatrixRow(const Level5& level, SparseEntry* row, int firstIndex, const LaplacianStencil& stencil,
                                 const StencilWindow& window) const
 {
@@ -244,37 +230,49 @@ void Octree<Data>::BuildDepthMatrix(SparseMatrix& matrix, int d, const std::vect
 {
     const int32_t start = sortedNodes.depthStart[d];
     const int32_t count = sortedNodes.depthStart[d + 1] - start;
-    matrix.resize(count);
+    const auto rowNode = [&](int32_t h) { return sortedNodes.nodes[start + h]; };
+    const auto wholeWindow = [](const Node*) { return StencilWindow(); };
+    buildRows(matrix, d, count, rowNode, wholeWindow, start, accumulatedSolution);
+}
+
+template <class Data>
+void Octree<Data>::buildRows(SparseMatrix& matrix, int d, int32_t count, const std::function<Node*(int32_t)>& rowNode,
+                             const std::function<StencilWindow(const Node*)>& rowWindow, int firstIndex,
+                             const std::vector<float>& accumulatedSolution)
+{
     LaplacianStencil stencil;
     ChildStencils<double> childStencils;
     SameDepthLaplacianStencil(d, stencil);
     ChildLaplacianStencils(d, childStencils);
+
+    // Each thread builds runs of rowsPerBlock consecutive rows of its chunk
+    // in a buffer and hands each run over as one block of exactly its size.
+    constexpr int32_t rowsPerBlock = 256;
+    constexpr int32_t mostEntriesPerRow = 63;  // the lower half of a 5 x 5 x 5 window
+    matrix.resize(count);
     OctreeDetail::forEachChunk(threadCount(), 0, count, [&](int, int32_t from, int32_t to) {
         NeighborCache5<Node> key;
         key.set(d);
-        for (int32_t h = from; h < to; ++h)
-            buildRow(matrix, h, key, sortedNodes.nodes[start + h], StencilWindow(), start, stencil, childStencils,
-                     accumulatedSolution);
+        std::vector<SparseEntry> entries(static_cast<size_t>(rowsPerBlock * mostEntriesPerRow));
+        std::vector<int32_t> sizes(static_cast<size_t>(rowsPerBlock));
+        for (int32_t runStart = from; runStart < to; runStart += rowsPerBlock) {
+            const int32_t runEnd = std::min(to, runStart + rowsPerBlock);
+            SparseEntry* next = entries.data();
+            for (int32_t h = runStart; h < runEnd; ++h) {
+                Node* node = rowNode(h);
+                int32_t& size = sizes[static_cast<size_t>(h - runStart)];
+                if (isActive(node)) {
+                    size = FillMatrixRow(key.get(node), next, firstIndex, stencil, rowWindow(node));
+                    SubtractCoarserTerms(key, node, accumulatedSolution, childStencils.forChild(node->childIndex()));
+                } else {
+                    next[0] = {h, 1.0f};
+                    size = 1;
+                }
+                next += size;
+            }
+            matrix.setRows(runStart, runEnd - runStart, sizes.data(), entries.data());
+        }
     });
-}
-
-template <class Data>
-void Octree<Data>::buildRow(SparseMatrix& matrix, int32_t row, NeighborCache5<Node>& key, Node* node,
-                            const StencilWindow& window, int firstIndex, const LaplacianStencil& stencil,
-                            const ChildStencils<double>& childStencils, const std::vector<float>& accumulatedSolution)
-{
-    const Level5& level = key.get(node);
-    const bool active = isActive(node);
-    // Each row is an allocation of its own: threads building different rows
-    // share nothing, so no lock is needed.
-    matrix.setRowSize(row, active ? countLowerHalfNeighbors(level, window) : 1);
-    if (active) {
-        matrix.rowSize(row) = FillMatrixRow(level, matrix.row(row), firstIndex, stencil, window);
-        SubtractCoarserTerms(key, node, accumulatedSolution, childStencils.forChild(node->childIndex()));
-    } else {
-        matrix.row(row)[0] = {row, 1.0f};
-        matrix.rowSize(row) = 1;
-    }
 }
 
 template <class Data>
@@ -356,7 +354,6 @@ int Octree<Data>::SolveSystem(int solverDivide, bool showResidual, int minIters,
     template void Octree<Data>::SameDepthLaplacianStencil(int, LaplacianStencil&) const;                           \
     template void Octree<Data>::ChildLaplacianStencils(int, ChildStencils<double>&) const;                         \
     template bool Octree<Data>::isActive(const Node*) const;                                                       \
-    template int Octree<Data>::countLowerHalfNeighbors(const Level5&, const StencilWindow&);                       \
     template int Octree<Data>::FillMatrixRow(const Level5&, SparseEntry*, int, const LaplacianStencil&,           \
                                              const StencilWindow&) const;                                          \
     template void Octree<Data>::SubtractCoarserTerms(NeighborCache5<Node>&, Node*, const std::vector<float>&,     \
@@ -366,9 +363,9 @@ int Octree<Data>::SolveSystem(int solverDivide, bool showResidual, int minIters,
     template void Octree<Data>::ComputeSampleValues(int, const std::vector<float>&);                               \
     template void Octree<Data>::InitialGuessFromParents(int, FloatVector&);                                        \
     template void Octree<Data>::BuildDepthMatrix(SparseMatrix&, int, const std::vector<float>&);                   \
-    template void Octree<Data>::buildRow(SparseMatrix&, int32_t, NeighborCache5<Node>&, Node*, const StencilWindow&, \
-                                         int, const LaplacianStencil&, const ChildStencils<double>&,               \
-                                         const std::vector<float>&);                                               \
+    template void Octree<Data>::buildRows(SparseMatrix&, int, int32_t, const std::function<Node*(int32_t)>&,      \
+                                          const std::function<StencilWindow(const Node*)>&, int,                   \
+                                          const std::vector<float>&);                                              \
     template int Octree<Data>::SolveDepth(int, std::vector<float>&, bool, int, bool, int, double);                 \
     template int Octree<Data>::SolveSystem(int, bool, int, int, int, double);
 

@@ -10,49 +10,6 @@ namespace PoissonReconstruction {
 
 namespace {
 
-/// Affine part of a column-major 4 x 4 matrix and the inverse transpose of its
-/// upper-left 3 x 3 block.
-class PointTransform {
-public:
-    explicit PointTransform(const std::array<float, 16>& m) : m_(m)
-    {
-        const auto a = [&](int r, int c) { return double(m[4 * c + r]); };
-        double cofactor[3][3];
-        for (int r = 0; r < 3; ++r)
-            for (int c = 0; c < 3; ++c) {
-                const int r1 = (r + 1) % 3, r2 = (r + 2) % 3, c1 = (c + 1) % 3, c2 = (c + 2) % 3;
-                cofactor[r][c] = a(r1, c1) * a(r2, c2) - a(r1, c2) * a(r2, c1);
-            }
-        const double determinant = a(0, 0) * cofactor[0][0] + a(0, 1) * cofactor[0][1] + a(0, 2) * cofactor[0][2];
-        if (!(std::fabs(determinant) > 0) || !std::isfinite(determinant))
-            failReconstruction("[ERROR] The transform of the points is singular\n");
-        // (A^-1)^T = cofactor matrix / determinant.
-        for (int r = 0; r < 3; ++r)
-            for (int c = 0; c < 3; ++c)
-                normalMatrix_[r][c] = float(cofactor[r][c] / determinant);
-    }
-
-    Point3D<float> position(const float x[3]) const
-    {
-        Point3D<float> result;
-        for (int r = 0; r < 3; ++r)
-            result[r] = m_[r] * x[0] + m_[4 + r] * x[1] + m_[8 + r] * x[2] + m_[12 + r];
-        return result;
-    }
-
-    Point3D<float> normal(const float n[3]) const
-    {
-        Point3D<float> result;
-        for (int r = 0; r < 3; ++r)
-            result[r] = normalMatrix_[r][0] * n[0] + normalMatrix_[r][1] * n[1] + normalMatrix_[r][2] * n[2];
-        return result;
-    }
-
-private:
-    std::array<float, 16> m_;
-    float normalMatrix_[3][3];
-};
-
 float lengthOf(const Point3D<float>& v)
 {
     return std::sqrt(v.squareLength());
@@ -224,7 +181,7 @@ int32_t Octree<Data>::BuildTree(PointStream& stream, int maxDepth, int minDepthI
     if (kd > maxDepth)
         failReconstruction(formatMessage("[ERROR] Kernel depth %d deeper than the octree depth %d\n", kd, maxDepth));
 
-    const PointTransform toCube(transform);
+    const OctreeDetail::PointTransform toCube(transform);
     NeighborCache3<Node> key;
     key.set(maxDepth);
 
@@ -235,7 +192,23 @@ int32_t Octree<Data>::BuildTree(PointStream& stream, int maxDepth, int minDepthI
             Node::refineToDepth(&root.children[c], minDepth - 1, allocator);
     }
 
-    // Bounding pass.
+    normals.reset(new std::vector<Point3D<float>>());
+    if (!fitCube(stream, toCube, scale))
+        return 0;
+    if (kd > 0)
+        splatDensities(stream, toCube, key, kd, confidence);
+    double weightSum = 0;
+    const int32_t used = splatNormals(stream, toCube, key, kd, maxDepth, confidence, weightSum);
+    if (screening && used > 0)
+        weightSamples(weightSum, used, pointWeight, adaptiveExp, maxDepth);
+    if (boundaryType == 1)
+        clearBoundaryNormals();
+    return used;
+}
+
+template <class Data>
+bool Octree<Data>::fitCube(PointStream& stream, const OctreeDetail::PointTransform& toCube, float scale)
+{
     float position[3], normal[3];
     Point3D<float> low, high;
     for (int axis = 0; axis < 3; ++axis) {
@@ -253,9 +226,8 @@ int32_t Octree<Data>::BuildTree(PointStream& stream, int maxDepth, int minDepthI
         }
         ++pointCount;
     }
-    normals.reset(new std::vector<Point3D<float>>());
     if (pointCount == 0)
-        return 0;
+        return false;
     float extent = 0;
     for (int axis = 0; axis < 3; ++axis)
         extent = std::max(extent, high[axis] - low[axis]);
@@ -264,38 +236,51 @@ int32_t Octree<Data>::BuildTree(PointStream& stream, int maxDepth, int minDepthI
         failReconstruction(formatMessage("[ERROR] The points span no volume (cube width %g)\n", double(cubeWidth)));
     for (int axis = 0; axis < 3; ++axis)
         cubeOrigin[axis] = (low[axis] + high[axis]) / 2 - cubeWidth / 2;
+    return true;
+}
 
+template <class Data>
+bool Octree<Data>::unitCubePosition(const OctreeDetail::PointTransform& toCube, const float position[3],
+                                    Point3D<float>& p) const
+{
     const float regionLow = boundaryType == 0 ? 0.25f : 0.0f;
     const float regionHigh = boundaryType == 0 ? 0.75f : 1.0f;
-    const auto toUnitCube = [&](Point3D<float>& p) {
-        p = (toCube.position(position) - cubeOrigin) / cubeWidth;
-        for (int axis = 0; axis < 3; ++axis)
-            if (!(p[axis] >= regionLow && p[axis] <= regionHigh))
-                return false;
-        return true;
-    };
+    p = (toCube.position(position) - cubeOrigin) / cubeWidth;
+    for (int axis = 0; axis < 3; ++axis)
+        if (!(p[axis] >= regionLow && p[axis] <= regionHigh))
+            return false;
+    return true;
+}
 
-    // Density pass.
+template <class Data>
+void Octree<Data>::splatDensities(PointStream& stream, const OctreeDetail::PointTransform& toCube,
+                                  NeighborCache3<Node>& key, int kd, bool confidence)
+{
+    float position[3], normal[3];
     Point3D<float> p;
-    if (kd > 0) {
-        stream.rewind();
-        while (stream.readPoint(position, normal)) {
-            if (!toUnitCube(p))
-                continue;
-            const float sampleWeight = confidence ? lengthOf(toCube.normal(normal)) : 1.0f;
-            Node* node = &root;
-            while (node->depth < kd) {
-                SplatDensity(node, p, key, sampleWeight);
-                if (!node->children)
-                    node->initChildren(allocator);
-                node = &node->children[childIndexContaining(node, p)];
-            }
+    stream.rewind();
+    while (stream.readPoint(position, normal)) {
+        if (!unitCubePosition(toCube, position, p))
+            continue;
+        const float sampleWeight = confidence ? lengthOf(toCube.normal(normal)) : 1.0f;
+        Node* node = &root;
+        while (node->depth < kd) {
             SplatDensity(node, p, key, sampleWeight);
+            if (!node->children)
+                node->initChildren(allocator);
+            node = &node->children[childIndexContaining(node, p)];
         }
+        SplatDensity(node, p, key, sampleWeight);
     }
+}
 
-    // Normal pass.
-    double weightSum = 0;
+template <class Data>
+int32_t Octree<Data>::splatNormals(PointStream& stream, const OctreeDetail::PointTransform& toCube,
+                                   NeighborCache3<Node>& key, int kd, int maxDepth, bool confidence,
+                                   double& weightSum)
+{
+    float position[3], normal[3];
+    Point3D<float> p;
     int32_t used = 0;
     const auto descend = [&](Node* node, int depth) {
         while (node->depth < depth) {
@@ -307,7 +292,7 @@ int32_t Octree<Data>::BuildTree(PointStream& stream, int maxDepth, int minDepthI
     };
     stream.rewind();
     while (stream.readPoint(position, normal)) {
-        if (!toUnitCube(p))
+        if (!unitCubePosition(toCube, position, p))
             continue;
         const float flipped[3] = {-normal[0], -normal[1], -normal[2]};
         Point3D<float> n = toCube.normal(flipped);
@@ -331,56 +316,64 @@ int32_t Octree<Data>::BuildTree(PointStream& stream, int maxDepth, int minDepthI
             SplatNormalAtNode(descend(node, maxDepth), p, n, key);
         }
         weightSum += sampleWeight;
-
-        if (screening) {
-            for (Node* node = &root;; node = &node->children[childIndexContaining(node, p)]) {
-                int32_t& index = node->nodeData.sampleIndex;
-                if (index < 0) {
-                    index = static_cast<int32_t>(samples.size());
-                    PointSample sample;
-                    sample.position = p;
-                    sample.weight = 1;
-                    samples.push_back(sample);
-                } else {
-                    samples[static_cast<size_t>(index)].position += p;
-                    samples[static_cast<size_t>(index)].weight += 1;
-                }
-                if (!node->children)
-                    break;
-            }
-        }
+        if (screening)
+            addSample(p);
         ++used;
     }
+    return used;
+}
 
+template <class Data>
+void Octree<Data>::addSample(const Point3D<float>& p)
+{
+    for (Node* node = &root;; node = &node->children[childIndexContaining(node, p)]) {
+        int32_t& index = node->nodeData.sampleIndex;
+        if (index < 0) {
+            index = static_cast<int32_t>(samples.size());
+            PointSample sample;
+            sample.position = p;
+            sample.weight = 1;
+            samples.push_back(sample);
+        } else {
+            samples[static_cast<size_t>(index)].position += p;
+            samples[static_cast<size_t>(index)].weight += 1;
+        }
+        if (!node->children)
+            break;
+    }
+}
+
+template <class Data>
+void Octree<Data>::weightSamples(double weightSum, int32_t used, float pointWeight, int adaptiveExp, int maxDepth)
+{
     if (boundaryType == 0)
         weightSum *= 4;
-    if (screening && used > 0) {
-        const float screeningScale = (float(weightSum) * pointWeight) / float(used);
-        const int treeDepth = boundaryType == 0 ? maxDepth - 1 : maxDepth;
-        for (Node* node = &root; node; node = Node::nextInTree(&root, node)) {
-            if (node->nodeData.sampleIndex < 0)
-                continue;
-            PointSample& sample = samples[static_cast<size_t>(node->nodeData.sampleIndex)];
-            sample.position /= sample.weight;
-            const int e = boundaryType == 0 ? node->depth - 1 : node->depth;
-            const int s = e * adaptiveExp - (adaptiveExp - 1) * treeDepth;
-            sample.weight = std::ldexp(sample.weight, s) * screeningScale;
-        }
+    const float screeningScale = (float(weightSum) * pointWeight) / float(used);
+    const int treeDepth = boundaryType == 0 ? maxDepth - 1 : maxDepth;
+    for (Node* node = &root; node; node = Node::nextInTree(&root, node)) {
+        if (node->nodeData.sampleIndex < 0)
+            continue;
+        PointSample& sample = samples[static_cast<size_t>(node->nodeData.sampleIndex)];
+        sample.position /= sample.weight;
+        const int e = boundaryType == 0 ? node->depth - 1 : node->depth;
+        const int s = e * adaptiveExp - (adaptiveExp - 1) * treeDepth;
+        sample.weight = std::ldexp(sample.weight, s) * screeningScale;
     }
+}
 
-    if (boundaryType == 1) {
-        for (Node* node = &root; node; node = Node::nextInTree(&root, node)) {
-            if (node->nodeData.normalIndex < 0)
-                continue;
-            int o[3];
-            OctreeDetail::localOffsets(node, o);
-            const int last = (1 << node->depth) - 1;
-            for (int axis = 0; axis < 3; ++axis)
-                if (o[axis] == 0 || o[axis] == last)
-                    (*normals)[static_cast<size_t>(node->nodeData.normalIndex)][axis] = 0;
-        }
+template <class Data>
+void Octree<Data>::clearBoundaryNormals()
+{
+    for (Node* node = &root; node; node = Node::nextInTree(&root, node)) {
+        if (node->nodeData.normalIndex < 0)
+            continue;
+        int o[3];
+        OctreeDetail::localOffsets(node, o);
+        const int last = (1 << node->depth) - 1;
+        for (int axis = 0; axis < 3; ++axis)
+            if (o[axis] == 0 || o[axis] == last)
+                (*normals)[static_cast<size_t>(node->nodeData.normalIndex)][axis] = 0;
     }
-    return used;
 }
 
 #define KORVASTEL_INSTANTIATE_TREE_BUILDING(Data)                                                                  \
@@ -394,7 +387,17 @@ int32_t Octree<Data>::BuildTree(PointStream& stream, int maxDepth, int minDepthI
     template float Octree<Data>::SplatOrientedPoint(const Point3D<float>&, const Point3D<float>&,                 \
                                                     NeighborCache3<Node>&, int, float, int, int);                  \
     template int32_t Octree<Data>::BuildTree(PointStream&, int, int, int, float, float, bool, float, int,         \
-                                             const std::array<float, 16>&);
+                                             const std::array<float, 16>&);                                        \
+    template bool Octree<Data>::fitCube(PointStream&, const OctreeDetail::PointTransform&, float);                 \
+    template bool Octree<Data>::unitCubePosition(const OctreeDetail::PointTransform&, const float[3],             \
+                                                 Point3D<float>&) const;                                           \
+    template void Octree<Data>::splatDensities(PointStream&, const OctreeDetail::PointTransform&,                 \
+                                               NeighborCache3<Node>&, int, bool);                                  \
+    template int32_t Octree<Data>::splatNormals(PointStream&, const OctreeDetail::PointTransform&,                \
+                                                NeighborCache3<Node>&, int, int, bool, double&);                   \
+    template void Octree<Data>::addSample(const Point3D<float>&);                                                  \
+    template void Octree<Data>::weightSamples(double, int32_t, float, int, int);                                   \
+    template void Octree<Data>::clearBoundaryNormals();
 
 KORVASTEL_INSTANTIATE_TREE_BUILDING(NodeData)
 KORVASTEL_INSTANTIATE_TREE_BUILDING(DensityNodeData)

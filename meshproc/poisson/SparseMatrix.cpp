@@ -31,39 +31,48 @@ void ThreadScratch::resize(int threads, int32_t capacity)
 
 void SparseMatrix::resize(int32_t n)
 {
-    rows_.clear();
-    rowSizes_.clear();
-    rowCount_ = n;
-    rowSizes_.assign(static_cast<size_t>(n), 0);
-    rows_.resize(static_cast<size_t>(n));
+    const size_t count = static_cast<size_t>(std::max(n, 0));
+    blocks_.clear();
+    rowSizes_.assign(count, 0);
+    rows_.assign(count, nullptr);
 }
 
-void SparseMatrix::setRowSize(int32_t row, int32_t count)
+void SparseMatrix::setRows(int32_t first, int32_t count, const int32_t* sizes, const SparseEntry* entries)
 {
-    if (row < 0 || row >= rowCount_)
-        return;
-    std::vector<SparseEntry>& entries = rows_[static_cast<size_t>(row)];
-    std::vector<SparseEntry>().swap(entries);
-    if (count > 0)
-        entries.resize(static_cast<size_t>(count));
+    if (first < 0 || count < 0 || count > rowCount() - first)
+        failReconstruction(formatMessage("[ERROR] Matrix rows %d to %d outside %d rows\n", first, first + count - 1,
+                                         rowCount()));
+    size_t total = 0;
+    for (int32_t k = 0; k < count; ++k) {
+        if (sizes[k] < 0)
+            failReconstruction(formatMessage("[ERROR] Matrix row %d of %d entries\n", first + k, sizes[k]));
+        total += static_cast<size_t>(sizes[k]);
+    }
+    std::unique_ptr<SparseEntry[]> block(new SparseEntry[total]);
+    std::copy(entries, entries + total, block.get());
+    const SparseEntry* start = block.get();
+    for (int32_t k = 0; k < count; ++k) {
+        rows_[static_cast<size_t>(first + k)] = start;
+        rowSizes_[static_cast<size_t>(first + k)] = sizes[k];
+        start += sizes[k];
+    }
+    const std::lock_guard<std::mutex> lock(blocksMutex_);
+    blocks_.push_back(std::move(block));
 }
 
 std::vector<SparseMatrix::ThreadSpan> SparseMatrix::threadSpans(int threads) const
 {
-    for (int32_t i = 0; i < rowCount_; ++i)
-        if (rowSizes_[i] < 0 || static_cast<size_t>(rowSizes_[i]) > rows_[i].size())
-            failReconstruction(formatMessage("[ERROR] Row %d uses %d entries, has room for %d\n", i,
-                                             rowSizes_[i], static_cast<int>(rows_[i].size())));
+    const int32_t rows = rowCount();
     std::vector<ThreadSpan> spans(static_cast<size_t>(threads));
 #pragma omp parallel for num_threads(threads) schedule(static)
     for (int t = 0; t < threads; ++t) {
         ThreadSpan& span = spans[static_cast<size_t>(t)];
-        span.firstRow = static_cast<int32_t>(int64_t(rowCount_) * t / threads);
-        span.endRow = static_cast<int32_t>(int64_t(rowCount_) * (t + 1) / threads);
+        span.firstRow = static_cast<int32_t>(int64_t(rows) * t / threads);
+        span.endRow = static_cast<int32_t>(int64_t(rows) * (t + 1) / threads);
         span.firstElement = span.firstRow;
         span.endElement = span.endRow;
         for (int32_t i = span.firstRow; i < span.endRow; ++i) {
-            const SparseEntry* entries = rows_[static_cast<size_t>(i)].data();
+            const SparseEntry* entries = row(i);
             for (int32_t e = 0; e < rowSizes_[static_cast<size_t>(i)]; ++e) {
                 span.firstElement = std::min<int64_t>(span.firstElement, entries[e].column);
                 span.endElement = std::max<int64_t>(span.endElement, int64_t(entries[e].column) + 1);
@@ -83,7 +92,7 @@ void SparseMatrix::multiply(const FloatVector& x, FloatVector& out, ThreadScratc
 {
     const int threads = scratch.threads();
     const int64_t n = static_cast<int64_t>(x.size());
-    if (threads < 1 || scratch.capacity() < n || n < rowCount_ || static_cast<int>(spans.size()) != threads)
+    if (threads < 1 || scratch.capacity() < n || n < rowCount() || static_cast<int>(spans.size()) != threads)
         failReconstruction(formatMessage("[ERROR] Matrix product over %d elements with scratch for %d\n",
                                          static_cast<int>(n), scratch.capacity()));
     for (const ThreadSpan& span : spans)
@@ -101,7 +110,7 @@ void SparseMatrix::multiply(const FloatVector& x, FloatVector& out, ThreadScratc
         std::fill(s + span.firstElement, s + span.endElement, 0.0f);
         float sum = 0;
         for (int32_t i = span.firstRow; i < span.endRow; ++i) {
-            const SparseEntry* entries = rows_[static_cast<size_t>(i)].data();
+            const SparseEntry* entries = row(i);
             const float xi = x[static_cast<size_t>(i)];
             for (int32_t e = 0; e < rowSizes_[static_cast<size_t>(i)]; ++e) {
                 s[i] += entries[e].value * x[static_cast<size_t>(entries[e].column)];

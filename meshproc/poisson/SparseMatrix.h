@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace Veltrane {
@@ -53,23 +54,24 @@ private:
 /// Square matrix that stores one half of a symmetric matrix A row by row: a
 /// row i holds entries (j, v) for the columns j that precede i and for i itself,
 /// whose entry holds half of A's diagonal. So A = S + S^T for the stored S.
+/// Rows are handed over in runs of consecutive rows; each run's entries are
+/// kept in one block of exactly their size.
 class SparseMatrix {
 public:
-    /// n rows of no entries (previous rows are released).
+    /// n rows without entries (the previous rows are released).
     void resize(int32_t n);
     void clear() { resize(0); }
 
-    int32_t rowCount() const { return rowCount_; }
+    int32_t rowCount() const { return static_cast<int32_t>(rowSizes_.size()); }
 
-    /// Gives a row room for `count` entries (its old entries are released). The
-    /// number of entries in use is set separately with rowSize(). Rows outside
-    /// the matrix are ignored.
-    void setRowSize(int32_t row, int32_t count);
-    /// Entries in use in a row; at most the room given by setRowSize.
-    int32_t& rowSize(int32_t row) { return rowSizes_[static_cast<size_t>(row)]; }
+    /// Gives the `count` rows from `first` on their entries: sizes[k] entries
+    /// for row first + k, taken in row order from `entries`. Fails the run for
+    /// a run outside the matrix or a negative size. Threads may hand over
+    /// disjoint runs at the same time.
+    void setRows(int32_t first, int32_t count, const int32_t* sizes, const SparseEntry* entries);
+
     int32_t rowSize(int32_t row) const { return rowSizes_[static_cast<size_t>(row)]; }
-    SparseEntry* row(int32_t row) { return rows_[static_cast<size_t>(row)].data(); }
-    const SparseEntry* row(int32_t row) const { return rows_[static_cast<size_t>(row)].data(); }
+    const SparseEntry* row(int32_t row) const { return rows_[static_cast<size_t>(row)]; }
 
     /// out := A x, plus the mean of x in every element when addMean. One thread
     /// per scratch array; the transposed terms go to each thread's own array
@@ -92,14 +94,16 @@ private:
         int32_t firstRow = 0, endRow = 0;
         int64_t firstElement = 0, endElement = 0;
     };
-    /// Checks the rows and splits them over `threads` threads.
+    /// Splits the rows over `threads` threads.
     std::vector<ThreadSpan> threadSpans(int threads) const;
     void multiply(const FloatVector& x, FloatVector& out, ThreadScratch& scratch, bool addMean,
                   const std::vector<ThreadSpan>& spans) const;
 
-    int32_t rowCount_ = 0;
     std::vector<int32_t> rowSizes_;
-    std::vector<std::vector<SparseEntry>> rows_;
+    /// Each row's first entry, inside one of the blocks.
+    std::vector<const SparseEntry*> rows_;
+    std::vector<std::unique_ptr<SparseEntry[]>> blocks_;
+    std::mutex blocksMutex_;
 };
 
 }  // namespace PoissonReconstruction

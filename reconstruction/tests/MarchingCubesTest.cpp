@@ -120,13 +120,19 @@ TEST(MarchingCubesTables, EveryCaseCutsExactlyItsCrossedEdges)
             }
         }
         std::set<int> crossed;
+        std::set<int> inEdgeTable;
         for (int e = 0; e < 12; ++e) {
             if (cornerBelow(caseIndex, marchingCubesEdgeCorners[e][0]) !=
                 cornerBelow(caseIndex, marchingCubesEdgeCorners[e][1])) {
                 crossed.insert(e);
             }
+            if ((marchingCubesEdgeTable[caseIndex] >> e) & 1) {
+                inEdgeTable.insert(e);
+            }
         }
         EXPECT_EQ(used, crossed) << caseIndex;
+        EXPECT_EQ(inEdgeTable, crossed) << caseIndex;
+        EXPECT_EQ(marchingCubesEdgeTable[caseIndex] >> 12, 0) << caseIndex;
     }
 }
 
@@ -138,6 +144,9 @@ TEST(MarchingCubesTables, FamiliarRows)
         const signed char* row = marchingCubesTriangleTable[caseIndex];
         EXPECT_EQ(std::vector<int>(row, row + marchingCubesTriangleEntries[caseIndex]), expected) << caseIndex;
     }
+    EXPECT_EQ(marchingCubesEdgeTable[1], 0x109);
+    EXPECT_EQ(marchingCubesEdgeTable[254], 0x109);
+    EXPECT_EQ(marchingCubesEdgeTable[15], 0xf00);
 }
 
 TEST(MarchingCubes, OneCornerBelowGivesOneTriangle)

@@ -23,9 +23,9 @@ struct RandomSystem {
         std::mt19937 random(seed);
         std::uniform_real_distribution<float> value(-1, 1);
         std::bernoulli_distribution present(0.3);
-        matrix.resize(n);
+        std::vector<std::vector<SparseEntry>> rows(static_cast<size_t>(n));
         for (int i = 0; i < n; ++i) {
-            std::vector<SparseEntry> entries;
+            std::vector<SparseEntry>& entries = rows[static_cast<size_t>(i)];
             float rowSum = 0;
             for (int j = 0; j < i; ++j)
                 if (present(random)) {
@@ -35,10 +35,21 @@ struct RandomSystem {
             entries.push_back({i, 0.5f * (2.0f + 2 * rowSum + std::fabs(value(random)) * float(n) / 4)});
             // Row order carries no meaning.
             std::shuffle(entries.begin(), entries.end(), random);
-            matrix.setRowSize(i, int32_t(entries.size()));
-            matrix.rowSize(i) = int32_t(entries.size());
+        }
+        // Handed over in runs of three rows.
+        matrix.resize(n);
+        for (int first = 0; first < n; first += 3) {
+            std::vector<int32_t> sizes;
+            std::vector<SparseEntry> run;
+            for (int i = first; i < std::min(n, first + 3); ++i) {
+                sizes.push_back(int32_t(rows[static_cast<size_t>(i)].size()));
+                run.insert(run.end(), rows[static_cast<size_t>(i)].begin(), rows[static_cast<size_t>(i)].end());
+            }
+            matrix.setRows(first, int32_t(sizes.size()), sizes.data(), run.data());
+        }
+        for (int i = 0; i < n; ++i) {
+            const std::vector<SparseEntry>& entries = rows[static_cast<size_t>(i)];
             for (size_t e = 0; e < entries.size(); ++e) {
-                matrix.row(i)[e] = entries[e];
                 dense(i, entries[e].column) += entries[e].value;
                 dense(entries[e].column, i) += entries[e].value;
             }
@@ -70,9 +81,9 @@ TEST(SparseMatrixTest, OneRowAppliesTheDiagonalTwice)
 {
     SparseMatrix matrix;
     matrix.resize(1);
-    matrix.setRowSize(0, 1);
-    matrix.rowSize(0) = 1;
-    matrix.row(0)[0] = {0, 1.5f};
+    const int32_t size = 1;
+    const SparseEntry diagonal{0, 1.5f};
+    matrix.setRows(0, 1, &size, &diagonal);
     ThreadScratch scratch;
     scratch.resize(1, 1);
     FloatVector x(1), out(1);
@@ -134,18 +145,19 @@ TEST(SparseMatrixTest, ResidualRecomputationPastFiftyIterations)
     const int n = 300;
     SparseMatrix matrix;
     Eigen::MatrixXd dense = Eigen::MatrixXd::Zero(n, n);
-    matrix.resize(n);
+    std::vector<int32_t> sizes;
+    std::vector<SparseEntry> entries;
     for (int i = 0; i < n; ++i) {
-        const int count = i > 0 ? 2 : 1;
-        matrix.setRowSize(i, count);
-        matrix.rowSize(i) = count;
-        matrix.row(i)[0] = {i, 1.002f};
+        sizes.push_back(i > 0 ? 2 : 1);
+        entries.push_back({i, 1.002f});
         dense(i, i) = 2 * 1.002f;
         if (i > 0) {
-            matrix.row(i)[1] = {i - 1, -1.0f};
+            entries.push_back({i - 1, -1.0f});
             dense(i, i - 1) = dense(i - 1, i) = -1;
         }
     }
+    matrix.resize(n);
+    matrix.setRows(0, n, sizes.data(), entries.data());
     FloatVector b(n);
     for (int i = 0; i < n; ++i)
         b[i] = std::sin(0.05f * float(i)) + (i % 7 == 0 ? 1.0f : 0.0f);
@@ -204,18 +216,23 @@ TEST(SparseMatrixTest, StorageHousekeeping)
 {
     SparseMatrix matrix;
     matrix.resize(3);
-    matrix.setRowSize(-1, 4);
-    matrix.setRowSize(3, 4);
-    matrix.setRowSize(1, 2);
     EXPECT_EQ(matrix.rowCount(), 3);
+    const int32_t sizes[] = {2, 0, 1};
+    const SparseEntry entries[] = {{0, 1.0f}, {1, 2.0f}, {2, 3.0f}};
+    matrix.setRows(1, 2, sizes + 1, entries);
+    EXPECT_EQ(matrix.rowSize(0), 0);
     EXPECT_EQ(matrix.rowSize(1), 0);
-    matrix.rowSize(1) = 3;  // more than the room given
+    EXPECT_EQ(matrix.rowSize(2), 1);
+    EXPECT_EQ(matrix.row(2)[0].value, 1.0f);
+    // Runs reaching outside the matrix and negative sizes are refused.
+    testing::internal::CaptureStderr();
+    EXPECT_THROW(matrix.setRows(2, 2, sizes, entries), ReconstructionError);
+    EXPECT_THROW(matrix.setRows(-1, 1, sizes, entries), ReconstructionError);
+    const int32_t negative = -1;
+    EXPECT_THROW(matrix.setRows(0, 1, &negative, entries), ReconstructionError);
+    testing::internal::GetCapturedStderr();
     ThreadScratch scratch;
     scratch.resize(1, 3);
-    FloatVector x(3), out(3);
-    testing::internal::CaptureStderr();
-    EXPECT_THROW(matrix.multiplyParallel(x, out, scratch, false), ReconstructionError);
-    testing::internal::GetCapturedStderr();
     matrix.clear();
     EXPECT_EQ(matrix.rowCount(), 0);
 
