@@ -141,6 +141,172 @@ std::vector<ColoredTriangle> clipTriangleByPlane(const ColoredTriangle& triangle
     return result;
 }
 
+namespace {
+
+/// The box pose, centre and size can be cropped to; logs why not otherwise.
+bool boxUsable(const std::optional<Eigen::Matrix4d>& inverse, const Vector3d& centre, const Vector3d& size)
+{
+    if (!inverse) {
+        VELTRANE_ERROR("Cannot crop the mesh: the box pose has no inverse");
+        return false;
+    }
+    if (!centre.allFinite()) {
+        VELTRANE_ERROR("Cannot crop the mesh: the box centre is not finite");
+        return false;
+    }
+    if (!(size.array() > 0.0).all() || !size.allFinite()) {
+        VELTRANE_ERROR("Cannot crop the mesh: the box size must be finite and positive on every axis");
+        return false;
+    }
+    return true;
+}
+
+/// Which per-corner attributes of a mesh come along into the crop: those
+/// readable for every face. Warns about attributes left out.
+struct CarriedAttributes {
+    bool normals;
+    bool colors;
+};
+
+CarriedAttributes carriedAttributes(const Mesh& mesh)
+{
+    const std::size_t faceCount = mesh.faces().size();
+    const CarriedAttributes carried{coversFaces(mesh.normals(), mesh.normalIndices(), faceCount),
+                                    coversFaces(mesh.colors(), mesh.colorIndices(), faceCount)};
+    if (!carried.normals && !mesh.normals().empty()) {
+        VELTRANE_WARN("Cropping leaves out the normals: not every face has valid normal indices");
+    }
+    if (!carried.colors && !mesh.colors().empty()) {
+        VELTRANE_WARN("Cropping leaves out the colours: not every face has valid colour indices");
+    }
+    return carried;
+}
+
+/// Reads the faces of a mesh as triangles in box space, counting the faces
+/// that cannot be read.
+class BoxSpaceFaces {
+public:
+    BoxSpaceFaces(const Mesh& mesh, const Eigen::Matrix4d& meshToBox, CarriedAttributes carried)
+        : m_mesh(mesh), m_meshToBox(meshToBox), m_carried(carried)
+    {
+    }
+
+    /// Face `f` in box space, or nothing for a face naming a missing vertex
+    /// or a vertex position that is not finite.
+    std::optional<ColoredTriangle> triangle(std::size_t f)
+    {
+        const Mesh::Triple& face = m_mesh.faces()[f];
+        const auto vertexCount = static_cast<int>(m_mesh.vertices().size());
+        if ((face.array() < 0).any() || (face.array() >= vertexCount).any()) {
+            ++m_outOfRange;
+            return std::nullopt;
+        }
+        std::array<Vector3d, 9> v;
+        for (std::size_t k = 0; k < 3; ++k) {
+            const Vector3d& position = m_mesh.vertices()[static_cast<std::size_t>(face[k])];
+            if (!position.allFinite()) {
+                ++m_nonFinite;
+                return std::nullopt;
+            }
+            v[k] = (m_meshToBox * position.homogeneous()).head<3>();
+            v[3 + k] = m_carried.normals ? attribute(m_mesh.normals(), m_mesh.normalIndices(), f, k)
+                                         : Vector3d::Zero();
+            v[6 + k] = m_carried.colors ? attribute(m_mesh.colors(), m_mesh.colorIndices(), f, k)
+                                        : Vector3d::Zero();
+        }
+        return ColoredTriangle(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8]);
+    }
+
+    /// Warns about the faces left out so far.
+    void reportSkipped() const
+    {
+        if (m_outOfRange > 0) {
+            VELTRANE_WARN("Cropping left out " << m_outOfRange
+                                               << " faces that refer to vertices the mesh does not have");
+        }
+        if (m_nonFinite > 0) {
+            VELTRANE_WARN("Cropping left out " << m_nonFinite << " faces with a vertex position that is not finite");
+        }
+    }
+
+private:
+    static const Vector3d& attribute(const std::vector<Mesh::Vector>& values,
+                                     const std::vector<Mesh::Triple>& indices, std::size_t f, std::size_t k)
+    {
+        return values[static_cast<std::size_t>(indices[f][static_cast<Eigen::Index>(k)])];
+    }
+
+    const Mesh& m_mesh;
+    const Eigen::Matrix4d& m_meshToBox;
+    CarriedAttributes m_carried;
+    std::size_t m_outOfRange = 0;
+    std::size_t m_nonFinite = 0;
+};
+
+/// The cropped mesh being built: each triangle brings its own corners, taken
+/// back to mesh space.
+class CroppedMesh {
+public:
+    CroppedMesh(const Eigen::Matrix4d& boxToMesh, CarriedAttributes carried)
+        : m_boxToMesh(boxToMesh), m_carried(carried)
+    {
+    }
+
+    void append(const ColoredTriangle& t)
+    {
+        const auto first = static_cast<int>(m_mesh.vertices().size());
+        for (const Vector3d* corner : {&t.a, &t.b, &t.c}) {
+            m_mesh.vertices().push_back((m_boxToMesh * corner->homogeneous()).head<3>());
+        }
+        m_mesh.faces().emplace_back(first, first + 1, first + 2);
+        if (m_carried.normals) {
+            for (const Vector3d* normal : {&t.nA, &t.nB, &t.nC}) {
+                m_mesh.normals().push_back(unitOrZero(*normal));
+            }
+            m_mesh.normalIndices().push_back(m_mesh.faces().back());
+        }
+        if (m_carried.colors) {
+            for (const Vector3d* color : {&t.cA, &t.cB, &t.cC}) {
+                m_mesh.colors().push_back(*color);
+            }
+            m_mesh.colorIndices().push_back(m_mesh.faces().back());
+        }
+    }
+
+    /// The welded mesh with its bounding box.
+    Mesh welded()
+    {
+        m_mesh.removeDegenerateFaces();
+        m_mesh.removeDuplicateVertices();
+        m_mesh.mergeCloseVertices(1e-5);
+        m_mesh.computeBoundingBox();
+        return std::move(m_mesh);
+    }
+
+private:
+    const Eigen::Matrix4d& m_boxToMesh;
+    CarriedAttributes m_carried;
+    Mesh m_mesh;
+};
+
+/// The pieces of `triangle` inside the box bounded by `planes`.
+std::vector<ColoredTriangle> clipToBox(const ColoredTriangle& triangle, const std::array<Plane, 6>& planes)
+{
+    std::vector<ColoredTriangle> work(1, triangle);
+    std::vector<ColoredTriangle> next;
+    for (const Plane& plane : planes) {
+        next.clear();
+        for (const ColoredTriangle& piece : work) {
+            const std::vector<ColoredTriangle> clipped = clipTriangleByPlane(piece, plane.point, plane.normal);
+            next.insert(next.end(), clipped.begin(), clipped.end());
+        }
+        std::swap(work, next);
+    }
+    return work;
+}
+
+}  // namespace
+
 Mesh* cropMeshToBox(Mesh* mesh, const Eigen::Vector3d& centre, const Eigen::Vector3d& size,
                     const Eigen::Matrix4d& pose)
 {
@@ -148,112 +314,35 @@ Mesh* cropMeshToBox(Mesh* mesh, const Eigen::Vector3d& centre, const Eigen::Vect
         return nullptr;
     }
     const std::optional<Eigen::Matrix4d> inverse = invertTransform(pose);
-    if (!inverse) {
-        VELTRANE_ERROR("Cannot crop the mesh: the box pose has no inverse");
-        return mesh;
-    }
-    if (!centre.allFinite()) {
-        VELTRANE_ERROR("Cannot crop the mesh: the box centre is not finite");
-        return mesh;
-    }
-    if (!(size.array() > 0.0).all() || !size.allFinite()) {
-        VELTRANE_ERROR("Cannot crop the mesh: the box size must be finite and positive on every axis");
+    if (!boxUsable(inverse, centre, size)) {
         return mesh;
     }
 
-    const Mesh& in = *mesh;
-    const std::size_t faceCount = in.faces().size();
-    const bool hasNormals = coversFaces(in.normals(), in.normalIndices(), faceCount);
-    const bool hasColors = coversFaces(in.colors(), in.colorIndices(), faceCount);
-    if (!hasNormals && !in.normals().empty()) {
-        VELTRANE_WARN("Cropping leaves out the normals: not every face has valid normal indices");
-    }
-    if (!hasColors && !in.colors().empty()) {
-        VELTRANE_WARN("Cropping leaves out the colours: not every face has valid colour indices");
-    }
+    const CarriedAttributes carried = carriedAttributes(*mesh);
     const std::array<Plane, 6> planes = boxPlanes(centre, size);
-
-    Mesh out;
-    const auto append = [&](const ColoredTriangle& t) {
-        const auto first = static_cast<int>(out.vertices().size());
-        for (const Vector3d* corner : {&t.a, &t.b, &t.c}) {
-            out.vertices().push_back((pose * corner->homogeneous()).head<3>());
-        }
-        out.faces().emplace_back(first, first + 1, first + 2);
-        if (hasNormals) {
-            for (const Vector3d* normal : {&t.nA, &t.nB, &t.nC}) {
-                out.normals().push_back(unitOrZero(*normal));
-            }
-            out.normalIndices().push_back(out.faces().back());
-        }
-        if (hasColors) {
-            for (const Vector3d* color : {&t.cA, &t.cB, &t.cC}) {
-                out.colors().push_back(*color);
-            }
-            out.colorIndices().push_back(out.faces().back());
-        }
-    };
-
-    const auto vertexCount = static_cast<int>(in.vertices().size());
-    std::size_t outOfRange = 0;
-    std::size_t nonFinite = 0;
-    std::vector<ColoredTriangle> work;
-    std::vector<ColoredTriangle> next;
-    for (std::size_t f = 0; f < faceCount; ++f) {
-        const Mesh::Triple& face = in.faces()[f];
-        if ((face.array() < 0).any() || (face.array() >= vertexCount).any()) {
-            ++outOfRange;
+    BoxSpaceFaces faces(*mesh, *inverse, carried);
+    CroppedMesh out(pose, carried);
+    for (std::size_t f = 0; f < mesh->faces().size(); ++f) {
+        const std::optional<ColoredTriangle> triangle = faces.triangle(f);
+        if (!triangle) {
             continue;
         }
-        if (!in.vertices()[static_cast<std::size_t>(face[0])].allFinite() ||
-            !in.vertices()[static_cast<std::size_t>(face[1])].allFinite() ||
-            !in.vertices()[static_cast<std::size_t>(face[2])].allFinite()) {
-            ++nonFinite;
+        if (isInsideBox(triangle->a, centre, size) && isInsideBox(triangle->b, centre, size) &&
+            isInsideBox(triangle->c, centre, size)) {
+            out.append(*triangle);
             continue;
         }
-        std::array<Vector3d, 9> v;
-        for (int k = 0; k < 3; ++k) {
-            v[static_cast<std::size_t>(k)] =
-                (*inverse * in.vertices()[static_cast<std::size_t>(face[k])].homogeneous()).head<3>();
-            v[static_cast<std::size_t>(3 + k)] =
-                hasNormals ? in.normals()[static_cast<std::size_t>(in.normalIndices()[f][k])] : Vector3d::Zero();
-            v[static_cast<std::size_t>(6 + k)] =
-                hasColors ? in.colors()[static_cast<std::size_t>(in.colorIndices()[f][k])] : Vector3d::Zero();
-        }
-        const ColoredTriangle triangle(v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8]);
-        if (isInsideBox(triangle.a, centre, size) && isInsideBox(triangle.b, centre, size) &&
-            isInsideBox(triangle.c, centre, size)) {
-            append(triangle);
-            continue;
-        }
-        work.assign(1, triangle);
-        for (const Plane& plane : planes) {
-            next.clear();
-            for (const ColoredTriangle& piece : work) {
-                const std::vector<ColoredTriangle> clipped = clipTriangleByPlane(piece, plane.point, plane.normal);
-                next.insert(next.end(), clipped.begin(), clipped.end());
-            }
-            std::swap(work, next);
-        }
-        for (const ColoredTriangle& piece : work) {
-            append(piece);
+        for (const ColoredTriangle& piece : clipToBox(*triangle, planes)) {
+            out.append(piece);
         }
     }
-    if (outOfRange > 0) {
-        VELTRANE_WARN("Cropping left out " << outOfRange << " faces that refer to vertices the mesh does not have");
-    }
-    if (nonFinite > 0) {
-        VELTRANE_WARN("Cropping left out " << nonFinite << " faces with a vertex position that is not finite");
-    }
+    faces.reportSkipped();
 
     // Every triangle brought its own corners; weld them back together.
-    out.removeDegenerateFaces();
-    out.removeDuplicateVertices();
-    out.mergeCloseVertices(1e-5);
-    out.computeBoundingBox();
+    Mesh cropped = out.welded();
     // clear() lets go of a texture without deleting it; the cropped mesh has none.
     mesh->clear();
-    *mesh = std::move(out);
+    *mesh = std::move(cropped);
     return mesh;
 }
 
