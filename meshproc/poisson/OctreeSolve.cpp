@@ -284,8 +284,8 @@ void Octree<Data>::buildRows(WindowMatrix& matrix, int d, int32_t count, const s
     SameDepthLaplacianStencil(d, stencil);
     ChildLaplacianStencils(d, childStencils);
 
-    // Each thread builds runs of rowsPerBlock consecutive rows of its chunk
-    // and hands each run over to be kept in a block of exactly its size.
+    // Each thread builds runs of rowsPerBlock consecutive rows of its chunk,
+    // writing the values into one block for the chunk.
     constexpr int32_t rowsPerBlock = 256;
     constexpr int32_t mostEntriesPerRow = WindowMatrix::CentrePosition + 1;
     matrix.resize(count);
@@ -293,10 +293,11 @@ void Octree<Data>::buildRows(WindowMatrix& matrix, int d, int32_t count, const s
         NeighborCache5<Node> key;
         key.set(d);
         WindowMatrix::Run run;
-        float rowValues[mostEntriesPerRow];
+        float* next = matrix.valueBlock(static_cast<size_t>(to - from) * mostEntriesPerRow);
         for (int32_t runStart = from; runStart < to; runStart += rowsPerBlock) {
             const int32_t runEnd = std::min(to, runStart + rowsPerBlock);
             run.clear();
+            const float* runValues = next;
             const Node* groupParent = nullptr;
             for (int32_t h = runStart; h < runEnd; ++h) {
                 Node* node = rowNode(h);
@@ -308,10 +309,10 @@ void Octree<Data>::buildRows(WindowMatrix& matrix, int d, int32_t count, const s
                 }
                 uint64_t mask = uint64_t(1) << WindowMatrix::CentrePosition;
                 int size = 1;
-                rowValues[0] = 1.0f;
+                next[0] = 1.0f;
                 const Level5& level = key.get(node);
                 if (isActive(node)) {
-                    size = FillMatrixRow(level, mask, rowValues, stencil, rowWindow(node));
+                    size = FillMatrixRow(level, mask, next, stencil, rowWindow(node));
                     SubtractCoarserTerms(key, node, accumulatedSolution, childStencils.forChild(child));
                 }
                 // The columns the group gives must be the neighbours' own.
@@ -325,9 +326,9 @@ void Octree<Data>::buildRows(WindowMatrix& matrix, int d, int32_t count, const s
                 }
                 run.childIndices.push_back(static_cast<uint8_t>(child));
                 run.masks.push_back(mask);
-                run.values.insert(run.values.end(), rowValues, rowValues + size);
+                next += size;
             }
-            matrix.setRows(runStart, run);
+            matrix.setRows(runStart, run, runValues);
         }
     });
 }

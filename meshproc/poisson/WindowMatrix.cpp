@@ -70,7 +70,6 @@ void WindowMatrix::Run::clear()
 {
     childIndices.clear();
     masks.clear();
-    values.clear();
     groupStarts.clear();
     groups.clear();
 }
@@ -85,11 +84,21 @@ void WindowMatrix::resize(int32_t n)
 {
     const size_t count = static_cast<size_t>(std::max(n, 0));
     runs_.clear();
+    valueBlocks_.clear();
     childIndices_.assign(count, 0);
     masks_.assign(count, 0);
 }
 
-void WindowMatrix::setRows(int32_t first, const Run& run)
+float* WindowMatrix::valueBlock(size_t capacity)
+{
+    std::unique_ptr<float[]> block(new float[capacity]);
+    float* values = block.get();
+    const std::lock_guard<std::mutex> lock(runsMutex_);
+    valueBlocks_.push_back(std::move(block));
+    return values;
+}
+
+void WindowMatrix::setRows(int32_t first, const Run& run, const float* values)
 {
     const int32_t count = static_cast<int32_t>(run.masks.size());
     if (first < 0 || count > rowCount() - first || run.childIndices.size() != run.masks.size())
@@ -106,16 +115,14 @@ void WindowMatrix::setRows(int32_t first, const Run& run)
                          (run.groupStarts.empty() ? count == 0 : run.groupStarts[0] == 0);
     for (size_t g = 1; groupsInOrder && g < run.groupStarts.size(); ++g)
         groupsInOrder = run.groupStarts[g - 1] < run.groupStarts[g] && run.groupStarts[g] < count;
-    if (entries != run.values.size() || !groupsInOrder)
-        failReconstruction(formatMessage("[ERROR] Matrix rows %d to %d hand over %d values for %d entries\n", first,
-                                         first + count - 1, static_cast<int>(run.values.size()),
-                                         static_cast<int>(entries)));
+    if ((entries > 0 && !values) || !groupsInOrder)
+        failReconstruction(formatMessage("[ERROR] Matrix rows %d to %d handed over without values or groups\n",
+                                         first, first + count - 1));
 
     StoredRun stored;
     stored.firstRow = first;
     stored.endRow = first + count;
-    stored.values.reset(new float[entries]);
-    std::copy(run.values.begin(), run.values.end(), stored.values.get());
+    stored.values = values;
     stored.groups.resize(run.groups.size());
     for (size_t g = 0; g < run.groups.size(); ++g)
         stored.groups[g] = {first + run.groupStarts[g], run.groups[g]};
@@ -204,7 +211,7 @@ void WindowMatrix::multiply(const FloatVector& x, FloatVector& out, ThreadScratc
         float sum = 0;
         for (size_t r = span.firstRun; r < span.endRun; ++r) {
             const StoredRun& run = runs_[partition.runOrder[r]];
-            const float* value = run.values.get();
+            const float* value = run.values;
             for (size_t g = 0; g < run.groups.size(); ++g) {
                 const SiblingColumns& columns = run.groups[g].columns;
                 const int32_t groupEnd = g + 1 < run.groups.size() ? run.groups[g + 1].firstRow : run.endRow;

@@ -37,12 +37,11 @@ public:
     static constexpr int CentrePosition = 62;
 
     /// One run of consecutive rows as a builder hands it over: per row its
-    /// child index and position mask, its values in position order, and the
-    /// groups of siblings the run's rows fall in.
+    /// child index and position mask, and the groups of siblings the run's
+    /// rows fall in.
     struct Run {
         std::vector<uint8_t> childIndices;
         std::vector<uint64_t> masks;
-        std::vector<float> values;
         /// First row of each group, counted from the run's first row; the
         /// first group starts at 0.
         std::vector<int32_t> groupStarts;
@@ -59,11 +58,19 @@ public:
     void resize(int32_t n);
     int32_t rowCount() const { return static_cast<int32_t>(masks_.size()); }
 
-    /// Stores `run` as the rows from `first` on, in blocks of exactly its size.
-    /// Fails for rows outside the matrix, masks beyond the lower half, too few
-    /// values or groups that do not cover the run in order. Threads may hand
-    /// over disjoint runs at the same time.
-    void setRows(int32_t first, const Run& run);
+    /// A block of `capacity` values, kept with the matrix, for the runs of one
+    /// builder thread to write their values into one after the other. A block
+    /// sized for the most entries its rows could have costs only the pages
+    /// written, and a large one goes back to the system as a whole when the
+    /// matrix goes, whichever thread allocated it.
+    float* valueBlock(size_t capacity);
+
+    /// Stores `run` as the rows from `first` on, with its values in position
+    /// order row by row at `values` (inside a block from valueBlock). Fails for
+    /// rows outside the matrix, masks beyond the lower half or groups that do
+    /// not cover the run in order. Threads may hand over disjoint runs at the
+    /// same time.
+    void setRows(int32_t first, const Run& run, const float* values);
 
     /// Calls visit(column, value) for each entry of `row`, in position order.
     template <class Visit>
@@ -84,7 +91,7 @@ private:
     };
     struct StoredRun {
         int32_t firstRow = 0, endRow = 0;
-        std::unique_ptr<float[]> values;
+        const float* values = nullptr;
         std::vector<Group> groups;
     };
     /// Runs a thread multiplies (indices into the runs in row order) and the
@@ -105,6 +112,7 @@ private:
     std::vector<uint8_t> childIndices_;
     std::vector<uint64_t> masks_;
     std::vector<StoredRun> runs_;
+    std::vector<std::unique_ptr<float[]>> valueBlocks_;
     std::mutex runsMutex_;
 };
 
@@ -112,7 +120,7 @@ template <class Visit>
 void WindowMatrix::forEachEntry(int32_t row, Visit visit) const
 {
     const StoredRun& run = runHolding(row);
-    const float* value = run.values.get();
+    const float* value = run.values;
     size_t group = 0;
     for (int32_t i = run.firstRow; i <= row; ++i) {
         while (group + 1 < run.groups.size() && run.groups[group + 1].firstRow <= i)
