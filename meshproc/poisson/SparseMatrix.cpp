@@ -90,14 +90,10 @@ void SparseMatrix::multiply(const FloatVector& x, FloatVector& out, ThreadScratc
                             const std::vector<ThreadSpan>& spans) const
 {
     const int threads = scratch.threads();
-    const int64_t n = static_cast<int64_t>(x.size());
-    if (threads < 1 || scratch.capacity() < n || n < rowCount() || static_cast<int>(spans.size()) != threads)
-        failReconstruction(formatMessage("[ERROR] Matrix product over %d elements with scratch for %d\n",
-                                         static_cast<int>(n), scratch.capacity()));
+    std::vector<ElementRange> ranges;
     for (const ThreadSpan& span : spans)
-        if (span.elements.first < 0 || span.elements.end > n)
-            failReconstruction(formatMessage("[ERROR] Matrix column outside a product over %d elements\n",
-                                             static_cast<int>(n)));
+        ranges.push_back(span.elements);
+    checkThreadProduct(scratch, x, out, rowCount(), ranges);
 
     // A thread's rows write only to the elements of its span, so only those
     // are cleared and summed: the rest of its array would add exact zeros.
@@ -120,23 +116,34 @@ void SparseMatrix::multiply(const FloatVector& x, FloatVector& out, ThreadScratc
         }
         partialSums[static_cast<size_t>(t)] = sum;
     }
+    sumThreadArrays(scratch, ranges, partialSums, addMean, out);
+}
+
+void checkThreadProduct(const ThreadScratch& scratch, const FloatVector& x, const FloatVector& out, int32_t rows,
+                        const std::vector<ElementRange>& ranges)
+{
+    const int64_t n = static_cast<int64_t>(x.size());
+    if (scratch.threads() < 1 || scratch.capacity() < n || n < rows || out.size() != x.size() ||
+        static_cast<int>(ranges.size()) != scratch.threads())
+        failReconstruction(formatMessage("[ERROR] Matrix product over %d elements with scratch for %d\n",
+                                         static_cast<int>(n), scratch.capacity()));
+    for (const ElementRange& range : ranges)
+        if (range.first < 0 || range.end > n)
+            failReconstruction(formatMessage("[ERROR] Matrix column outside a product over %d elements\n",
+                                             static_cast<int>(n)));
+}
+
+void sumThreadArrays(const ThreadScratch& scratch, const std::vector<ElementRange>& ranges,
+                     const std::vector<float>& partialSums, bool addMean, FloatVector& out)
+{
+    const int threads = scratch.threads();
     float mean = 0;
     if (addMean) {
         float total = 0;
         for (float sum : partialSums)
             total += sum;
-        mean = total / static_cast<float>(n);
+        mean = total / static_cast<float>(out.size());
     }
-    std::vector<ElementRange> ranges;
-    for (const ThreadSpan& span : spans)
-        ranges.push_back(span.elements);
-    sumThreadArrays(scratch, ranges, mean, out);
-}
-
-void sumThreadArrays(const ThreadScratch& scratch, const std::vector<ElementRange>& ranges, float mean,
-                     FloatVector& out)
-{
-    const int threads = scratch.threads();
     // Block by block, each block summing the arrays in thread order.
     const int64_t count = static_cast<int64_t>(out.size());
     const int64_t blockSize = 4096;

@@ -59,10 +59,17 @@ struct ElementRange {
     int64_t first = 0, end = 0;
 };
 
-/// out := mean + the sum of the threads' scratch arrays over their ranges,
-/// added in thread order so that the result does not depend on scheduling.
-void sumThreadArrays(const ThreadScratch& scratch, const std::vector<ElementRange>& ranges, float mean,
-                     FloatVector& out);
+/// Fails the product into out of x by a matrix of `rows` rows unless x and
+/// out have the same size n, at least `rows`, the scratch has one array of at
+/// least n elements per range and every range lies inside the n elements.
+void checkThreadProduct(const ThreadScratch& scratch, const FloatVector& x, const FloatVector& out, int32_t rows,
+                        const std::vector<ElementRange>& ranges);
+
+/// out := the sum of the threads' scratch arrays over their ranges, added in
+/// thread order so that the result does not depend on scheduling; plus, when
+/// addMean, the mean of x from the threads' partial sums of its elements.
+void sumThreadArrays(const ThreadScratch& scratch, const std::vector<ElementRange>& ranges,
+                     const std::vector<float>& partialSums, bool addMean, FloatVector& out);
 
 /// out := A x for the symmetric matrix A of a solve.
 using MatrixProduct = std::function<void(const FloatVector& x, FloatVector& out)>;

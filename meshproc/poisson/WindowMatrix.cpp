@@ -192,15 +192,10 @@ void WindowMatrix::multiply(const FloatVector& x, FloatVector& out, ThreadScratc
                             const Partition& partition) const
 {
     const int threads = scratch.threads();
-    const int64_t n = static_cast<int64_t>(x.size());
-    if (threads < 1 || scratch.capacity() < n || n < rowCount() || out.size() != x.size() ||
-        static_cast<int>(partition.spans.size()) != threads)
-        failReconstruction(formatMessage("[ERROR] Matrix product over %d elements with scratch for %d\n",
-                                         static_cast<int>(n), scratch.capacity()));
+    std::vector<ElementRange> ranges;
     for (const ThreadSpan& span : partition.spans)
-        if (span.elements.first < 0 || span.elements.end > n)
-            failReconstruction(formatMessage("[ERROR] Matrix column outside a product over %d elements\n",
-                                             static_cast<int>(n)));
+        ranges.push_back(span.elements);
+    checkThreadProduct(scratch, x, out, rowCount(), ranges);
 
     std::vector<float> partialSums(static_cast<size_t>(threads), 0.0f);
 #pragma omp parallel for num_threads(threads) schedule(static)
@@ -233,17 +228,7 @@ void WindowMatrix::multiply(const FloatVector& x, FloatVector& out, ThreadScratc
         }
         partialSums[static_cast<size_t>(t)] = sum;
     }
-    float mean = 0;
-    if (addMean) {
-        float total = 0;
-        for (float sum : partialSums)
-            total += sum;
-        mean = total / static_cast<float>(n);
-    }
-    std::vector<ElementRange> ranges;
-    for (const ThreadSpan& span : partition.spans)
-        ranges.push_back(span.elements);
-    sumThreadArrays(scratch, ranges, mean, out);
+    sumThreadArrays(scratch, ranges, partialSums, addMean, out);
 }
 
 int32_t WindowMatrix::solveConjugateGradient(const WindowMatrix& A, const FloatVector& b, int iterations,
