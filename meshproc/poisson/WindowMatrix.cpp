@@ -3,6 +3,7 @@
 #include "meshproc/poisson/ReconstructionError.h"
 
 #include <omp.h>
+#include <sys/mman.h>
 
 #include <algorithm>
 #include <array>
@@ -89,9 +90,18 @@ void WindowMatrix::resize(int32_t n)
     masks_.assign(count, 0);
 }
 
+void WindowMatrix::Unmap::operator()(float* values) const
+{
+    munmap(values, bytes);
+}
+
 float* WindowMatrix::valueBlock(size_t capacity)
 {
-    std::unique_ptr<float[]> block(new float[capacity]);
+    const size_t bytes = std::max<size_t>(capacity, 1) * sizeof(float);
+    void* pages = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pages == MAP_FAILED)
+        failReconstruction(formatMessage("[ERROR] Failed to map %zu bytes of matrix values\n", bytes));
+    std::unique_ptr<float, Unmap> block(static_cast<float*>(pages), Unmap{bytes});
     float* values = block.get();
     const std::lock_guard<std::mutex> lock(runsMutex_);
     valueBlocks_.push_back(std::move(block));

@@ -59,10 +59,10 @@ public:
     int32_t rowCount() const { return static_cast<int32_t>(masks_.size()); }
 
     /// A block of `capacity` values, kept with the matrix, for the runs of one
-    /// builder thread to write their values into one after the other. A block
-    /// sized for the most entries its rows could have costs only the pages
-    /// written, and a large one goes back to the system as a whole when the
-    /// matrix goes, whichever thread allocated it.
+    /// builder thread to write their values into one after the other. Its
+    /// pages are mapped for it alone: a block sized for the most entries its
+    /// rows could have costs only the pages written, and goes back to the
+    /// system as a whole when the matrix goes, whichever thread mapped it.
     float* valueBlock(size_t capacity);
 
     /// Stores `run` as the rows from `first` on, with its values in position
@@ -112,7 +112,11 @@ private:
     std::vector<uint8_t> childIndices_;
     std::vector<uint64_t> masks_;
     std::vector<StoredRun> runs_;
-    std::vector<std::unique_ptr<float[]>> valueBlocks_;
+    struct Unmap {
+        size_t bytes = 0;
+        void operator()(float* values) const;
+    };
+    std::vector<std::unique_ptr<float, Unmap>> valueBlocks_;
     std::mutex runsMutex_;
 };
 
