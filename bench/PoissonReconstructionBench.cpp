@@ -6,7 +6,9 @@
 // underside, about 400k points) and ~400k random points on a sphere and a
 // torus. Reports the time of one run and the peak memory of the process
 // during the run (the point set is built before and not counted in the
-// increase).
+// increase). Memory an earlier run freed may stay with the process and raise
+// the next run's figure: for peaks, run one configuration per process
+// (--benchmark_filter=.../depth:9/divide:9/threads:8/).
 #include "bench/PeakMemory.h"
 #include "core/Logging.h"
 #include "core/Mesh.h"

@@ -127,13 +127,14 @@ private:
         return leaves;
     }
 
+    /// body(worker, i) for the leaves i from first to end, split over the threads.
     template <class Body>
-    void forEachLeaf(const std::vector<Node*>& leaves, Body body)
+    void forEachLeaf(size_t first, size_t end, Body body)
     {
-        const int64_t n = int64_t(leaves.size());
+        const int64_t n = int64_t(end - first);
         NodeTableDetail::forEachThread(threads_, [&](int t) {
             for (int64_t i = n * t / threads_; i < n * (t + 1) / threads_; ++i)
-                body(workers_[size_t(t)], size_t(i));
+                body(workers_[size_t(t)], first + size_t(i));
         });
     }
 
@@ -142,18 +143,29 @@ private:
     // (in leaf order) that touches it.
     void vertexPass(const std::vector<Node*>& leaves, std::vector<Point3D<float>>& blockPositions)
     {
-        std::vector<CornerValues> values(leaves.size());
-        std::vector<unsigned> evaluated(leaves.size());
-        forEachLeaf(leaves, [&](Worker& worker, size_t i) {
-            evaluated[i] = leafCornerValues(context_.evaluator, leaves[i], blockTables_, worker.key3,
-                                            context_.accumulatedSolution, values[i]);
-        });
-        for (size_t i = 0; i < leaves.size(); ++i) {
-            storeLeafCornerValues(leaves[i], blockTables_, evaluated[i], values[i]);
-            handOverBlockCorner(leaves[i]);
+        // A batch of leaves at a time, so that only one batch's values are
+        // held: a batch's leaves find the corners earlier batches stored, the
+        // values they would have been given in place of their own anyway.
+        const size_t batchSize = size_t(1) << 16;
+        std::vector<CornerValues> values;
+        std::vector<unsigned> evaluated;
+        for (size_t first = 0; first < leaves.size(); first += batchSize) {
+            const size_t end = std::min(leaves.size(), first + batchSize);
+            values.resize(end - first);
+            evaluated.resize(end - first);
+            forEachLeaf(first, end, [&](Worker& worker, size_t i) {
+                evaluated[i - first] = leafCornerValues(context_.evaluator, leaves[i], blockTables_, worker.key3,
+                                                        context_.accumulatedSolution, values[i - first]);
+            });
+            for (size_t i = first; i < end; ++i) {
+                storeLeafCornerValues(leaves[i], blockTables_, evaluated[i - first], values[i - first]);
+                handOverBlockCorner(leaves[i]);
+            }
+            forEachLeaf(first, end, [&](Worker&, size_t i) {
+                setLeafCase(leaves[i], values[i - first], context_.isoValue, tree_.minDepth);
+            });
         }
-        forEachLeaf(leaves, [&](Worker& worker, size_t i) {
-            setLeafCase(leaves[i], values[i], context_.isoValue, tree_.minDepth);
+        forEachLeaf(0, leaves.size(), [&](Worker& worker, size_t i) {
             if (producesSurface(leaves[i]))
                 AddEdgeVertices(context_, leaves[i], blockDepth_, worker, blockTables_, true);
         });
@@ -164,7 +176,7 @@ private:
     void polygonPass(const std::vector<Node*>& leaves, std::vector<Point3D<float>>& blockPositions,
                      int outOfCoreBase)
     {
-        forEachLeaf(leaves, [&](Worker& worker, size_t i) {
+        forEachLeaf(0, leaves.size(), [&](Worker& worker, size_t i) {
             if (producesSurface(leaves[i]))
                 AddLeafPolygons(context_, worker, leaves[i], blockTables_, &blockPositions, outOfCoreBase,
                                 blockDepth_, addBarycentres_);

@@ -8,6 +8,7 @@
 #include "meshproc/poisson/SortedNodeTable.h"
 #include "meshproc/poisson/SparseMatrix.h"
 #include "meshproc/poisson/Stencil.h"
+#include "meshproc/poisson/WindowMatrix.h"
 
 #include <array>
 #include <cstdint>
@@ -150,10 +151,12 @@ public:
                    int iters, double accuracy);
     /// The matrix of depth d (lower half of each row), with the coarser
     /// solutions subtracted from the constraints.
-    void BuildDepthMatrix(SparseMatrix& matrix, int d, const std::vector<float>& accumulatedSolution);
+    void BuildDepthMatrix(WindowMatrix& matrix, int d, const std::vector<float>& accumulatedSolution);
     /// Writes the row of level's centre node (Laplacian plus screening) for the
-    /// lower-half neighbours inside window; returns the entries written.
-    int FillMatrixRow(const Level5& level, SparseEntry* row, int firstIndex, const LaplacianStencil& stencil,
+    /// lower-half neighbours inside window: the neighbourhood positions with an
+    /// entry into mask, their values in position order into values; returns
+    /// the entries written.
+    int FillMatrixRow(const Level5& level, uint64_t& mask, float* values, const LaplacianStencil& stencil,
                       const StencilWindow& window) const;
     /// Subtracts the coarser depths' terms from node's constraint.
     void SubtractCoarserTerms(NeighborCache5<Node>& key, Node* node, const std::vector<float>& accumulatedSolution,
@@ -183,7 +186,7 @@ public:
     void CountSliceNeighbors(const Node* r, const Node* q, int d, int& count) const;
     void CollectSliceNeighbors(const Node* r, const Node* q, int d, std::vector<int32_t>& list) const;
     /// The slice's matrix over the listed nodes (numbered by list position).
-    void BuildSliceMatrix(SparseMatrix& matrix, int d, const std::vector<int32_t>& list, int length, const Node* r,
+    void BuildSliceMatrix(WindowMatrix& matrix, int d, const std::vector<int32_t>& list, int length, const Node* r,
                           const std::vector<float>& accumulatedSolution);
     /// Window of a listed node: the whole neighbourhood for a node inside the
     /// slice root's cube; for one outside, clipped so that no neighbour lies
@@ -238,12 +241,17 @@ private:
     }
 
     /// The matrix rows of `count` nodes of depth d, row h for rowNode(h) over
-    /// the lower-half neighbours in rowWindow(node), columns numbered from the
-    /// table index firstIndex (the identity row for an inactive node); each
-    /// node's coarser terms are taken off its constraint.
-    void buildRows(SparseMatrix& matrix, int d, int32_t count, const std::function<Node*(int32_t)>& rowNode,
-                   const std::function<StencilWindow(const Node*)>& rowWindow, int firstIndex,
-                   const std::vector<float>& accumulatedSolution);
+    /// the lower-half neighbours in rowWindow(node), a node's column being
+    /// columnOf(node), -1 for a node outside the matrix (the identity row for
+    /// an inactive node); each node's coarser terms are taken off its
+    /// constraint. Siblings must have consecutive columns in child order.
+    void buildRows(WindowMatrix& matrix, int d, int32_t count, const std::function<Node*(int32_t)>& rowNode,
+                   const std::function<StencilWindow(const Node*)>& rowWindow,
+                   const std::function<int32_t(const Node*)>& columnOf, const std::vector<float>& accumulatedSolution);
+    /// Columns of the children of the neighbours of `parent` (of the root
+    /// itself when parent is null, `node` being the root).
+    SiblingColumns siblingColumns(NeighborCache5<Node>& key, const Node* parent, const Node* node,
+                                  const std::function<int32_t(const Node*)>& columnOf);
     bool nearSlice(const Node* r, const Node* node) const;
     template <class Visit>
     void visitSliceNeighbors(const Node* r, const Node* node, int d, Visit& visit) const;

@@ -99,7 +99,7 @@ StencilWindow Octree<Data>::sliceRowWindow(const Node* node, int rootDepth, cons
 }
 
 template <class Data>
-void Octree<Data>::BuildSliceMatrix(SparseMatrix& matrix, int d, const std::vector<int32_t>& list, int length,
+void Octree<Data>::BuildSliceMatrix(WindowMatrix& matrix, int d, const std::vector<int32_t>& list, int length,
                                     const Node* r, const std::vector<float>& accumulatedSolution)
 {
     const OctreeDetail::LocalNumbering<Node> numbering(sortedNodes.nodes, list, length);
@@ -110,7 +110,15 @@ void Octree<Data>::BuildSliceMatrix(SparseMatrix& matrix, int d, const std::vect
         return sortedNodes.nodes[static_cast<size_t>(list[static_cast<size_t>(j)])];
     };
     const auto rowWindow = [&](const Node* node) { return sliceRowWindow(node, e, rootOffset); };
-    buildRows(matrix, d, length, rowNode, rowWindow, 0, accumulatedSolution);
+    // A node's column is its place in the list, which it holds as tableIndex
+    // while the numbering lives; other nodes keep their table index.
+    const auto columnOf = [&](const Node* node) {
+        const int32_t j = node->nodeData.tableIndex;
+        return j >= 0 && j < length && sortedNodes.nodes[static_cast<size_t>(list[static_cast<size_t>(j)])] == node
+                   ? j
+                   : -1;
+    };
+    buildRows(matrix, d, length, rowNode, rowWindow, columnOf, accumulatedSolution);
 }
 
 template <class Data>
@@ -186,7 +194,7 @@ int Octree<Data>::SolveDepthInSlices(int d, std::vector<float>& accumulatedSolut
             b[static_cast<size_t>(j)] = rightHandSide[static_cast<size_t>(list[static_cast<size_t>(j)] - start)];
             x[static_cast<size_t>(j)] = nodes[list[static_cast<size_t>(j)]]->nodeData.solution;
         }
-        SparseMatrix matrix;
+        WindowMatrix matrix;
         BuildSliceMatrix(matrix, d, list, length, root, accumulatedSolution);
 #pragma omp parallel for num_threads(threads) schedule(static)
         for (int j = 0; j < length; ++j) {
@@ -198,7 +206,7 @@ int Octree<Data>::SolveDepthInSlices(int d, std::vector<float>& accumulatedSolut
             int maxIterations;
             double eps;
             OctreeDetail::solverLimits(length, minIters, iters, accuracy, maxIterations, eps);
-            total += SparseMatrix::solveConjugateGradient(matrix, b, maxIterations, x, scratch, eps, false);
+            total += WindowMatrix::solveConjugateGradient(matrix, b, maxIterations, x, scratch, eps, false);
         }
         // Nodes of slices solved before keep their values; this slice's and
         // later slices' nodes take the new ones as their start values.
@@ -218,7 +226,7 @@ int Octree<Data>::SolveDepthInSlices(int d, std::vector<float>& accumulatedSolut
     template void Octree<Data>::CountSliceNeighbors(const Node*, const Node*, int, int&) const;                    \
     template void Octree<Data>::CollectSliceNeighbors(const Node*, const Node*, int, std::vector<int32_t>&) const; \
     template StencilWindow Octree<Data>::sliceRowWindow(const Node*, int, const int[3]);                          \
-    template void Octree<Data>::BuildSliceMatrix(SparseMatrix&, int, const std::vector<int32_t>&, int,            \
+    template void Octree<Data>::BuildSliceMatrix(WindowMatrix&, int, const std::vector<int32_t>&, int,            \
                                                  const Node*, const std::vector<float>&);                          \
     template int Octree<Data>::SolveDepthInSlices(int, std::vector<float>&, int, bool, int, bool, int, double);
 

@@ -70,7 +70,7 @@ bool Octree<Data>::isActive(const Node* node) const
 }
 
 template <class Data>
-int Octree<Data>::FillMatrixRow(const Level5& level, SparseEntry* row, int firstIndex, const LaplacianStencil& stencil,
+int Octree<Data>::FillMatrixRow(const Level5& level, uint64_t& mask, float* values, const LaplacianStencil& stencil,
                                 const StencilWindow& window) const
 {
     const Node* c = level.centre();
@@ -104,6 +104,7 @@ int Octree<Data>::FillMatrixRow(const Level5& level, SparseEntry* row, int first
 
     const bool interior2 = OctreeDetail::isInterior(c, 2, boundaryType);
     int written = 0;
+    mask = 0;
     for (int i = window.start[0]; i < std::min(window.end[0], 3); ++i)
         for (int j = window.start[1]; j < window.end[1]; ++j)
             for (int k = window.start[2]; k < window.end[2]; ++k) {
@@ -116,8 +117,10 @@ int Octree<Data>::FillMatrixRow(const Level5& level, SparseEntry* row, int first
                     value += centre ? diagonal : screen[i][j][k];
                 if (centre)
                     value *= 0.5f;
-                if (std::fabs(value) > 0)
-                    row[written++] = {n->nodeData.tableIndex - firstIndex, value};
+                if (std::fabs(value) > 0) {
+                    mask |= uint64_t(1) << (i * 25 + j * 5 + k);
+                    values[written++] = value;
+                }
             }
     return written;
 }
@@ -226,18 +229,54 @@ void Octree<Data>::InitialGuessFromParents(int d, FloatVector& x)
 }
 
 template <class Data>
-void Octree<Data>::BuildDepthMatrix(SparseMatrix& matrix, int d, const std::vector<float>& accumulatedSolution)
+void Octree<Data>::BuildDepthMatrix(WindowMatrix& matrix, int d, const std::vector<float>& accumulatedSolution)
 {
     const int32_t start = sortedNodes.depthStart[d];
     const int32_t count = sortedNodes.depthStart[d + 1] - start;
     const auto rowNode = [&](int32_t h) { return sortedNodes.nodes[start + h]; };
     const auto wholeWindow = [](const Node*) { return StencilWindow(); };
-    buildRows(matrix, d, count, rowNode, wholeWindow, start, accumulatedSolution);
+    const auto columnOf = [&](const Node* node) {
+        return node->nodeData.tableIndex >= 0 ? node->nodeData.tableIndex - start : -1;
+    };
+    buildRows(matrix, d, count, rowNode, wholeWindow, columnOf, accumulatedSolution);
 }
 
 template <class Data>
-void Octree<Data>::buildRows(SparseMatrix& matrix, int d, int32_t count, const std::function<Node*(int32_t)>& rowNode,
-                             const std::function<StencilWindow(const Node*)>& rowWindow, int firstIndex,
+SiblingColumns Octree<Data>::siblingColumns(NeighborCache5<Node>& key, const Node* parent, const Node* node,
+                                            const std::function<int32_t(const Node*)>& columnOf)
+{
+    SiblingColumns columns;
+    if (!parent) {
+        columns.first[13] = columnOf(node);
+        columns.numbered[13] = columns.first[13] >= 0 ? 1 : 0;
+        return columns;
+    }
+    const Level5& level = key.get(const_cast<Node*>(parent));
+    for (int neighbour = 0; neighbour < 27; ++neighbour) {
+        const Node* q = level.neighbors[1 + neighbour / 9][1 + neighbour / 3 % 3][1 + neighbour % 3];
+        if (!q || !q->children)
+            continue;
+        int32_t next = -1;
+        for (int child = 0; child < 8; ++child) {
+            const int32_t column = columnOf(&q->children[child]);
+            if (column < 0)
+                continue;
+            if (next < 0)
+                columns.first[neighbour] = column;
+            else if (column != next)
+                failReconstruction(formatMessage("[ERROR] Matrix columns of siblings %d and %d do not follow\n",
+                                                 next - 1, column));
+            columns.numbered[neighbour] |= static_cast<uint8_t>(1u << child);
+            next = column + 1;
+        }
+    }
+    return columns;
+}
+
+template <class Data>
+void Octree<Data>::buildRows(WindowMatrix& matrix, int d, int32_t count, const std::function<Node*(int32_t)>& rowNode,
+                             const std::function<StencilWindow(const Node*)>& rowWindow,
+                             const std::function<int32_t(const Node*)>& columnOf,
                              const std::vector<float>& accumulatedSolution)
 {
     LaplacianStencil stencil;
@@ -245,32 +284,51 @@ void Octree<Data>::buildRows(SparseMatrix& matrix, int d, int32_t count, const s
     SameDepthLaplacianStencil(d, stencil);
     ChildLaplacianStencils(d, childStencils);
 
-    // Each thread builds runs of rowsPerBlock consecutive rows of its chunk
-    // in a buffer and hands each run over as one block of exactly its size.
+    // Each thread builds runs of rowsPerBlock consecutive rows of its chunk,
+    // writing the values into one block for the chunk.
     constexpr int32_t rowsPerBlock = 256;
-    constexpr int32_t mostEntriesPerRow = 63;  // the lower half of a 5 x 5 x 5 window
+    constexpr int32_t mostEntriesPerRow = WindowMatrix::CentrePosition + 1;
     matrix.resize(count);
     OctreeDetail::forEachChunk(threadCount(), 0, count, [&](int, int32_t from, int32_t to) {
         NeighborCache5<Node> key;
         key.set(d);
-        std::vector<SparseEntry> entries(static_cast<size_t>(rowsPerBlock * mostEntriesPerRow));
-        std::vector<int32_t> sizes(static_cast<size_t>(rowsPerBlock));
+        WindowMatrix::Run run;
+        float* next = matrix.valueBlock(static_cast<size_t>(to - from) * mostEntriesPerRow);
         for (int32_t runStart = from; runStart < to; runStart += rowsPerBlock) {
             const int32_t runEnd = std::min(to, runStart + rowsPerBlock);
-            SparseEntry* next = entries.data();
+            run.clear();
+            const float* runValues = next;
+            const Node* groupParent = nullptr;
             for (int32_t h = runStart; h < runEnd; ++h) {
                 Node* node = rowNode(h);
-                int32_t& size = sizes[static_cast<size_t>(h - runStart)];
-                if (isActive(node)) {
-                    size = FillMatrixRow(key.get(node), next, firstIndex, stencil, rowWindow(node));
-                    SubtractCoarserTerms(key, node, accumulatedSolution, childStencils.forChild(node->childIndex()));
-                } else {
-                    next[0] = {h, 1.0f};
-                    size = 1;
+                const int child = node->childIndex();
+                if (h == runStart || node->parent != groupParent) {
+                    groupParent = node->parent;
+                    run.groupStarts.push_back(h - runStart);
+                    run.groups.push_back(siblingColumns(key, groupParent, node, columnOf));
                 }
+                uint64_t mask = uint64_t(1) << WindowMatrix::CentrePosition;
+                int size = 1;
+                next[0] = 1.0f;
+                const Level5& level = key.get(node);
+                if (isActive(node)) {
+                    size = FillMatrixRow(level, mask, next, stencil, rowWindow(node));
+                    SubtractCoarserTerms(key, node, accumulatedSolution, childStencils.forChild(child));
+                }
+                // The columns the group gives must be the neighbours' own.
+                int e = 0;
+                for (uint64_t bits = mask; bits; bits &= bits - 1, ++e) {
+                    const int p = __builtin_ctzll(bits);
+                    const Node* neighbour = level.neighbors[p / 25][p / 5 % 5][p % 5];
+                    const int32_t column = WindowMatrix::column(run.groups.back(), child, p);
+                    if (!neighbour || column < 0 || column != columnOf(neighbour))
+                        failReconstruction(formatMessage("[ERROR] Matrix row %d has no column for neighbour %d\n", h, p));
+                }
+                run.childIndices.push_back(static_cast<uint8_t>(child));
+                run.masks.push_back(mask);
                 next += size;
             }
-            matrix.setRows(runStart, runEnd - runStart, sizes.data(), entries.data());
+            matrix.setRows(runStart, run, runValues);
         }
     });
 }
@@ -295,7 +353,7 @@ int Octree<Data>::SolveDepth(int d, std::vector<float>& accumulatedSolution, boo
     if (screening)
         ComputeSampleValues(d, accumulatedSolution);
 
-    SparseMatrix matrix;
+    WindowMatrix matrix;
     BuildDepthMatrix(matrix, d, accumulatedSolution);
     FloatVector b(static_cast<size_t>(count));
     for (int32_t i = 0; i < count; ++i) {
@@ -315,7 +373,7 @@ int Octree<Data>::SolveDepth(int d, std::vector<float>& accumulatedSolution, boo
         const bool addMean = int64_t(rows) == k * k * k && !screening && boundaryType != -1;
         ThreadScratch scratch;
         scratch.resize(threads, rows);
-        iterations = SparseMatrix::solveConjugateGradient(matrix, b, maxIterations, x, scratch, eps, addMean);
+        iterations = WindowMatrix::solveConjugateGradient(matrix, b, maxIterations, x, scratch, eps, addMean);
     }
     for (int32_t i = 0; i < count; ++i)
         sortedNodes.nodes[start + i]->nodeData.solution = x[static_cast<size_t>(i)];
@@ -354,7 +412,7 @@ int Octree<Data>::SolveSystem(int solverDivide, bool showResidual, int minIters,
     template void Octree<Data>::SameDepthLaplacianStencil(int, LaplacianStencil&) const;                           \
     template void Octree<Data>::ChildLaplacianStencils(int, ChildStencils<double>&) const;                         \
     template bool Octree<Data>::isActive(const Node*) const;                                                       \
-    template int Octree<Data>::FillMatrixRow(const Level5&, SparseEntry*, int, const LaplacianStencil&,           \
+    template int Octree<Data>::FillMatrixRow(const Level5&, uint64_t&, float*, const LaplacianStencil&,           \
                                              const StencilWindow&) const;                                          \
     template void Octree<Data>::SubtractCoarserTerms(NeighborCache5<Node>&, Node*, const std::vector<float>&,     \
                                                      const LaplacianStencil&);                                     \
@@ -362,10 +420,12 @@ int Octree<Data>::SolveSystem(int solverDivide, bool showResidual, int minIters,
         const;                                                                                                     \
     template void Octree<Data>::ComputeSampleValues(int, const std::vector<float>&);                               \
     template void Octree<Data>::InitialGuessFromParents(int, FloatVector&);                                        \
-    template void Octree<Data>::BuildDepthMatrix(SparseMatrix&, int, const std::vector<float>&);                   \
-    template void Octree<Data>::buildRows(SparseMatrix&, int, int32_t, const std::function<Node*(int32_t)>&,      \
-                                          const std::function<StencilWindow(const Node*)>&, int,                   \
-                                          const std::vector<float>&);                                              \
+    template void Octree<Data>::BuildDepthMatrix(WindowMatrix&, int, const std::vector<float>&);                   \
+    template SiblingColumns Octree<Data>::siblingColumns(NeighborCache5<Node>&, const Node*, const Node*,          \
+                                                         const std::function<int32_t(const Node*)>&);              \
+    template void Octree<Data>::buildRows(WindowMatrix&, int, int32_t, const std::function<Node*(int32_t)>&,      \
+                                          const std::function<StencilWindow(const Node*)>&,                        \
+                                          const std::function<int32_t(const Node*)>&, const std::vector<float>&);  \
     template int Octree<Data>::SolveDepth(int, std::vector<float>&, bool, int, bool, int, double);                 \
     template int Octree<Data>::SolveSystem(int, bool, int, int, int, double);
 

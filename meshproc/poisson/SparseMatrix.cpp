@@ -69,13 +69,12 @@ std::vector<SparseMatrix::ThreadSpan> SparseMatrix::threadSpans(int threads) con
         ThreadSpan& span = spans[static_cast<size_t>(t)];
         span.firstRow = static_cast<int32_t>(int64_t(rows) * t / threads);
         span.endRow = static_cast<int32_t>(int64_t(rows) * (t + 1) / threads);
-        span.firstElement = span.firstRow;
-        span.endElement = span.endRow;
+        span.elements = {span.firstRow, span.endRow};
         for (int32_t i = span.firstRow; i < span.endRow; ++i) {
             const SparseEntry* entries = row(i);
             for (int32_t e = 0; e < rowSizes_[static_cast<size_t>(i)]; ++e) {
-                span.firstElement = std::min<int64_t>(span.firstElement, entries[e].column);
-                span.endElement = std::max<int64_t>(span.endElement, int64_t(entries[e].column) + 1);
+                span.elements.first = std::min<int64_t>(span.elements.first, entries[e].column);
+                span.elements.end = std::max<int64_t>(span.elements.end, int64_t(entries[e].column) + 1);
             }
         }
     }
@@ -91,14 +90,10 @@ void SparseMatrix::multiply(const FloatVector& x, FloatVector& out, ThreadScratc
                             const std::vector<ThreadSpan>& spans) const
 {
     const int threads = scratch.threads();
-    const int64_t n = static_cast<int64_t>(x.size());
-    if (threads < 1 || scratch.capacity() < n || n < rowCount() || static_cast<int>(spans.size()) != threads)
-        failReconstruction(formatMessage("[ERROR] Matrix product over %d elements with scratch for %d\n",
-                                         static_cast<int>(n), scratch.capacity()));
+    std::vector<ElementRange> ranges;
     for (const ThreadSpan& span : spans)
-        if (span.firstElement < 0 || span.endElement > n)
-            failReconstruction(formatMessage("[ERROR] Matrix column outside a product over %d elements\n",
-                                             static_cast<int>(n)));
+        ranges.push_back(span.elements);
+    checkThreadProduct(scratch, x, out, rowCount(), ranges);
 
     // A thread's rows write only to the elements of its span, so only those
     // are cleared and summed: the rest of its array would add exact zeros.
@@ -107,7 +102,7 @@ void SparseMatrix::multiply(const FloatVector& x, FloatVector& out, ThreadScratc
     for (int t = 0; t < threads; ++t) {
         const ThreadSpan& span = spans[static_cast<size_t>(t)];
         float* s = scratch.array(t);
-        std::fill(s + span.firstElement, s + span.endElement, 0.0f);
+        std::fill(s + span.elements.first, s + span.elements.end, 0.0f);
         float sum = 0;
         for (int32_t i = span.firstRow; i < span.endRow; ++i) {
             const SparseEntry* entries = row(i);
@@ -121,14 +116,35 @@ void SparseMatrix::multiply(const FloatVector& x, FloatVector& out, ThreadScratc
         }
         partialSums[static_cast<size_t>(t)] = sum;
     }
+    sumThreadArrays(scratch, ranges, partialSums, addMean, out);
+}
+
+void checkThreadProduct(const ThreadScratch& scratch, const FloatVector& x, const FloatVector& out, int32_t rows,
+                        const std::vector<ElementRange>& ranges)
+{
+    const int64_t n = static_cast<int64_t>(x.size());
+    if (scratch.threads() < 1 || scratch.capacity() < n || n < rows || out.size() != x.size() ||
+        static_cast<int>(ranges.size()) != scratch.threads())
+        failReconstruction(formatMessage("[ERROR] Matrix product over %d elements with scratch for %d\n",
+                                         static_cast<int>(n), scratch.capacity()));
+    for (const ElementRange& range : ranges)
+        if (range.first < 0 || range.end > n)
+            failReconstruction(formatMessage("[ERROR] Matrix column outside a product over %d elements\n",
+                                             static_cast<int>(n)));
+}
+
+void sumThreadArrays(const ThreadScratch& scratch, const std::vector<ElementRange>& ranges,
+                     const std::vector<float>& partialSums, bool addMean, FloatVector& out)
+{
+    const int threads = scratch.threads();
     float mean = 0;
     if (addMean) {
         float total = 0;
         for (float sum : partialSums)
             total += sum;
-        mean = total / static_cast<float>(n);
+        mean = total / static_cast<float>(out.size());
     }
-    // Sums the threads' arrays in thread order, block by block.
+    // Block by block, each block summing the arrays in thread order.
     const int64_t count = static_cast<int64_t>(out.size());
     const int64_t blockSize = 4096;
     const int64_t blocks = (count + blockSize - 1) / blockSize;
@@ -139,10 +155,10 @@ void SparseMatrix::multiply(const FloatVector& x, FloatVector& out, ThreadScratc
         float* o = out.data();
         std::fill(o + blockBegin, o + blockEnd, mean);
         for (int t = 0; t < threads; ++t) {
-            const ThreadSpan& span = spans[static_cast<size_t>(t)];
+            const ElementRange& range = ranges[static_cast<size_t>(t)];
             const float* s = scratch.array(t);
-            const int64_t end = std::min(blockEnd, span.endElement);
-            for (int64_t i = std::max(blockBegin, span.firstElement); i < end; ++i)
+            const int64_t end = std::min(blockEnd, range.end);
+            for (int64_t i = std::max(blockBegin, range.first); i < end; ++i)
                 o[i] += s[i];
         }
     }
@@ -151,14 +167,20 @@ void SparseMatrix::multiply(const FloatVector& x, FloatVector& out, ThreadScratc
 int32_t SparseMatrix::solveConjugateGradient(const SparseMatrix& A, const FloatVector& b, int iterations,
                                              FloatVector& x, ThreadScratch& scratch, double eps, bool addMean)
 {
-    const int threads = scratch.threads();
+    const std::vector<ThreadSpan> spans = A.threadSpans(scratch.threads());
+    const auto product = [&](const FloatVector& v, FloatVector& out) { A.multiply(v, out, scratch, addMean, spans); };
+    return PoissonReconstruction::solveConjugateGradient(product, b, iterations, x, scratch.threads(), eps);
+}
+
+int32_t solveConjugateGradient(const MatrixProduct& product, const FloatVector& b, int iterations, FloatVector& x,
+                               int threads, double eps)
+{
     const int64_t n = static_cast<int64_t>(b.size());
     FloatVector r(b.size()), d(b.size()), q(b.size());
-    const std::vector<ThreadSpan> spans = A.threadSpans(threads);
 
     // r := b - A x, also into d; returns |r|^2.
     auto residual = [&](bool alsoDirection) {
-        A.multiply(x, r, scratch, addMean, spans);
+        product(x, r);
         double delta = 0;
 #pragma omp parallel for num_threads(threads) schedule(static) reduction(+ : delta)
         for (int64_t i = 0; i < n; ++i) {
@@ -180,7 +202,7 @@ int32_t SparseMatrix::solveConjugateGradient(const SparseMatrix& A, const FloatV
     const double threshold = eps * eps * delta0;
     int32_t k = 0;
     while (k < iterations && delta > threshold) {
-        A.multiply(d, q, scratch, addMean, spans);
+        product(d, q);
         double dq = 0;
 #pragma omp parallel for num_threads(threads) schedule(static) reduction(+ : dq)
         for (int64_t i = 0; i < n; ++i)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -45,11 +46,41 @@ public:
     int threads() const { return static_cast<int>(arrays_.size()); }
     int32_t capacity() const { return capacity_; }
     float* array(int t) { return arrays_[static_cast<size_t>(t)].get(); }
+    const float* array(int t) const { return arrays_[static_cast<size_t>(t)].get(); }
 
 private:
     int32_t capacity_ = 0;
     std::vector<std::unique_ptr<float[]>> arrays_;
 };
+
+/// Elements [first, end) of a thread's scratch array that its share of a
+/// product writes to.
+struct ElementRange {
+    int64_t first = 0, end = 0;
+};
+
+/// Fails the product into out of x by a matrix of `rows` rows unless x and
+/// out have the same size n, at least `rows`, the scratch has one array of at
+/// least n elements per range and every range lies inside the n elements.
+void checkThreadProduct(const ThreadScratch& scratch, const FloatVector& x, const FloatVector& out, int32_t rows,
+                        const std::vector<ElementRange>& ranges);
+
+/// out := the sum of the threads' scratch arrays over their ranges, added in
+/// thread order so that the result does not depend on scheduling; plus, when
+/// addMean, the mean of x from the threads' partial sums of its elements.
+void sumThreadArrays(const ThreadScratch& scratch, const std::vector<ElementRange>& ranges,
+                     const std::vector<float>& partialSums, bool addMean, FloatVector& out);
+
+/// out := A x for the symmetric matrix A of a solve.
+using MatrixProduct = std::function<void(const FloatVector& x, FloatVector& out)>;
+
+/// Conjugate gradients on A x = b from the incoming x, at most `iterations`
+/// steps, until the squared residual falls below eps^2 times the initial one.
+/// Returns the steps taken; 0 (with a warning line) when the initial squared
+/// residual is already below eps^2. Stops early when a search direction has
+/// no curvature.
+int32_t solveConjugateGradient(const MatrixProduct& product, const FloatVector& b, int iterations, FloatVector& x,
+                               int threads, double eps);
 
 /// Square matrix that stores one half of a symmetric matrix A row by row: a
 /// row i holds entries (j, v) for the columns j that precede i and for i itself,
@@ -79,11 +110,7 @@ public:
     /// scheduling.
     void multiplyParallel(const FloatVector& x, FloatVector& out, ThreadScratch& scratch, bool addMean) const;
 
-    /// Conjugate gradients on A x = b from the incoming x, at most `iterations`
-    /// steps, until the squared residual falls below eps^2 times the initial
-    /// one. Returns the steps taken; 0 (with a warning line) when the initial
-    /// squared residual is already below eps^2. Stops early when a search
-    /// direction has no curvature.
+    /// Conjugate gradients on A x = b (see the free function).
     static int32_t solveConjugateGradient(const SparseMatrix& A, const FloatVector& b, int iterations,
                                           FloatVector& x, ThreadScratch& scratch, double eps, bool addMean);
 
@@ -92,7 +119,7 @@ private:
     /// those rows write to.
     struct ThreadSpan {
         int32_t firstRow = 0, endRow = 0;
-        int64_t firstElement = 0, endElement = 0;
+        ElementRange elements;
     };
     /// Splits the rows over `threads` threads.
     std::vector<ThreadSpan> threadSpans(int threads) const;

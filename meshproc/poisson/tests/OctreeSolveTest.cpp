@@ -43,15 +43,14 @@ void computeSolverTables(TreeOctree& tree)
 }
 
 /// |b - A x| with A the symmetric matrix whose lower half the rows hold.
-double residual(const SparseMatrix& matrix, const FloatVector& b, const FloatVector& x)
+double residual(const WindowMatrix& matrix, const FloatVector& b, const FloatVector& x)
 {
     std::vector<double> ax(b.size(), 0.0);
     for (int32_t i = 0; i < matrix.rowCount(); ++i)
-        for (int32_t e = 0; e < matrix.rowSize(i); ++e) {
-            const SparseEntry& entry = matrix.row(i)[e];
-            ax[static_cast<size_t>(i)] += entry.value * x[static_cast<size_t>(entry.column)];
-            ax[static_cast<size_t>(entry.column)] += entry.value * x[static_cast<size_t>(i)];
-        }
+        matrix.forEachEntry(i, [&](int32_t column, float value) {
+            ax[static_cast<size_t>(i)] += value * x[static_cast<size_t>(column)];
+            ax[static_cast<size_t>(column)] += value * x[static_cast<size_t>(i)];
+        });
     double sum = 0;
     for (size_t i = 0; i < b.size(); ++i)
         sum += (b[i] - ax[i]) * (b[i] - ax[i]);
@@ -75,18 +74,17 @@ TEST(OctreeSolveTest, MatrixRowsAreLaplacianPlusScreening)
         const auto nodes = nodesByPosition(&tree.root);
         for (int d = 1; d < tree.sortedNodes.levels; ++d) {
             SCOPED_TRACE(d);
-            SparseMatrix matrix;
+            WindowMatrix matrix;
             tree.BuildDepthMatrix(matrix, d, noCoarserSolution);
             const int32_t start = tree.sortedNodes.depthStart[d];
             std::map<std::pair<int, int>, double> stored;
             double largest = 0;
             for (int32_t row = 0; row < matrix.rowCount(); ++row)
-                for (int32_t e = 0; e < matrix.rowSize(row); ++e) {
-                    const SparseEntry& entry = matrix.row(row)[e];
-                    stored[{row, entry.column}] += entry.value;
-                    stored[{entry.column, row}] += entry.value;
-                    largest = std::max(largest, double(std::fabs(entry.value)));
-                }
+                matrix.forEachEntry(row, [&](int32_t column, float value) {
+                    stored[{row, column}] += value;
+                    stored[{column, row}] += value;
+                    largest = std::max(largest, double(std::fabs(value)));
+                });
             for (int32_t row = 0; row < matrix.rowCount(); ++row) {
                 const TreeNode* c = tree.sortedNodes.nodes[start + row];
                 const NodeKey key = keyOf(c);
@@ -168,7 +166,7 @@ TEST(OctreeSolveTest, ResidualFallsAtEveryDepth)
                 tree.InitialGuessFromParents(d, x);
             }
             tree.ComputeSampleValues(d, accumulated);
-            SparseMatrix matrix;
+            WindowMatrix matrix;
             tree.BuildDepthMatrix(matrix, d, accumulated);
             FloatVector b(static_cast<size_t>(count));
             for (int32_t i = 0; i < count; ++i) {
@@ -182,7 +180,7 @@ TEST(OctreeSolveTest, ResidualFallsAtEveryDepth)
             double eps;
             iterations = std::max(24, int(std::pow(double(count), 1.0 / 3)));
             eps = double(float(0.001 / 100000) * float(count));
-            const int steps = SparseMatrix::solveConjugateGradient(matrix, b, iterations, x, scratch, eps, false);
+            const int steps = WindowMatrix::solveConjugateGradient(matrix, b, iterations, x, scratch, eps, false);
             const double after = residual(matrix, b, x);
             if (steps > 0) {
                 EXPECT_LT(after, 0.5 * before);
