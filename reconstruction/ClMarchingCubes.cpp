@@ -6,6 +6,7 @@
 #include "core/ClProgram.h"
 #include "core/Logging.h"
 #include "core/Mesh.h"
+#include "reconstruction/KernelLaunch.h"
 #include "reconstruction/MarchingCubesTables.h"
 
 #include <algorithm>
@@ -41,6 +42,28 @@ std::unique_ptr<ClImage> byteTable(int width, int height, const unsigned char* b
     return std::make_unique<ClImage>(ClMemoryKind::ImageObject, ClMemoryAccess::ReadOnly,
                                      Image(PixelType::UnsignedByte, width, height, 1, 1), bytes,
                                      CL_R, CL_UNSIGNED_INT8, environment);
+}
+
+/// Appends the faces, vertices and attributes of `part` to `mesh`.
+void appendMesh(Mesh& mesh, const Mesh& part)
+{
+    const int offset = static_cast<int>(mesh.vertices().size());
+    const Mesh::Triple shift(offset, offset, offset);
+    const auto append = [&shift](std::vector<Mesh::Triple>& to, const std::vector<Mesh::Triple>& from) {
+        for (const Mesh::Triple& t : from)
+            to.push_back(t + shift);
+    };
+    append(mesh.faces(), part.faces());
+    append(mesh.normalIndices(), part.normalIndices());
+    append(mesh.texCoordIndices(), part.texCoordIndices());
+    append(mesh.colorIndices(), part.colorIndices());
+    const auto appendValues = [](std::vector<Mesh::Vector>& to, const std::vector<Mesh::Vector>& from) {
+        to.insert(to.end(), from.begin(), from.end());
+    };
+    appendValues(mesh.vertices(), part.vertices());
+    appendValues(mesh.normals(), part.normals());
+    appendValues(mesh.texCoords(), part.texCoords());
+    appendValues(mesh.colors(), part.colors());
 }
 
 }  // namespace
@@ -217,115 +240,27 @@ bool ClMarchingCubes::run(const ClImage* volume, const ClImage* colors, float is
                           ClImage** positions, ClImage** normals, ClImage** outColors,
                           int* vertexCount, int firstSlice, int sliceCount)
 {
-    if (positions)
-        *positions = nullptr;
-    if (normals)
-        *normals = nullptr;
-    if (outColors)
-        *outColors = nullptr;
+    for (ClImage** output : {positions, normals, outColors})
+        if (output)
+            *output = nullptr;
     if (vertexCount)
         *vertexCount = 0;
     if (!volume || !positions || !vertexCount)
         return false;
     const bool withColors = outColors != nullptr && colors != nullptr;
-    std::string options;
-    if (normals)
-        options += normalsOption;
-    if (withColors)
-        options += colorsOption;
-    Kernels* kernels = kernelsFor(options);
-    if (!kernels)
+    Slab slab{volume, withColors ? colors : nullptr, isoValue, firstSlice, sliceCount, normals != nullptr};
+    Kernels* kernels = kernelsFor(slab);
+    if (!kernels || !prepareSlab(slab))
         return false;
 
-    if (volume->type != PixelType::Float || volume->channels != 1 ||
-        (withColors && (colors->type != PixelType::UnsignedByte || colors->channels != 4 ||
-                        colors->width != volume->width || colors->height != volume->height ||
-                        colors->slices != volume->slices))) {
-        VELTRANE_ERROR("Marching Cubes: the distance and colour volumes do not fit together");
+    if (!classify(*kernels, slab))
         return false;
-    }
-    if (sliceCount == 0)
-        sliceCount = volume->slices;
-    if (firstSlice < 0 || sliceCount < 1 || firstSlice + sliceCount > volume->slices ||
-        volume->width < 1 || volume->height < 1)
-        return false;
-    if (volume->width != m_slabSize[0] || volume->height != m_slabSize[1] || sliceCount != m_slabSize[2]) {
-        releaseBuffers();
-        const std::array<float, 3> extent{static_cast<float>(volume->width * volume->spacing[0]),
-                                          static_cast<float>(volume->height * volume->spacing[1]),
-                                          static_cast<float>(sliceCount * volume->spacing[2])};
-        if (!allocateBuffers({volume->width, volume->height, sliceCount}, extent))
-            return false;
-    }
-
-    ClKernel& classify = *kernels->classifyVoxels;
-    classify.setArgImage(0, m_vertexCounts.get());
-    classify.setArgImage(1, m_occupancy.get());
-    classify.setArgImage(2, volume);
-    classify.setArgArray(3, m_slabSize.data(), 4);
-    classify.setArgArray(4, m_voxelSpacing.data(), 4);
-    classify.setArgScalar(5, firstSlice);
-    classify.setArgScalar(6, volume->slices);
-    classify.setArgScalar(7, isoValue);
-    classify.setArgImage(8, m_vertexCountTable.get());
-    if (const cl_int code = classify.run()) {
-        VELTRANE_ERROR("Couldn't execute classifyVoxels kernel (" << code << ")");
-        return false;
-    }
-
-    if (!scan(*m_occupancy, *m_occupancyOffsets, m_activeVoxelCount)) {
-        VELTRANE_ERROR("Couldn't scan the occupied voxels");
-        return false;
-    }
     if (m_activeVoxelCount == 0) {
         m_totalVertices = 0;
         return true;
     }
-
-    ClKernel& compact = *kernels->compactVoxels;
-    compact.setArgImage(0, m_activeVoxels.get());
-    compact.setArgImage(1, m_occupancy.get());
-    compact.setArgImage(2, m_occupancyOffsets.get());
-    compact.setArgScalar(3, static_cast<int>(m_voxelCount));
-    if (const cl_int code = compact.run()) {
-        VELTRANE_ERROR("Couldn't execute compactVoxels kernel (" << code << ")");
+    if (!compact(*kernels) || !generate(*kernels, slab))
         return false;
-    }
-
-    if (!scan(*m_vertexCounts, *m_vertexOffsets, m_totalVertices)) {
-        VELTRANE_ERROR("Couldn't download vertex count array");
-        return false;
-    }
-    if (!allocateOutputBuffers(normals != nullptr, withColors))
-        return false;
-
-    ClKernel& generate = *kernels->generateTriangles;
-    cl_uint arg = 0;
-    generate.setArgImage(arg++, m_outPositions.get());
-    if (normals)
-        generate.setArgImage(arg++, m_outNormals.get());
-    if (withColors)
-        generate.setArgImage(arg++, m_outColors.get());
-    generate.setArgImage(arg++, m_activeVoxels.get());
-    generate.setArgImage(arg++, m_vertexOffsets.get());
-    generate.setArgImage(arg++, volume);
-    if (withColors)
-        generate.setArgImage(arg++, colors);
-    generate.setArgArray(arg++, m_slabSize.data(), 4);
-    generate.setArgArray(arg++, m_voxelSpacing.data(), 4);
-    generate.setArgScalar(arg++, firstSlice);
-    generate.setArgScalar(arg++, volume->slices);
-    generate.setArgScalar(arg++, isoValue);
-    generate.setArgScalar(arg++, static_cast<int>(m_activeVoxelCount));
-    generate.setArgScalar(arg++, static_cast<int>(m_vertexCapacity));
-    generate.setArgImage(arg++, m_vertexCountTable.get());
-    generate.setArgImage(arg++, m_triangleTable.get());
-    const std::size_t local = generateLocalSize;
-    const std::size_t global = (m_activeVoxelCount + local - 1) / local * local;
-    if (const cl_int code = generate.enqueue(1, &global, &local)) {
-        VELTRANE_ERROR("Couldn't execute generateTriangles kernel (" << code << ")");
-        return false;
-    }
 
     *positions = m_outPositions.get();
     if (normals)
@@ -334,6 +269,105 @@ bool ClMarchingCubes::run(const ClImage* volume, const ClImage* colors, float is
         *outColors = m_outColors.get();
     *vertexCount = static_cast<int>(m_totalVertices);
     return true;
+}
+
+ClMarchingCubes::Kernels* ClMarchingCubes::kernelsFor(const Slab& slab)
+{
+    std::string options;
+    if (slab.withNormals)
+        options += normalsOption;
+    if (slab.colors)
+        options += colorsOption;
+    return kernelsFor(options);
+}
+
+bool ClMarchingCubes::prepareSlab(Slab& slab)
+{
+    const ClImage& volume = *slab.volume;
+    const ClImage* colors = slab.colors;
+    if (volume.type != PixelType::Float || volume.channels != 1 ||
+        (colors && (colors->type != PixelType::UnsignedByte || colors->channels != 4 ||
+                    colors->width != volume.width || colors->height != volume.height ||
+                    colors->slices != volume.slices))) {
+        VELTRANE_ERROR("Marching Cubes: the distance and colour volumes do not fit together");
+        return false;
+    }
+    if (slab.sliceCount == 0)
+        slab.sliceCount = volume.slices;
+    if (slab.firstSlice < 0 || slab.sliceCount < 1 || slab.firstSlice + slab.sliceCount > volume.slices ||
+        volume.width < 1 || volume.height < 1)
+        return false;
+    if (volume.width == m_slabSize[0] && volume.height == m_slabSize[1] && slab.sliceCount == m_slabSize[2])
+        return true;
+    releaseBuffers();
+    const std::array<float, 3> extent{static_cast<float>(volume.width * volume.spacing[0]),
+                                      static_cast<float>(volume.height * volume.spacing[1]),
+                                      static_cast<float>(slab.sliceCount * volume.spacing[2])};
+    return allocateBuffers({volume.width, volume.height, slab.sliceCount}, extent);
+}
+
+bool ClMarchingCubes::classify(Kernels& kernels, const Slab& slab)
+{
+    KernelLaunch launch(*kernels.classifyVoxels, "Couldn't execute classifyVoxels kernel (");
+    launch.image(m_vertexCounts.get())
+        .image(m_occupancy.get())
+        .image(slab.volume)
+        .vector4(m_slabSize.data())
+        .vector4(m_voxelSpacing.data())
+        .scalar(slab.firstSlice)
+        .scalar(slab.volume->slices)
+        .scalar(slab.isoValue)
+        .image(m_vertexCountTable.get());
+    if (!launch.run())
+        return false;
+    if (!scan(*m_occupancy, *m_occupancyOffsets, m_activeVoxelCount)) {
+        VELTRANE_ERROR("Couldn't scan the occupied voxels");
+        return false;
+    }
+    return true;
+}
+
+bool ClMarchingCubes::compact(Kernels& kernels)
+{
+    KernelLaunch launch(*kernels.compactVoxels, "Couldn't execute compactVoxels kernel (");
+    launch.image(m_activeVoxels.get())
+        .image(m_occupancy.get())
+        .image(m_occupancyOffsets.get())
+        .scalar(static_cast<int>(m_voxelCount));
+    if (!launch.run())
+        return false;
+    if (!scan(*m_vertexCounts, *m_vertexOffsets, m_totalVertices)) {
+        VELTRANE_ERROR("Couldn't download vertex count array");
+        return false;
+    }
+    return true;
+}
+
+bool ClMarchingCubes::generate(Kernels& kernels, const Slab& slab)
+{
+    if (!allocateOutputBuffers(slab.withNormals, slab.colors != nullptr))
+        return false;
+    KernelLaunch launch(*kernels.generateTriangles, "Couldn't execute generateTriangles kernel (");
+    launch.image(m_outPositions.get());
+    if (slab.withNormals)
+        launch.image(m_outNormals.get());
+    if (slab.colors)
+        launch.image(m_outColors.get());
+    launch.image(m_activeVoxels.get()).image(m_vertexOffsets.get()).image(slab.volume);
+    if (slab.colors)
+        launch.image(slab.colors);
+    launch.vector4(m_slabSize.data())
+        .vector4(m_voxelSpacing.data())
+        .scalar(slab.firstSlice)
+        .scalar(slab.volume->slices)
+        .scalar(slab.isoValue)
+        .scalar(static_cast<int>(m_activeVoxelCount))
+        .scalar(static_cast<int>(m_vertexCapacity))
+        .image(m_vertexCountTable.get())
+        .image(m_triangleTable.get());
+    const std::size_t local = generateLocalSize;
+    const std::size_t global = (m_activeVoxelCount + local - 1) / local * local;
+    return launch.enqueue(1, &global, &local);
 }
 
 std::unique_ptr<Mesh> ClMarchingCubes::downloadMesh(ClImage* positions, ClImage* normals,
@@ -397,27 +431,10 @@ std::unique_ptr<Mesh> ClMarchingCubes::computeMesh(const ClImage* volume, const 
         if (!slab)
             return nullptr;  // a slab missing from the mesh would leave a gap
         slab->removeDuplicateVertices();
-        if (!joined) {
+        if (joined)
+            appendMesh(*joined, *slab);
+        else
             joined = std::move(slab);
-            continue;
-        }
-        const int offset = static_cast<int>(joined->vertices().size());
-        const Mesh::Triple shift(offset, offset, offset);
-        const auto append = [&shift](std::vector<Mesh::Triple>& to, const std::vector<Mesh::Triple>& from) {
-            for (const Mesh::Triple& t : from)
-                to.push_back(t + shift);
-        };
-        append(joined->faces(), slab->faces());
-        append(joined->normalIndices(), slab->normalIndices());
-        append(joined->texCoordIndices(), slab->texCoordIndices());
-        append(joined->colorIndices(), slab->colorIndices());
-        const auto appendValues = [](std::vector<Mesh::Vector>& to, const std::vector<Mesh::Vector>& from) {
-            to.insert(to.end(), from.begin(), from.end());
-        };
-        appendValues(joined->vertices(), slab->vertices());
-        appendValues(joined->normals(), slab->normals());
-        appendValues(joined->texCoords(), slab->texCoords());
-        appendValues(joined->colors(), slab->colors());
     }
     if (!joined)
         return nullptr;

@@ -73,8 +73,33 @@ private:
         void create();
     };
 
+    /// One `run`: the slices firstSlice to firstSlice + sliceCount - 1 of
+    /// `volume` (sliceCount 0: to the last slice), with `colors` when colours
+    /// are asked for and given.
+    struct Slab {
+        const ClImage* volume;
+        const ClImage* colors;
+        float isoValue;
+        int firstSlice;
+        int sliceCount;
+        bool withNormals;
+    };
+
     int init();
     Kernels* kernelsFor(const std::string& options);
+    /// The program variant that writes what `slab` asks for.
+    Kernels* kernelsFor(const Slab& slab);
+    /// Checks the volumes and the slices (resolving a count of 0) and sizes
+    /// the per-voxel buffers for the slab; false when they do not fit.
+    bool prepareSlab(Slab& slab);
+    /// Counts each cell's corners and occupancy and scans the occupancy into
+    /// offsets, giving `m_activeVoxelCount`.
+    bool classify(Kernels& kernels, const Slab& slab);
+    /// Lists the occupied cells and scans their corner counts into offsets,
+    /// giving `m_totalVertices`.
+    bool compact(Kernels& kernels);
+    /// Writes the triangle corners of the occupied cells into the output buffers.
+    bool generate(Kernels& kernels, const Slab& slab);
     /// Gives the per-voxel kernels of `kernels` the current slab's size.
     bool setSlabWorkSizes(Kernels& kernels);
     bool allocateBuffers(const std::array<int, 3>& slabSize, const std::array<float, 3>& extent);

@@ -1,5 +1,6 @@
 #include "reconstruction/DepthPreprocessing.h"
 
+#include "reconstruction/FusionConstants.h"
 #include "reconstruction/VectorMap.h"
 
 #include <Eigen/LU>
@@ -12,11 +13,11 @@ namespace Veltrane::DepthPreprocessing {
 
 namespace {
 
-constexpr float spatialSigma = 4.5f;  // pixels
-constexpr float rangeSigma = 30.0f;   // mm
-constexpr int radius = 2;
-constexpr float tangentStep = 30.0f;      // mm; larger central differences cross a depth edge
-constexpr float normalNeighbourhood = 90.0f;  // mm
+using FusionConstants::filterSpatialSigma;
+using FusionConstants::normalNeighbourhood;
+using FusionConstants::tangentSpan;
+constexpr float rangeSigma = FusionConstants::filterDepthSigma;
+constexpr int radius = 2;  // the 5 x 5 window
 
 /// Euclidean length. A float square root is correctly rounded, so it equals
 /// the root taken in double and rounded back.
@@ -36,7 +37,7 @@ public:
         for (int dy = -radius; dy <= radius; ++dy)
             for (int dx = -radius; dx <= radius; ++dx)
                 m_spatial[dy + radius][dx + radius] = weight(static_cast<float>(dx * dx + dy * dy) /
-                                                             (spatialSigma * spatialSigma));
+                                                             (filterSpatialSigma * filterSpatialSigma));
         for (int dd = 0; dd < rangeEntries; ++dd)
             m_range[dd] = weight(static_cast<float>(dd) * static_cast<float>(dd) / (rangeSigma * rangeSigma));
     }
@@ -162,7 +163,7 @@ void computeTangentMaps(const TypedImage<float>& vertices, TypedImage<float>& ta
                 continue;
             const Eigen::Vector3f spanX = right - left;
             const Eigen::Vector3f spanY = down - up;
-            if (length(spanX) < tangentStep && length(spanY) < tangentStep) {
+            if (length(spanX) < tangentSpan && length(spanY) < tangentSpan) {
                 tx = 0.5f * spanX;
                 ty = 0.5f * spanY;
             }

@@ -1,6 +1,7 @@
 #include "reconstruction/FusionInput.h"
 
 #include "core/Logging.h"
+#include "reconstruction/FusionConstants.h"
 #include "reconstruction/ReconstructionParameters.h"
 #include "reconstruction/SurfaceReconstruction.h"
 
@@ -45,7 +46,7 @@ const char* parameterProblem(const ReconstructionParameters& p)
         return "the volume needs a finite, positive size along each axis";
     if (!isUsablePose(p.volumePose().data()))
         return "the volume pose must be finite and invertible";
-    if (p.pyramidLevels < 1 || p.pyramidLevels > maxPyramidLevels)
+    if (p.pyramidLevels < 1 || p.pyramidLevels > FusionConstants::maxPyramidLevels)
         return "the pyramid needs 1 to 3 levels";
     if (p.imageWidth < 1 || p.imageHeight < 1 || (p.imageWidth >> (p.pyramidLevels - 1)) < 1 ||
         (p.imageHeight >> (p.pyramidLevels - 1)) < 1)

@@ -14,9 +14,6 @@ class ReconstructionParameters;
 /// mismatched buffers out of both back-ends.
 namespace FusionInput {
 
-/// Most pyramid levels a back-end supports.
-constexpr int maxPyramidLevels = 3;
-
 /// Why a back-end cannot be initialised on `params`, or null when it can:
 /// names the first value that would make the reconstruction undefined (volume
 /// shape, pyramid levels and frame size, iteration counts, camera intrinsics,

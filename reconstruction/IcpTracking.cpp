@@ -1,5 +1,6 @@
 #include "reconstruction/IcpTracking.h"
 
+#include "reconstruction/FusionConstants.h"
 #include "reconstruction/VectorMap.h"
 
 #include <Eigen/Cholesky>
@@ -17,8 +18,6 @@ namespace {
 /// Smallest eigenvalue of the unit-diagonal normal matrix, relative to its
 /// largest, below which a direction of motion counts as unconstrained.
 constexpr double degeneracyRatio = 1e-6;
-constexpr float smallTranslation = 1.0f;                  // mm
-constexpr double smallRotation = 0.03490658503988659;     // 2 degrees
 
 Eigen::Vector3f transformPoint(const Eigen::Matrix4f& m, const Eigen::Vector3f& p)
 {
@@ -153,6 +152,11 @@ void sumRows(const float* matrixRows, const float* vectorRows, std::size_t plane
             sum += values[i];
         sums[plane] = sum;
     }
+    unpackSums(sums, normalMatrix, rightHandSide);
+}
+
+void unpackSums(const float* sums, Matrix6f& normalMatrix, Vector6f& rightHandSide)
+{
     int k = 0;
     for (int i = 0; i < 6; ++i)
         for (int j = i; j < 6; ++j)
@@ -194,7 +198,7 @@ Eigen::Matrix4f increment(const Vector6f& x)
     return result;
 }
 
-Result track(const std::vector<Level>& levels, const Eigen::Matrix4f& previousPose,
+Result track(int levelCount, const SystemBuilder& buildSystem, const Eigen::Matrix4f& previousPose,
              const Settings& settings)
 {
     Result result;
@@ -205,14 +209,17 @@ Result track(const std::vector<Level>& levels, const Eigen::Matrix4f& previousPo
         std::cos(static_cast<double>(static_cast<float>(settings.angleThresholdDegrees) * 3.1415927f / 180.0f)));
 
     bool solved = false;
-    for (int l = static_cast<int>(levels.size()) - 1; l >= 0; --l) {
-        const Level& level = levels[l];
+    for (int l = levelCount - 1; l >= 0; --l) {
         const int iterations = l < static_cast<int>(settings.iterations.size()) ? settings.iterations[l] : 0;
         for (int iteration = 0; iteration < iterations; ++iteration) {
             Matrix6f h;
             Vector6f g;
             Vector6f x;
-            accumulateSystem(level, estimate, maxDistance, cosLimit, h, g);
+            if (!buildSystem(l, estimate, maxDistance, cosLimit, h, g)) {
+                result.tracked = false;
+                result.failed = true;
+                return result;
+            }
             if (!solve(h, g, x))
                 break;  // a degenerate level is skipped; the finer levels go on
             estimate = increment(x) * estimate;
@@ -233,11 +240,22 @@ Result track(const std::vector<Level>& levels, const Eigen::Matrix4f& previousPo
     const double angle = 2.0 * std::acos(std::min(1.0, std::abs(static_cast<double>(rotation.normalized().w()))));
     if (translation > settings.maxTranslation || angle > settings.maxRotationDegrees * M_PI / 180.0) {
         result.tracked = false;
-    } else if (!(settings.skipSmallMotion && translation < smallTranslation && angle < smallRotation)) {
+    } else if (!(settings.skipSmallMotion && translation < FusionConstants::smallMotionTranslation &&
+                 angle < FusionConstants::smallMotionRotation)) {
         result.pose = newPose;
         result.fuse = true;
     }
     return result;
+}
+
+Result track(const std::vector<Level>& levels, const Eigen::Matrix4f& previousPose, const Settings& settings)
+{
+    const SystemBuilder accumulate = [&levels](int level, const Eigen::Matrix4f& estimate, float maxDistance,
+                                               float cosLimit, Matrix6f& normalMatrix, Vector6f& rightHandSide) {
+        accumulateSystem(levels[level], estimate, maxDistance, cosLimit, normalMatrix, rightHandSide);
+        return true;
+    };
+    return track(static_cast<int>(levels.size()), accumulate, previousPose, settings);
 }
 
 }  // namespace Veltrane::IcpTracking

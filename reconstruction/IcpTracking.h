@@ -4,6 +4,7 @@
 
 #include <Eigen/Core>
 
+#include <functional>
 #include <vector>
 
 namespace Veltrane {
@@ -70,6 +71,10 @@ bool linearise(int x, int y, const Level& level, const Eigen::Matrix4f& estimate
 void computeRows(const Level& level, const Eigen::Matrix4f& estimate, float maxDistance,
                  float cosLimit, float* matrixRows, float* vectorRows);
 
+/// The normal matrix and vector from the 27 plane sums: the 21 upper-triangle
+/// entries in the order of `computeRows`, then the 6 right-hand-side entries.
+void unpackSums(const float* sums, Matrix6f& normalMatrix, Vector6f& rightHandSide);
+
 /// Sums the planes of `computeRows` (each in pixel order) into the normal
 /// matrix and vector.
 void sumRows(const float* matrixRows, const float* vectorRows, std::size_t planeSize,
@@ -99,14 +104,27 @@ Eigen::Matrix4f increment(const Vector6f& solution);
 struct Result {
     bool tracked = true;   ///< false: the frame is lost
     bool fuse = false;     ///< the frame should be fused at `pose`
+    bool failed = false;   ///< a level's system could not be built; the frame is lost
     Eigen::Matrix4f pose;  ///< new pose (volume to camera); the old one unless fuse
 };
 
+/// Builds the normal equations of pyramid level `level` (0 = finest) for
+/// `estimate` (current camera to volume) and the correspondence limits; false
+/// when they could not be built (the builder logs why).
+using SystemBuilder = std::function<bool(int level, const Eigen::Matrix4f& estimate, float maxDistance,
+                                         float cosLimit, Matrix6f& normalMatrix, Vector6f& rightHandSide)>;
+
 /// Aligns the frame with the prediction made from `previousPose`, refining
-/// coarse to fine over `levels` (index 0 = finest), and checks the motion. A
-/// level whose system is degenerate (too few normals on a coarse level of a
-/// far scene) ends without applying that update, and the finer levels go on;
-/// the frame is lost when no level could be solved or the motion is too large.
+/// coarse to fine over `levelCount` levels whose systems `buildSystem` makes,
+/// and checks the motion. A level whose system is degenerate (too few normals
+/// on a coarse level of a far scene) ends without applying that update, and
+/// the finer levels go on; the frame is lost when no level could be solved,
+/// the motion is too large or a system could not be built (`failed`, at once).
+Result track(int levelCount, const SystemBuilder& buildSystem, const Eigen::Matrix4f& previousPose,
+             const Settings& settings);
+
+/// `track` over the host's `levels` (index 0 = finest), each system made by
+/// `accumulateSystem`.
 Result track(const std::vector<Level>& levels, const Eigen::Matrix4f& previousPose,
              const Settings& settings);
 

@@ -1,5 +1,6 @@
 #include "reconstruction/SurfacePrediction.h"
 
+#include "reconstruction/FusionConstants.h"
 #include "reconstruction/VectorMap.h"
 
 #include <Eigen/LU>
@@ -12,7 +13,7 @@ namespace Veltrane::SurfacePrediction {
 
 namespace {
 
-constexpr double numericGuard = 1e-10;
+using FusionConstants::numericGuard;
 
 /// `index` clamped to 0 .. n-1, converted only once it fits an int.
 int clampedIndex(float index, int n)

@@ -26,58 +26,14 @@ std::unique_ptr<TypedImage<T>> createImage(int width, int height, int slices, in
 
 }  // namespace
 
-SurfaceReconstructionCPU::SurfaceReconstructionCPU()
-{
-    m_levelIntrinsics.fill(Eigen::Matrix3f::Identity());
-    m_levelInverseIntrinsics.fill(Eigen::Matrix3f::Identity());
-}
-
 SurfaceReconstructionCPU::~SurfaceReconstructionCPU()
 {
     releaseBuffers();
 }
 
-bool SurfaceReconstructionCPU::init(ReconstructionParameters* params)
+bool SurfaceReconstructionCPU::allocateBuffers()
 {
-    if (m_initialised)
-        releaseBuffers();  // the lock stays: the same set is locked again below
-    if (m_params && m_params != params && m_params->locked)
-        m_params->setLocked(false);
-    m_params = params;
-    const char* problem = params ? FusionInput::parameterProblem(*params) : "none given";
-    if (problem) {
-        VELTRANE_ERROR("SurfaceReconstruction: unsupported reconstruction parameters: " << problem);
-        if (params && params->locked)
-            params->setLocked(false);
-        return false;
-    }
-
-    const std::array<double, 3>& size = params->volumeSize;
-    m_volume.resolution = params->volumeResolution;
-    for (int a = 0; a < 3; ++a)
-        m_volume.voxelSize[a] = static_cast<float>(size[a] / m_volume.resolution[a]);
-    m_levelCount = params->pyramidLevels;
-    m_colorEnabled = params->colorVolume;
-    m_width = params->imageWidth;
-    m_height = params->imageHeight;
-
-    m_initialPose = Eigen::Map<const Eigen::Matrix4d>(params->volumePose().data()).cast<float>();
-    m_pose = m_previousPose = m_initialPose;
-    m_firstFrame = true;
-
-    const Eigen::Matrix3d intrinsics = Eigen::Map<const Eigen::Matrix3d>(params->intrinsics().data());
-    DepthPreprocessing::levelIntrinsics(intrinsics, maxLevels, m_levelIntrinsics.data(),
-                                        m_levelInverseIntrinsics.data());
-
-    if (!FusionInput::fitsInMemory(requiredBytes(), physicalMemoryBytes(), "physical memory") ||
-        !createBuffers()) {
-        if (params->locked)
-            params->setLocked(false);
-        return false;
-    }
-    clearVolumes();
-    params->setLocked(true);
-    return true;
+    return FusionInput::fitsInMemory(requiredBytes(), physicalMemoryBytes(), "physical memory") && createBuffers();
 }
 
 double SurfaceReconstructionCPU::requiredBytes() const
@@ -150,70 +106,23 @@ void SurfaceReconstructionCPU::releaseBuffers()
     m_initialised = false;
 }
 
-void SurfaceReconstructionCPU::release()
-{
-    if (!m_initialised)
-        return;
-    releaseBuffers();
-    if (m_params && m_params->locked)
-        m_params->setLocked(false);
-}
-
-void SurfaceReconstructionCPU::clearVolumes()
+bool SurfaceReconstructionCPU::clearVolumes()
 {
     tsdfVolume->fill(std::numeric_limits<float>::quiet_NaN());
     m_weightVolume->fill(0);
     if (colorVolume)
         colorVolume->fill(0);
+    return true;
 }
 
-void SurfaceReconstructionCPU::reset()
+bool SurfaceReconstructionCPU::volumesPresent() const
 {
-    if (!m_initialised || !tsdfVolume || (m_colorEnabled && !colorVolume))
-        return;
-    clearVolumes();
-    m_pose = m_previousPose = m_initialPose;
-    m_firstFrame = true;
+    return tsdfVolume && (!m_colorEnabled || colorVolume);
 }
 
-int SurfaceReconstructionCPU::processFrame(const TypedImage<unsigned short>* depth,
-                                           const TypedImage<unsigned char>* color, const double* poseIn,
-                                           TypedImage<unsigned char>* sceneImage, bool integrateFrame)
+void SurfaceReconstructionCPU::startSceneCopy(TypedImage<unsigned char>& target)
 {
-    if (!m_initialised || !tsdfVolume || (m_colorEnabled && !colorVolume))
-        return NotInitialised;
-    if (const int refused = FusionInput::refusedFrame(depth, sceneImage, poseIn, m_width, m_height))
-        return refused;
-    if (poseIn)
-        m_pose = Eigen::Map<const Eigen::Matrix4d>(poseIn).cast<float>();
-    m_previousPose = m_pose;
-
-    if (preprocess(depth, color) != 0)
-        return PreprocessingFailed;
-    if (predictSurface() != 0)
-        return PredictionFailed;
-    if (sceneImage)
-        std::memcpy(sceneImage->data(), m_sceneImage->data(), static_cast<std::size_t>(m_width) * m_height * 3);
-
-    bool tracked = false;
-    bool fuse = false;
-    bool trackNow = true;
-    if (m_firstFrame) {
-        tracked = true;
-        trackNow = countValidPixels() >= m_params->minValidPixels;
-    }
-    if (trackNow) {
-        m_firstFrame = false;
-        if (trackCamera(fuse, tracked) != 0) {
-            VELTRANE_INFO("ICP failed");
-            return TrackingFailed;
-        }
-        if (!fuse)
-            return tracked ? Tracked : TrackingLost;
-    }
-    if (integrateFrame && integrate() != 0)
-        return IntegrationFailed;
-    return tracked ? Tracked : TrackingLost;
+    std::memcpy(target.data(), m_sceneImage->data(), static_cast<std::size_t>(m_width) * m_height * 3);
 }
 
 int SurfaceReconstructionCPU::preprocess(const TypedImage<unsigned short>* depth,
@@ -260,29 +169,20 @@ int SurfaceReconstructionCPU::predictSurface()
     return 0;
 }
 
-IcpTracking::Settings SurfaceReconstructionCPU::trackingSettings() const
+IcpTracking::Level SurfaceReconstructionCPU::trackingLevel(int l) const
 {
-    const ReconstructionParameters& p = *m_params;
-    return {p.icpIterations(), p.icpDistanceThreshold, p.icpAngleThreshold, p.icpConvergenceThreshold,
-            p.maxTranslation,  p.maxRotationDegrees,   p.skipSmallMotion};
+    const Level& level = m_levels[l];
+    return {level.vertices.get(), level.normals.get(), level.predictedVertices.get(), level.predictedNormals.get(),
+            m_levelIntrinsics[l]};
 }
 
-int SurfaceReconstructionCPU::trackCamera(bool& fuse, bool& tracked)
+bool SurfaceReconstructionCPU::buildIcpSystem(int level, const Eigen::Matrix4f& estimate, float maxDistance,
+                                              float cosLimit, IcpTracking::Matrix6f& normalMatrix,
+                                              IcpTracking::Vector6f& rightHandSide)
 {
-    if (!m_initialised)
-        return -1;
-    std::vector<IcpTracking::Level> levels;
-    for (int l = 0; l < m_levelCount; ++l) {
-        const Level& level = m_levels[l];
-        levels.push_back({level.vertices.get(), level.normals.get(), level.predictedVertices.get(),
-                          level.predictedNormals.get(), m_levelIntrinsics[l]});
-    }
-    const IcpTracking::Result result = IcpTracking::track(levels, m_previousPose, trackingSettings());
-    tracked = result.tracked;
-    fuse = result.fuse;
-    if (fuse)
-        m_pose = result.pose;
-    return 0;
+    IcpTracking::accumulateSystem(trackingLevel(level), estimate, maxDistance, cosLimit, normalMatrix,
+                                  rightHandSide);
+    return true;
 }
 
 int SurfaceReconstructionCPU::integrate()
@@ -302,10 +202,11 @@ int SurfaceReconstructionCPU::integrate()
     return 0;
 }
 
-long SurfaceReconstructionCPU::countValidPixels() const
+bool SurfaceReconstructionCPU::countValidPixels(long& count)
 {
     const unsigned char* mask = m_validMask->typedData();
-    return std::accumulate(mask, mask + m_validMask->elementCount(), 0L);
+    count = std::accumulate(mask, mask + m_validMask->elementCount(), 0L);
+    return true;
 }
 
 }  // namespace Veltrane

@@ -7,15 +7,12 @@
 #include "core/ClProgram.h"
 #include "core/ClReduce.h"
 #include "core/Logging.h"
-#include "reconstruction/DepthPreprocessing.h"
 #include "reconstruction/FusionInput.h"
-#include "reconstruction/IcpTracking.h"
+#include "reconstruction/KernelLaunch.h"
 #include "reconstruction/ReconstructionParameters.h"
 
-#include <Eigen/Geometry>
 #include <Eigen/LU>
 
-#include <algorithm>
 #include <cmath>
 #include <new>
 #include <stdexcept>
@@ -28,10 +25,8 @@ constexpr int matrixPlanes = IcpTracking::matrixPlanes;
 constexpr int vectorPlanes = IcpTracking::vectorPlanes;
 constexpr int partialSums = ClReduce::groupCount;
 constexpr int reductionSlots = matrixPlanes + vectorPlanes;
-constexpr float spatialSigma = 4.5f;                // pixels
-constexpr float depthSigma = 30.0f / 65535.0f;      // 30 mm, normalised
-constexpr float smallTranslation = 1.0f;            // mm
-constexpr double smallRotation = 0.0349065850398866;  // 2 degrees
+/// The depth filters' sigma as the kernels read depth: normalised 16-bit.
+constexpr float normalisedDepthSigma = FusionConstants::filterDepthSigma / 65535.0f;
 
 std::unique_ptr<ClImage> buffer(int access, int type, int width, int height, int slices, int channels,
                                 ClEnvironment* environment)
@@ -55,34 +50,11 @@ std::unique_ptr<ClImage> depthImage(int width, int height, ClEnvironment* enviro
                                      CL_INTENSITY, CL_UNORM_INT16, environment);
 }
 
-/// Waits for a non-blocking read into the caller's image and releases its
-/// event when it goes out of scope, on every way out of a frame.
-class PendingRead {
-public:
-    std::unique_ptr<ClEvent> event;
-    ~PendingRead()
-    {
-        if (event && event->id()) {
-            const cl_event id = event->id();
-            clWaitForEvents(1, &id);
-        }
-    }
-};
-
-/// Rotation angle of a rigid motion in radians, 0 to pi.
-double rotationAngle(const Eigen::Matrix4f& motion)
-{
-    const Eigen::Quaternionf rotation(Eigen::Matrix3f(motion.topLeftCorner<3, 3>()));
-    return 2.0 * std::acos(std::min(1.0, std::abs(static_cast<double>(rotation.normalized().w()))));
-}
-
 }  // namespace
 
 SurfaceReconstructionGPU::SurfaceReconstructionGPU(ClEnvironment* environment)
     : m_environment(environment)
 {
-    m_levelIntrinsics.fill(Eigen::Matrix3f::Identity());
-    m_levelInverseIntrinsics.fill(Eigen::Matrix3f::Identity());
     bool created = false;
     try {
         created = initOpenCL();
@@ -124,7 +96,8 @@ bool SurfaceReconstructionGPU::initOpenCL()
         m_environment = ClEnvironment::defaultEnvironment();
     logDeviceFacts();
     try {
-        m_program = std::make_unique<ClProgram>("SurfaceReconstruction", "", "", m_environment);
+        const std::string constants = FusionConstants::openClDefinitions();
+        m_program = std::make_unique<ClProgram>("SurfaceReconstruction", constants, "", m_environment);
         ClProgram& p = *m_program;
         m_computeVertexMap = p.createKernel("computeVertexMap");
         m_computeTangentMap = p.createKernel("computeTangentMap");
@@ -141,7 +114,7 @@ bool SurfaceReconstructionGPU::initOpenCL()
         m_scaleDepthMap = p.createKernel("scaleDepthMap");
         m_computeDepthDiscontinuityMap = p.createKernel("computeDepthDiscontinuityMap");
 
-        m_colorProgram = std::make_unique<ClProgram>("SurfaceReconstruction", "", "-D COLOR_VOLUME",
+        m_colorProgram = std::make_unique<ClProgram>("SurfaceReconstruction", constants, "-D COLOR_VOLUME",
                                                      m_environment);
         m_predictSurfaceColor = m_colorProgram->createKernel("predictSurface");
         m_initColorVolume = m_colorProgram->createKernel("initVolume");
@@ -171,47 +144,11 @@ void SurfaceReconstructionGPU::releaseKernels()
     m_reduce.reset();
 }
 
-bool SurfaceReconstructionGPU::init(ReconstructionParameters* params)
+bool SurfaceReconstructionGPU::allocateBuffers()
 {
-    if (m_initialised)
-        releaseBuffers();  // the lock stays: the same set is locked again below
-    if (m_params && m_params != params && m_params->locked)
-        m_params->setLocked(false);
-    m_params = params;
-    const auto unlockAndFail = [params] {
-        if (params && params->locked)
-            params->setLocked(false);
-        return false;
-    };
-    const char* problem = params ? FusionInput::parameterProblem(*params) : "none given";
-    if (problem) {
-        VELTRANE_ERROR("SurfaceReconstruction: unsupported reconstruction parameters: " << problem);
-        return unlockAndFail();
-    }
-
-    m_volume.resolution = params->volumeResolution;
-    for (int a = 0; a < 3; ++a)
-        m_volume.voxelSize[a] = static_cast<float>(params->volumeSize[a] / m_volume.resolution[a]);
-    m_levelCount = params->pyramidLevels;
-    m_curvatureEnabled = params->useCurvatureSelection;
-    m_colorEnabled = params->colorVolume;
-    m_width = params->imageWidth;
-    m_height = params->imageHeight;
-
-    m_initialPose = Eigen::Map<const Eigen::Matrix4d>(params->volumePose().data()).cast<float>();
-    m_pose = m_previousPose = m_initialPose;
-    m_firstFrame = true;
-
-    const Eigen::Matrix3d intrinsics = Eigen::Map<const Eigen::Matrix3d>(params->intrinsics().data());
-    DepthPreprocessing::levelIntrinsics(intrinsics, maxLevels, m_levelIntrinsics.data(),
-                                        m_levelInverseIntrinsics.data());
-
-    if (!FusionInput::fitsInMemory(requiredDeviceBytes(), m_environment->device()->globalMemSize(),
-                                   "device memory") ||
-        !createBuffers() || !initVolumes())
-        return unlockAndFail();
-    params->setLocked(true);
-    return true;
+    return FusionInput::fitsInMemory(requiredDeviceBytes(), m_environment->device()->globalMemSize(),
+                                     "device memory") &&
+           createBuffers();
 }
 
 double SurfaceReconstructionGPU::requiredDeviceBytes() const
@@ -340,6 +277,17 @@ bool SurfaceReconstructionGPU::createBuffers()
         return false;
     }
 
+    if (!setWorkSizes()) {
+        VELTRANE_ERROR("SurfaceReconstruction: Failed to create OpenCL buffers");
+        releaseBuffers();
+        return false;
+    }
+    m_initialised = true;
+    return true;
+}
+
+bool SurfaceReconstructionGPU::setWorkSizes()
+{
     bool sized = true;
     for (int l = 0; l < m_levelCount; ++l) {
         const int w = m_levels[l].width, h = m_levels[l].height;
@@ -350,6 +298,7 @@ bool SurfaceReconstructionGPU::createBuffers()
             for (LevelKernel k : {DownsampleKernel, DownsampleVertexKernel, DownsampleNormalKernel})
                 sized &= setLevelWorkSize(k, l, w, h);
     }
+    const auto& n = m_volume.resolution;
     for (ClKernel* kernel : {m_initVolume.get(), m_initColorVolume.get(), m_integrate.get(),
                              m_integrateColor.get()}) {
         std::size_t size[2] = {static_cast<std::size_t>(n[0]), static_cast<std::size_t>(n[1])};
@@ -359,13 +308,7 @@ bool SurfaceReconstructionGPU::createBuffers()
         std::size_t size[2] = {static_cast<std::size_t>(m_width), static_cast<std::size_t>(m_height)};
         sized &= kernel->setWorkSize(2, size);
     }
-    if (!sized) {
-        VELTRANE_ERROR("SurfaceReconstruction: Failed to create OpenCL buffers");
-        releaseBuffers();
-        return false;
-    }
-    m_initialised = true;
-    return true;
+    return sized;
 }
 
 void SurfaceReconstructionGPU::releaseBuffers()
@@ -402,45 +345,56 @@ void SurfaceReconstructionGPU::releaseBuffers()
     m_initialised = false;
 }
 
-bool SurfaceReconstructionGPU::initVolumes()
+bool SurfaceReconstructionGPU::clearVolumes()
 {
-    ClKernel& kernel = m_colorEnabled ? *m_initColorVolume : *m_initVolume;
-    cl_uint arg = 0;
-    kernel.setArgImage(arg++, tsdfVolume);
-    kernel.setArgImage(arg++, m_weightVolume.get());
+    KernelLaunch launch(m_colorEnabled ? *m_initColorVolume : *m_initVolume,
+                        "SurfaceReconstruction: Couldn't execute initVolumes kernel");
+    launch.image(tsdfVolume).image(m_weightVolume.get());
     if (m_colorEnabled)
-        kernel.setArgImage(arg++, colorVolume);
+        launch.image(colorVolume);
     const auto& n = m_volume.resolution;
-    kernel.setArgInt3(arg++, n[0], n[1], n[2]);
-    if (kernel.run() != CL_SUCCESS) {
-        VELTRANE_ERROR("SurfaceReconstruction: Couldn't execute initVolumes kernel");
-        return false;
+    return launch.int3(n[0], n[1], n[2]).run();
+}
+
+bool SurfaceReconstructionGPU::volumesPresent() const
+{
+    return tsdfVolume && (!m_colorEnabled || colorVolume);
+}
+
+void SurfaceReconstructionGPU::readFrameSettings()
+{
+    m_curvatureEnabled = m_params->useCurvatureSelection;
+}
+
+void SurfaceReconstructionGPU::startSceneCopy(TypedImage<unsigned char>& target)
+{
+    if (!m_sceneImage->downloadInto(&target, false, nullptr, &m_sceneRead)) {
+        m_sceneRead.reset();
+        VELTRANE_WARN("Surface reconstruction: Could not download scene image");
     }
-    return true;
 }
 
-void SurfaceReconstructionGPU::release()
+void SurfaceReconstructionGPU::finishSceneCopy()
 {
-    if (!m_initialised)
-        return;
-    releaseBuffers();
-    if (m_params && m_params->locked)
-        m_params->setLocked(false);
+    if (m_sceneRead && m_sceneRead->id()) {
+        const cl_event id = m_sceneRead->id();
+        clWaitForEvents(1, &id);
+    }
+    m_sceneRead.reset();
 }
 
-void SurfaceReconstructionGPU::reset()
+bool SurfaceReconstructionGPU::countValidPixels(long& count)
 {
-    if (!m_initialised || !tsdfVolume || (m_colorEnabled && !colorVolume))
-        return;
-    initVolumes();
-    m_pose = m_previousPose = m_initialPose;
-    m_firstFrame = true;
+    bool counted = false;
+    const float sum = m_reduce->sum(m_validMask.get(), m_width * m_height, nullptr, &counted);
+    count = static_cast<long>(sum);
+    return counted;
 }
 
-int SurfaceReconstructionGPU::enqueue(LevelKernel which, ClKernel& kernel, int l)
+bool SurfaceReconstructionGPU::enqueueAtLevel(KernelLaunch& launch, LevelKernel which, int l)
 {
     const WorkSize& size = m_levels[l].workSizes[which];
-    return kernel.enqueue(2, size.global.data(), size.local.data());
+    return launch.enqueue(2, size.global.data(), size.local.data());
 }
 
 bool SurfaceReconstructionGPU::writeMatrix(ClImage& target, const float* values, std::size_t count)
@@ -448,153 +402,111 @@ bool SurfaceReconstructionGPU::writeMatrix(ClImage& target, const float* values,
     return target.write(values, count * sizeof(float));
 }
 
-int SurfaceReconstructionGPU::processFrame(const TypedImage<unsigned short>* depth,
-                                           const TypedImage<unsigned char>* color, const double* poseIn,
-                                           TypedImage<unsigned char>* sceneImage, bool integrateFrame)
+bool SurfaceReconstructionGPU::uploadFrame(const TypedImage<unsigned short>* depth,
+                                           const TypedImage<unsigned char>* color)
 {
-    if (!m_environment || !m_initialised || !tsdfVolume || (m_colorEnabled && !colorVolume))
-        return NotInitialised;
-    if (const int refused = FusionInput::refusedFrame(depth, sceneImage, poseIn, m_width, m_height))
-        return refused;
-    if (poseIn)
-        m_pose = Eigen::Map<const Eigen::Matrix4d>(poseIn).cast<float>();
-    m_previousPose = m_pose;
-    m_curvatureEnabled = m_params->useCurvatureSelection;
-
-    if (preprocess(depth, color) < 0)
-        return PreprocessingFailed;
-    if (predictSurface() < 0)
-        return PredictionFailed;
-
-    // Declared after the frame's uploads: the caller's scene image is complete
-    // before this returns, however it returns.
-    PendingRead sceneRead;
-    if (sceneImage && !m_sceneImage->downloadInto(sceneImage, false, nullptr, &sceneRead.event)) {
-        sceneRead.event.reset();
-        VELTRANE_WARN("Surface reconstruction: Could not download scene image");
+    if (!depth || (m_colorEnabled && !color))
+        return false;
+    const std::size_t pixels = static_cast<std::size_t>(m_width) * m_height;
+    if (depth->byteSize() < pixels * sizeof(unsigned short) ||
+        !m_depthImage->write(depth->data(), depth->byteSize()))
+        return false;
+    if (!m_colorEnabled)
+        return true;
+    if (color->width != m_width || color->height != m_height || color->channels != 3)
+        return false;
+    const unsigned char* rgb = color->typedData();
+    unsigned char* rgba = m_colorUpload->typedData();
+    for (std::size_t i = 0; i < pixels; ++i) {
+        rgba[4 * i] = rgb[3 * i];
+        rgba[4 * i + 1] = rgb[3 * i + 1];
+        rgba[4 * i + 2] = rgb[3 * i + 2];
+        rgba[4 * i + 3] = 0;
     }
-
-    bool tracked = false;
-    bool fuse = false;
-    bool gateOpen = true;
-    if (m_firstFrame) {
-        tracked = true;
-        bool counted = false;
-        const float count = m_reduce->sum(m_validMask.get(), m_width * m_height, nullptr, &counted);
-        if (!counted)
-            return PredictionFailed;
-        gateOpen = static_cast<long>(count) >= m_params->minValidPixels;
-    }
-    if (gateOpen) {
-        m_firstFrame = false;
-        if (trackCamera(fuse, tracked) < 0)
-            return TrackingFailed;
-        if (!fuse)
-            return tracked ? Tracked : TrackingLost;
-    }
-    if (integrateFrame && integrate() < 0)
-        return IntegrationFailed;
-    return tracked ? Tracked : TrackingLost;
+    return m_colorImage->write(rgba, m_colorUpload->byteSize());
 }
 
 int SurfaceReconstructionGPU::preprocess(const TypedImage<unsigned short>* depth,
                                          const TypedImage<unsigned char>* color)
 {
-    if (!depth || (m_colorEnabled && !color))
+    if (!m_initialised || !uploadFrame(depth, color))
         return -1;
-    const std::size_t pixels = static_cast<std::size_t>(m_width) * m_height;
-    if (depth->byteSize() < pixels * sizeof(unsigned short) ||
-        !m_depthImage->write(depth->data(), depth->byteSize()))
-        return -1;
-    if (m_colorEnabled) {
-        if (color->width != m_width || color->height != m_height || color->channels != 3)
-            return -1;
-        const unsigned char* rgb = color->typedData();
-        unsigned char* rgba = m_colorUpload->typedData();
-        for (std::size_t i = 0; i < pixels; ++i) {
-            rgba[4 * i] = rgb[3 * i];
-            rgba[4 * i + 1] = rgb[3 * i + 1];
-            rgba[4 * i + 2] = rgb[3 * i + 2];
-            rgba[4 * i + 3] = 0;
-        }
-        if (!m_colorImage->write(rgba, m_colorUpload->byteSize()))
-            return -1;
-    }
 
-    const auto failed = [](int code, const char* message) {
-        if (code == CL_SUCCESS)
-            return false;
-        VELTRANE_ERROR("SurfaceReconstruction: Couldn't execute " << message << " kernel (" << code << ")");
-        return true;
-    };
-
-    ClKernel& bilateral = *m_bilateralFilter;
-    bilateral.setArgImage(0, m_depthImage.get());
-    bilateral.setArgImage(1, m_levels[0].filteredDepth.get());
-    bilateral.setArgScalar(2, spatialSigma);
-    bilateral.setArgScalar(3, depthSigma);
-    bilateral.setArgScalar(4, m_params->bilateralFilterRadius);
-    if (failed(enqueue(BilateralKernel, bilateral, 0), "bilateral filter"))
+    KernelLaunch bilateral(*m_bilateralFilter, "SurfaceReconstruction: Couldn't execute bilateral filter kernel (");
+    bilateral.image(m_depthImage.get())
+        .image(m_levels[0].filteredDepth.get())
+        .scalar(FusionConstants::filterSpatialSigma)
+        .scalar(normalisedDepthSigma)
+        .scalar(m_params->bilateralFilterRadius);
+    if (!enqueueAtLevel(bilateral, BilateralKernel, 0))
         return -1;
 
     for (int l = 1; l < m_levelCount; ++l) {
-        ClKernel& kernel = *m_downsample;
-        kernel.setArgImage(0, m_levels[l - 1].filteredDepth.get());
-        kernel.setArgImage(1, m_levels[l].filteredDepth.get());
-        kernel.setArgScalar(2, depthSigma);
-        if (failed(enqueue(DownsampleKernel, kernel, l), "downsample"))
+        KernelLaunch downsample(*m_downsample, "SurfaceReconstruction: Couldn't execute downsample kernel (");
+        downsample.image(m_levels[l - 1].filteredDepth.get())
+            .image(m_levels[l].filteredDepth.get())
+            .scalar(normalisedDepthSigma);
+        if (!enqueueAtLevel(downsample, DownsampleKernel, l))
             return -1;
     }
 
-    for (int l = 0; l < m_levelCount; ++l) {
-        Level& level = m_levels[l];
-        ClKernel& vertices = *m_computeVertexMap;
-        vertices.setArgImage(0, level.filteredDepth.get());
-        vertices.setArgImage(1, level.inverseIntrinsics.get());
-        vertices.setArgImage(2, level.vertexMap.get());
-        if (failed(enqueue(VertexMapKernel, vertices, l), "vertex map"))
+    for (int l = 0; l < m_levelCount; ++l)
+        if (!computeLevelMaps(l))
             return -1;
-
-        // The tangent, normal and curvature kernels start with the same five
-        // arguments.
-        const auto setMapArguments = [&level](ClKernel& kernel) {
-            kernel.setArgScalar(0, level.width);
-            kernel.setArgScalar(1, level.height);
-            kernel.setArgImage(2, level.vertexMap.get());
-            kernel.setArgImage(3, level.tangentXMap.get());
-            kernel.setArgImage(4, level.tangentYMap.get());
-        };
-        ClKernel& tangents = *m_computeTangentMap;
-        setMapArguments(tangents);
-        if (failed(enqueue(TangentMapKernel, tangents, l), "tangent map"))
-            return -1;
-
-        ClKernel& normals = *m_computeNormalMap;
-        setMapArguments(normals);
-        normals.setArgImage(5, level.normalMap.get());
-        if (failed(enqueue(NormalMapKernel, normals, l), "normal map"))
-            return -1;
-
-        if (!m_curvatureEnabled)
-            continue;
-        ClKernel& curvature = *m_computeCurvatureMap;
-        setMapArguments(curvature);
-        curvature.setArgImage(5, level.normalMap.get());
-        curvature.setArgImage(6, level.curvatureMap.get());
-        if (failed(enqueue(CurvatureMapKernel, curvature, l), "curvature map"))
-            return -1;
-    }
     return 0;
 }
 
+bool SurfaceReconstructionGPU::computeLevelMaps(int l)
+{
+    const Level& level = m_levels[l];
+    KernelLaunch vertices(*m_computeVertexMap, "SurfaceReconstruction: Couldn't execute vertex map kernel (");
+    vertices.image(level.filteredDepth.get()).image(level.inverseIntrinsics.get()).image(level.vertexMap.get());
+    if (!enqueueAtLevel(vertices, VertexMapKernel, l))
+        return false;
+
+    // The tangent, normal and curvature kernels start with the same five
+    // arguments.
+    const auto mapArguments = [&level](KernelLaunch& launch) -> KernelLaunch& {
+        return launch.scalar(level.width)
+            .scalar(level.height)
+            .image(level.vertexMap.get())
+            .image(level.tangentXMap.get())
+            .image(level.tangentYMap.get());
+    };
+    KernelLaunch tangents(*m_computeTangentMap, "SurfaceReconstruction: Couldn't execute tangent map kernel (");
+    if (!enqueueAtLevel(mapArguments(tangents), TangentMapKernel, l))
+        return false;
+
+    KernelLaunch normals(*m_computeNormalMap, "SurfaceReconstruction: Couldn't execute normal map kernel (");
+    if (!enqueueAtLevel(mapArguments(normals).image(level.normalMap.get()), NormalMapKernel, l))
+        return false;
+
+    if (!m_curvatureEnabled)
+        return true;
+    KernelLaunch curvature(*m_computeCurvatureMap,
+                           "SurfaceReconstruction: Couldn't execute curvature map kernel (");
+    mapArguments(curvature).image(level.normalMap.get()).image(level.curvatureMap.get());
+    return enqueueAtLevel(curvature, CurvatureMapKernel, l);
+}
+
 int SurfaceReconstructionGPU::predictSurface()
+{
+    if (!m_initialised || !castRays())
+        return -1;
+    for (int l = 1; l < m_levelCount; ++l)
+        if (!downsamplePrediction(l))
+            return -1;
+    return 0;
+}
+
+bool SurfaceReconstructionGPU::castRays()
 {
     const Eigen::Matrix3f& k = m_levelIntrinsics[0];
     const Eigen::Matrix3f m = k * m_pose.topLeftCorner<3, 3>();
     const Eigen::Matrix3f mInverse = m.inverse();
     const Eigen::Vector3f c = -mInverse * (k * m_pose.topRightCorner<3, 1>());
     if (!writeMatrix(*m_rayMatrix, mInverse.data(), 9))
-        return -1;
+        return false;
 
     const float step = static_cast<float>(m_params->truncationFactor) *
                        static_cast<float>(m_params->raycastStepFactor);
@@ -605,99 +517,93 @@ int SurfaceReconstructionGPU::predictSurface()
         cn[a] = (c[a] / m_volume.voxelSize[a] + (static_cast<float>(n[a]) * 0.5f - 0.5f)) /
                 static_cast<float>(n[a]);
 
-    ClKernel& kernel = m_colorEnabled ? *m_predictSurfaceColor : *m_predictSurface;
     const Eigen::Vector3f& s = m_volume.voxelSize;
-    cl_uint arg = 0;
-    kernel.setArgImage(arg++, tsdfVolume);
+    KernelLaunch launch(m_colorEnabled ? *m_predictSurfaceColor : *m_predictSurface,
+                        "SurfaceReconstruction: Couldn't execute surface prediction kernel (");
+    launch.image(tsdfVolume);
     if (m_colorEnabled)
-        kernel.setArgImage(arg++, colorVolume);
-    kernel.setArgInt3(arg++, n[0], n[1], n[2]);
-    kernel.setArgFloat3(arg++, s[0], s[1], s[2]);
-    kernel.setArgFloat3(arg++, c[0], c[1], c[2]);
-    kernel.setArgImage(arg++, m_rayMatrix.get());
-    kernel.setArgScalar(arg++, step);
-    kernel.setArgScalar(arg++, stepCount);
-    kernel.setArgScalar(arg++, m_width);
-    kernel.setArgScalar(arg++, m_height);
-    kernel.setArgImage(arg++, m_levels[0].predictedVertexMap.get());
-    kernel.setArgImage(arg++, m_levels[0].predictedNormalMap.get());
-    kernel.setArgFloat3(arg++, cn[0], cn[1], cn[2]);
-    kernel.setArgImage(arg++, m_sceneImage.get());
+        launch.image(colorVolume);
+    launch.int3(n[0], n[1], n[2])
+        .float3(s[0], s[1], s[2])
+        .float3(c[0], c[1], c[2])
+        .image(m_rayMatrix.get())
+        .scalar(step)
+        .scalar(stepCount)
+        .scalar(m_width)
+        .scalar(m_height)
+        .image(m_levels[0].predictedVertexMap.get())
+        .image(m_levels[0].predictedNormalMap.get())
+        .float3(cn[0], cn[1], cn[2])
+        .image(m_sceneImage.get());
     if (m_colorEnabled)
-        kernel.setArgByte(arg++, m_params->showSceneColor ? 1 : 0);
-    kernel.setArgImage(arg++, m_validMask.get());
-    if (const int code = enqueue(m_colorEnabled ? PredictColorKernel : PredictKernel, kernel, 0)) {
-        VELTRANE_ERROR("SurfaceReconstruction: Couldn't execute surface prediction kernel (" << code << ")");
-        return -1;
-    }
-
-    for (int l = 1; l < m_levelCount; ++l) {
-        const Level& finer = m_levels[l - 1];
-        const Level& level = m_levels[l];
-        const struct {
-            LevelKernel which;
-            ClKernel* kernel;
-            ClImage* in;
-            ClImage* out;
-            const char* name;
-        } passes[] = {{DownsampleVertexKernel, m_downsampleVertexMap.get(), finer.predictedVertexMap.get(),
-                       level.predictedVertexMap.get(), "vertex downsample"},
-                      {DownsampleNormalKernel, m_downsampleNormalMap.get(), finer.predictedNormalMap.get(),
-                       level.predictedNormalMap.get(), "normal downsample"}};
-        for (const auto& pass : passes) {
-            pass.kernel->setArgImage(0, pass.in);
-            pass.kernel->setArgImage(1, pass.out);
-            pass.kernel->setArgScalar(2, finer.width);
-            pass.kernel->setArgScalar(3, finer.height);
-            pass.kernel->setArgScalar(4, finer.width / 2);
-            pass.kernel->setArgScalar(5, finer.height / 2);
-            if (const int code = enqueue(pass.which, *pass.kernel, l)) {
-                VELTRANE_ERROR("SurfaceReconstruction: Couldn't execute " << pass.name << " kernel (" << code
-                                                                          << ")");
-                return -1;
-            }
-        }
-    }
-    return 0;
+        launch.byte(m_params->showSceneColor ? 1 : 0);
+    launch.image(m_validMask.get());
+    return enqueueAtLevel(launch, m_colorEnabled ? PredictColorKernel : PredictKernel, 0);
 }
 
-bool SurfaceReconstructionGPU::icpSystem(int l, const Eigen::Matrix4f& estimate, float maxDistance,
-                                         float cosLimit, Eigen::Matrix<float, 6, 6>& normalMatrix,
-                                         Eigen::Matrix<float, 6, 1>& rightHandSide)
+bool SurfaceReconstructionGPU::downsamplePrediction(int l)
 {
-    Level& level = m_levels[l];
+    const Level& finer = m_levels[l - 1];
+    const Level& level = m_levels[l];
+    const auto halve = [&](ClKernel& kernel, const char* failure, const ClImage* in, const ClImage* out,
+                           LevelKernel which) {
+        KernelLaunch launch(kernel, failure);
+        launch.image(in)
+            .image(out)
+            .scalar(finer.width)
+            .scalar(finer.height)
+            .scalar(finer.width / 2)
+            .scalar(finer.height / 2);
+        return enqueueAtLevel(launch, which, l);
+    };
+    return halve(*m_downsampleVertexMap, "SurfaceReconstruction: Couldn't execute vertex downsample kernel (",
+                 finer.predictedVertexMap.get(), level.predictedVertexMap.get(), DownsampleVertexKernel) &&
+           halve(*m_downsampleNormalMap, "SurfaceReconstruction: Couldn't execute normal downsample kernel (",
+                 finer.predictedNormalMap.get(), level.predictedNormalMap.get(), DownsampleNormalKernel);
+}
+
+bool SurfaceReconstructionGPU::buildIcpSystem(int l, const Eigen::Matrix4f& estimate, float maxDistance,
+                                              float cosLimit, IcpTracking::Matrix6f& normalMatrix,
+                                              IcpTracking::Vector6f& rightHandSide)
+{
+    const Level& level = m_levels[l];
     const Eigen::Matrix4f inverseEstimate = estimate.inverse();
     if (!writeMatrix(*m_poseBuffer, inverseEstimate.data(), 16) ||
         !writeMatrix(*m_estimateBuffer, estimate.data(), 16))
         return false;
 
     const Eigen::Matrix3f& k = m_levelIntrinsics[l];
-    ClKernel& kernel = *m_computeIcp;
-    kernel.setArgImage(0, level.predictedVertexMap.get());
-    kernel.setArgImage(1, level.predictedNormalMap.get());
-    kernel.setArgImage(2, level.vertexMap.get());
-    kernel.setArgImage(3, level.normalMap.get());
-    kernel.setArgFloat4(4, k(0, 0), k(1, 1), k(0, 2), k(1, 2));
-    kernel.setArgImage(5, m_estimateBuffer.get());
-    kernel.setArgImage(6, m_poseBuffer.get());
-    kernel.setArgScalar(7, level.width);
-    kernel.setArgScalar(8, level.height);
-    kernel.setArgImage(9, m_icpMatrixRows.get());
-    kernel.setArgImage(10, m_icpVectorRows.get());
-    kernel.setArgScalar(11, maxDistance);
-    kernel.setArgScalar(12, cosLimit);
-    if (const int code = enqueue(IcpKernel, kernel, l)) {
-        VELTRANE_ERROR("SurfaceReconstruction: Couldn't execute ICP kernel (" << code << ")");
+    KernelLaunch launch(*m_computeIcp, "SurfaceReconstruction: Couldn't execute ICP kernel (");
+    launch.image(level.predictedVertexMap.get())
+        .image(level.predictedNormalMap.get())
+        .image(level.vertexMap.get())
+        .image(level.normalMap.get())
+        .float4(k(0, 0), k(1, 1), k(0, 2), k(1, 2))
+        .image(m_estimateBuffer.get())
+        .image(m_poseBuffer.get())
+        .scalar(level.width)
+        .scalar(level.height)
+        .image(m_icpMatrixRows.get())
+        .image(m_icpVectorRows.get())
+        .scalar(maxDistance)
+        .scalar(cosLimit);
+    float sums[reductionSlots];
+    if (!enqueueAtLevel(launch, IcpKernel, l) || !readIcpSums(l, sums))
         return false;
-    }
+    IcpTracking::unpackSums(sums, normalMatrix, rightHandSide);
+    return true;
+}
 
+bool SurfaceReconstructionGPU::readIcpSums(int l, float* sums)
+{
     // Each plane leaves its 64 partial sums (unused groups cleared) in its slot.
+    const Level& level = m_levels[l];
     const int n = level.width * level.height;
     bool summed = true;
-    const auto sumPlanes = [&](auto& planes, auto& sums) {
+    const auto sumPlanes = [&](auto& planes, auto& slots) {
         for (std::size_t j = 0; j < planes.size(); ++j) {
             bool ok = false;
-            m_reduce->sum(planes[j].get(), n, sums[j].get(), &ok);
+            m_reduce->sum(planes[j].get(), n, slots[j].get(), &ok);
             summed &= ok;
         }
     };
@@ -709,94 +615,30 @@ bool SurfaceReconstructionGPU::icpSystem(int l, const Eigen::Matrix4f& estimate,
         VELTRANE_ERROR("SurfaceReconstruction: Could not download reduction results");
         return false;
     }
-
-    float sums[reductionSlots];
-    const float* slots = m_reductionResults->typedData();
+    const float* partial = m_reductionResults->typedData();
     for (int slot = 0; slot < reductionSlots; ++slot) {
         float sum = 0.0f;
         for (int i = 0; i < partialSums; ++i)
-            sum += slots[slot * partialSums + i];
+            sum += partial[slot * partialSums + i];
         sums[slot] = sum;
     }
-    int plane = 0;
-    for (int i = 0; i < 6; ++i)
-        for (int j = i; j < 6; ++j)
-            normalMatrix(i, j) = normalMatrix(j, i) = sums[plane++];
-    for (int i = 0; i < 6; ++i)
-        rightHandSide[i] = sums[matrixPlanes + i];
     return true;
-}
-
-int SurfaceReconstructionGPU::trackCamera(bool& fuse, bool& tracked)
-{
-    tracked = true;
-    fuse = false;
-    Eigen::Matrix4f estimate = m_previousPose.inverse();
-    const std::vector<int> iterations = m_params->icpIterations();
-    const float maxDistance = static_cast<float>(m_params->icpDistanceThreshold);
-    const float cosLimit = static_cast<float>(std::cos(
-        static_cast<double>(static_cast<float>(m_params->icpAngleThreshold) * 3.1415927f / 180.0f)));
-
-    bool solved = false;
-    for (int l = m_levelCount - 1; l >= 0; --l) {
-        const int count = l < static_cast<int>(iterations.size()) ? iterations[l] : 0;
-        for (int iteration = 0; iteration < count; ++iteration) {
-            IcpTracking::Matrix6f h;
-            IcpTracking::Vector6f g;
-            IcpTracking::Vector6f x;
-            if (!icpSystem(l, estimate, maxDistance, cosLimit, h, g)) {
-                tracked = false;
-                return -1;
-            }
-            if (!IcpTracking::solve(h, g, x))
-                break;  // a degenerate level is skipped; the finer levels go on
-            estimate = IcpTracking::increment(x) * estimate;
-            solved = true;
-            if (std::sqrt(static_cast<double>(x.squaredNorm())) < m_params->icpConvergenceThreshold)
-                break;
-        }
-    }
-    if (!solved) {
-        tracked = false;
-        return 0;
-    }
-
-    const Eigen::Matrix4f newPose = estimate.inverse();
-    const Eigen::Matrix4f motion = newPose * m_pose.inverse();
-    const float translation = motion.topRightCorner<3, 1>().norm();
-    const double angle = rotationAngle(motion);
-    if (translation > m_params->maxTranslation || angle > m_params->maxRotationDegrees * M_PI / 180.0) {
-        tracked = false;
-    } else if (!(m_params->skipSmallMotion && translation < smallTranslation && angle < smallRotation)) {
-        m_pose = newPose;
-        fuse = true;
-    }
-    return 0;
 }
 
 int SurfaceReconstructionGPU::integrate()
 {
+    if (!m_initialised)
+        return -1;
     const Eigen::Matrix3f& k = m_levelIntrinsics[0];
-    const auto failed = [](int code, const char* message) {
-        if (code == CL_SUCCESS)
-            return false;
-        VELTRANE_ERROR("Couldn't execute " << message << " kernel (" << code << ")");
-        return true;
-    };
-
-    ClKernel& scale = *m_scaleDepthMap;
-    scale.setArgImage(0, m_depthImage.get());
-    scale.setArgImage(1, m_rayDistanceImage.get());
-    scale.setArgFloat4(2, k(0, 0), k(1, 1), k(0, 2), k(1, 2));
-    if (failed(scale.run(), "depth map scaling"))
+    KernelLaunch scale(*m_scaleDepthMap, "Couldn't execute depth map scaling kernel (");
+    if (!scale.image(m_depthImage.get())
+             .image(m_rayDistanceImage.get())
+             .float4(k(0, 0), k(1, 1), k(0, 2), k(1, 2))
+             .run())
         return -1;
-
-    ClKernel& discontinuity = *m_computeDepthDiscontinuityMap;
-    discontinuity.setArgImage(0, m_depthImage.get());
-    discontinuity.setArgImage(1, m_validMask.get());
-    if (failed(discontinuity.run(), "depth discontinuity"))
+    KernelLaunch discontinuity(*m_computeDepthDiscontinuityMap, "Couldn't execute depth discontinuity kernel (");
+    if (!discontinuity.image(m_depthImage.get()).image(m_validMask.get()).run())
         return -1;
-
     if (!writeMatrix(*m_poseBuffer, m_pose.data(), 16))
         return -1;
 
@@ -804,27 +646,23 @@ int SurfaceReconstructionGPU::integrate()
     const auto maxWeight = static_cast<unsigned char>(FusionInput::weightCap(*m_params));
     const auto& n = m_volume.resolution;
     const Eigen::Vector3f& s = m_volume.voxelSize;
-    ClKernel& kernel = m_colorEnabled ? *m_integrateColor : *m_integrate;
-    cl_uint arg = 0;
-    kernel.setArgImage(arg++, m_rayDistanceImage.get());
+    KernelLaunch launch(m_colorEnabled ? *m_integrateColor : *m_integrate, "Couldn't execute integrate kernel (");
+    launch.image(m_rayDistanceImage.get());
     if (m_colorEnabled)
-        kernel.setArgImage(arg++, m_colorImage.get());
-    kernel.setArgImage(arg++, tsdfVolume);
-    kernel.setArgImage(arg++, m_weightVolume.get());
+        launch.image(m_colorImage.get());
+    launch.image(tsdfVolume).image(m_weightVolume.get());
     if (m_colorEnabled)
-        kernel.setArgImage(arg++, colorVolume);
-    kernel.setArgInt3(arg++, n[0], n[1], n[2]);
-    kernel.setArgFloat3(arg++, s[0], s[1], s[2]);
-    kernel.setArgFloat4(arg++, k(0, 0), k(1, 1), k(0, 2), k(1, 2));
-    kernel.setArgImage(arg++, m_poseBuffer.get());
-    kernel.setArgScalar(arg++, truncation);
-    kernel.setArgByte(arg++, maxWeight);
+        launch.image(colorVolume);
+    launch.int3(n[0], n[1], n[2])
+        .float3(s[0], s[1], s[2])
+        .float4(k(0, 0), k(1, 1), k(0, 2), k(1, 2))
+        .image(m_poseBuffer.get())
+        .scalar(truncation)
+        .byte(maxWeight);
     if (m_colorEnabled)
-        kernel.setArgImage(arg++, m_levels[0].normalMap.get());
-    kernel.setArgImage(arg++, m_validMask.get());
-    if (failed(kernel.run(), "integrate"))
-        return -1;
-    return 0;
+        launch.image(m_levels[0].normalMap.get());
+    launch.image(m_validMask.get());
+    return launch.run() ? 0 : -1;
 }
 
 }  // namespace Veltrane

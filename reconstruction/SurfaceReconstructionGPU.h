@@ -1,9 +1,6 @@
 #pragma once
 
-#include "reconstruction/FusionInput.h"
-#include "reconstruction/IcpTracking.h"
-#include "reconstruction/SurfaceReconstruction.h"
-#include "reconstruction/VolumeGeometry.h"
+#include "reconstruction/FusionDriver.h"
 
 #include <array>
 #include <cstddef>
@@ -12,27 +9,27 @@
 namespace Veltrane {
 
 class ClEnvironment;
+class ClEvent;
 class ClImage;
 class ClKernel;
 class ClProgram;
 class ClReduce;
+class KernelLaunch;
 
 /// The fusion back-end on an OpenCL device: the same stages, results and
-/// return codes as `SurfaceReconstructionCPU`, with the volumes, the image
-/// pyramid and every intermediate map in device memory. Per frame the host
-/// uploads the frame, enqueues the kernels, reads back the ICP sums (and,
-/// until tracking starts, the count of predicted pixels) and solves the 6 x 6
-/// tracking systems.
+/// return codes as `SurfaceReconstructionCPU` (both driven by
+/// `FusionDriver`), with the volumes, the image pyramid and every
+/// intermediate map in device memory. Per frame the host uploads the frame,
+/// enqueues the kernels, reads back the ICP sums (and, until tracking starts,
+/// the count of predicted pixels) and solves the 6 x 6 tracking systems.
 ///
 /// Every level's pixel count must suit the device's sub-buffer alignment
 /// (640 x 480 and 320 x 240 with three levels do); otherwise `init` fails.
 ///
 /// Not thread-safe: `init`, `release`, `reset` and taking the volumes must
 /// not overlap `processFrame`. All work goes to the environment's queue.
-class SurfaceReconstructionGPU : public SurfaceReconstruction {
+class SurfaceReconstructionGPU : public FusionDriver {
 public:
-    static constexpr int maxLevels = FusionInput::maxPyramidLevels;
-
     /// Builds the programs on `environment` (null: the default environment),
     /// after logging the device's facts. Throws std::runtime_error when they
     /// cannot be built or memory runs out.
@@ -42,15 +39,6 @@ public:
     SurfaceReconstructionGPU(const SurfaceReconstructionGPU&) = delete;
     SurfaceReconstructionGPU& operator=(const SurfaceReconstructionGPU&) = delete;
 
-    bool init(ReconstructionParameters* params) override;
-    void release() override;
-    /// As for the CPU back-end; in addition -1 without an environment, and
-    /// a failed transfer or launch of a stage gives that stage's code.
-    int processFrame(const TypedImage<unsigned short>* depth, const TypedImage<unsigned char>* color,
-                     const double* poseIn, TypedImage<unsigned char>* sceneImage, bool integrate) override;
-    Eigen::Matrix4f pose() const override { return m_pose; }
-    void reset() override;
-
     /// The distance volume (float buffer, in truncation distances, NaN =
     /// unobserved, spacing = voxel size) and the colour volume (RGBA bytes,
     /// A = colour weight; null without colour). To keep them beyond the
@@ -59,13 +47,10 @@ public:
     ClImage* tsdfVolume = nullptr;
     ClImage* colorVolume = nullptr;
 
-    /// The stages of `processFrame`, callable one by one on an initialised
-    /// back-end. Each returns 0 on success and a negative value on failure.
-    int preprocess(const TypedImage<unsigned short>* depth, const TypedImage<unsigned char>* color);
-    int predictSurface();
-    /// Sets `tracked` and `fuse` and may move the pose.
-    int trackCamera(bool& fuse, bool& tracked);
-    int integrate();
+    /// The stages; a failed transfer or launch (logged) fails the stage.
+    int preprocess(const TypedImage<unsigned short>* depth, const TypedImage<unsigned char>* color) override;
+    int predictSurface() override;
+    int integrate() override;
 
     /// Device images, for inspection between stages; null before `init`.
     ClImage* weightVolume() const { return m_weightVolume.get(); }
@@ -114,6 +99,21 @@ private:
         std::array<WorkSize, levelKernelCount> workSizes;
     };
 
+    bool allocateBuffers() override;
+    void releaseBuffers() override;
+    /// Starts `initVolume` over the volumes.
+    bool clearVolumes() override;
+    bool volumesPresent() const override;
+    /// `useCurvatureSelection` is read anew for every frame.
+    void readFrameSettings() override;
+    /// A non-blocking read of the rendered scene; `finishSceneCopy` waits for it.
+    void startSceneCopy(TypedImage<unsigned char>& target) override;
+    void finishSceneCopy() override;
+    bool countValidPixels(long& count) override;
+    /// Runs `computeICP` and sums its 27 planes on the device.
+    bool buildIcpSystem(int level, const Eigen::Matrix4f& estimate, float maxDistance, float cosLimit,
+                        IcpTracking::Matrix6f& normalMatrix, IcpTracking::Vector6f& rightHandSide) override;
+
     bool initOpenCL();
     void logDeviceFacts() const;
     void releaseKernels();
@@ -121,35 +121,28 @@ private:
     double requiredDeviceBytes() const;
     bool createBuffers();
     void createLevelBuffers(int l);
+    bool setWorkSizes();
     bool setLevelWorkSize(LevelKernel kernel, int l, int width, int height);
-    void releaseBuffers();
-    bool initVolumes();
-    /// Enqueues a level kernel with its stored work size; the OpenCL code.
-    int enqueue(LevelKernel which, ClKernel& kernel, int l);
     ClKernel* levelKernel(LevelKernel which) const;
+
+    /// Writes the depth frame and, with colour, the colour frame as RGBA.
+    bool uploadFrame(const TypedImage<unsigned short>* depth, const TypedImage<unsigned char>* color);
+    /// Vertex, tangent, normal and (when enabled) curvature maps of level `l`.
+    bool computeLevelMaps(int l);
+    bool castRays();
+    bool downsamplePrediction(int l);
+    /// The 27 sums of the partial sums read back from `m_reductionTarget`.
+    bool readIcpSums(int level, float* sums);
+    /// Enqueues `launch` with the stored work size of `which` at level `l`.
+    bool enqueueAtLevel(KernelLaunch& launch, LevelKernel which, int l);
     bool writeMatrix(ClImage& buffer, const float* values, std::size_t count);
-    /// One ICP iteration's system of level `l` for `estimate`; false after
-    /// a failed transfer or launch (logged).
-    bool icpSystem(int l, const Eigen::Matrix4f& estimate, float maxDistance, float cosLimit,
-                   Eigen::Matrix<float, 6, 6>& normalMatrix, Eigen::Matrix<float, 6, 1>& rightHandSide);
 
     ClEnvironment* m_environment;
-    ReconstructionParameters* m_params = nullptr;
-    VolumeGeometry m_volume;
-    int m_levelCount = 3;
-    bool m_colorEnabled = false;
     bool m_curvatureEnabled = false;
-    bool m_firstFrame = true;
-    bool m_initialised = false;
-    int m_width = 0;
-    int m_height = 0;
-    std::array<Eigen::Matrix3f, maxLevels> m_levelIntrinsics;
-    std::array<Eigen::Matrix3f, maxLevels> m_levelInverseIntrinsics;
-    Eigen::Matrix4f m_pose = Eigen::Matrix4f::Identity();
-    Eigen::Matrix4f m_previousPose = Eigen::Matrix4f::Identity();
-    Eigen::Matrix4f m_initialPose = Eigen::Matrix4f::Identity();
     std::unique_ptr<TypedImage<float>> m_reductionResults;
     std::unique_ptr<TypedImage<unsigned char>> m_colorUpload;
+    /// The pending read into the caller's scene image, if any.
+    std::unique_ptr<ClEvent> m_sceneRead;
 
     std::unique_ptr<ClReduce> m_reduce;
     std::unique_ptr<ClProgram> m_program;

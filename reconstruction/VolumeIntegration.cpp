@@ -1,5 +1,7 @@
 #include "reconstruction/VolumeIntegration.h"
 
+#include "reconstruction/FusionConstants.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -8,8 +10,8 @@ namespace Veltrane::VolumeIntegration {
 
 namespace {
 
-constexpr int maxColorWeight = 32;
-constexpr float discontinuityStep = 20.0f;  // mm
+using FusionConstants::discontinuityStep;
+using FusionConstants::maxColorWeight;
 constexpr int windowRadius = 2;
 
 /// Narrows [lo, hi] to the i with c0 + c1 i > 0.

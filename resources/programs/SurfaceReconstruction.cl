@@ -13,15 +13,13 @@
 //
 // COLOR_VOLUME adds the colour volume to initVolume, integrate and
 // predictSurface.
+//
+// The host defines the tuning constants it shares with its own stages in
+// front of this source: MAX_COLOR_WEIGHT, DISCONTINUITY_STEP (mm),
+// TANGENT_SPAN (mm), NORMAL_NEIGHBOURHOOD (mm) and NUMERIC_GUARD.
 
 __constant sampler_t pixelSampler =
     CLK_NORMALIZED_COORDS_FALSE | CLK_ADDRESS_CLAMP_TO_EDGE | CLK_FILTER_NEAREST;
-
-#define MAX_COLOR_WEIGHT 32
-#define DISCONTINUITY_STEP 20.0f  // mm
-#define TANGENT_SPAN 30.0f        // mm
-#define NORMAL_NEIGHBOURHOOD 90.0f  // mm
-#define NUMERIC_GUARD 1e-10f
 
 // Whole millimetres of a normalised 16-bit depth image at (x, y).
 int depthAt(__read_only image2d_t depth, int x, int y)
