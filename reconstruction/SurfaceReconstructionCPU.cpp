@@ -8,8 +8,6 @@
 #include "reconstruction/SurfacePrediction.h"
 #include "reconstruction/VolumeIntegration.h"
 
-#include <Eigen/LU>
-
 #include <cstring>
 #include <limits>
 #include <numeric>
