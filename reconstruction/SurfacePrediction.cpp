@@ -68,8 +68,9 @@ struct Hit {
 
 class RayCaster {
 public:
-    RayCaster(const VolumeGeometry& volume, const float* tsdf, float coarseStep, float fineStep)
-        : m_volume(volume), m_tsdf(tsdf), m_coarseStep(coarseStep), m_fineStep(fineStep)
+    RayCaster(const VolumeGeometry& volume, const float* tsdf, const BrickMap* bricks, float coarseStep,
+              float fineStep)
+        : m_volume(volume), m_tsdf(tsdf), m_bricks(bricks), m_coarseStep(coarseStep), m_fineStep(fineStep)
     {
     }
 
@@ -96,6 +97,16 @@ public:
                 return false;  // left the back of a surface
             previous = f;
             p += step;
+            if (m_bricks && !(previous < 0.0f)) {
+                // Samples k + 1 .. k + run all lie in unmarked bricks: none of
+                // them is <= 0, so none can end the march, and from a previous
+                // value that is not negative only the last of them matters.
+                // Positions still advance one step at a time, as without the
+                // map, so that the samples read are exactly the same.
+                const int run = std::min(m_bricks->unmarkedSamples(p, m_coarseStep), steps - 1 - k);
+                for (int skipped = 1; skipped < run; ++skipped, ++k)
+                    p += step;
+            }
         }
         if (!found)
             return false;
@@ -146,6 +157,7 @@ private:
 
     const VolumeGeometry& m_volume;
     const float* m_tsdf;
+    const BrickMap* m_bricks;
     float m_coarseStep;
     float m_fineStep;
 };
@@ -186,7 +198,7 @@ float interpolateTsdf(const float* tsdf, const std::array<int, 3>& n, const Eige
 
 void raycast(const VolumeGeometry& volume, const TypedImage<float>& tsdf,
              const TypedImage<unsigned char>* color, const RaycastSettings& settings,
-             const RaycastOutput& output)
+             const RaycastOutput& output, const BrickMap* bricks)
 {
     const Eigen::Matrix3f a = settings.intrinsics * settings.pose.topLeftCorner<3, 3>();
     const Eigen::Vector3f b = settings.intrinsics * settings.pose.topRightCorner<3, 1>();
@@ -199,7 +211,7 @@ void raycast(const VolumeGeometry& volume, const TypedImage<float>& tsdf,
                                      volume.resolution[1] * 0.5f * volume.voxelSize[1],
                                      volume.resolution[2] * 0.5f * volume.voxelSize[2]);
 
-    const RayCaster caster(volume, tsdf.typedData(), coarseStep, fineStep);
+    const RayCaster caster(volume, tsdf.typedData(), bricks, coarseStep, fineStep);
     const bool colored = color && settings.showColor;
     const int w = output.scene->width;
     const int h = output.scene->height;

@@ -154,7 +154,10 @@ void updateVolume(const VolumeGeometry& volume, const FrameInput& frame, const S
                 const std::size_t voxel = rowStart + i;
                 const float old = tsdf[voxel];
                 const int weight = weights[voxel];
-                tsdf[voxel] = std::isnan(old) ? observed : (weight * old + observed) / (weight + 1);
+                const float fused = std::isnan(old) ? observed : (weight * old + observed) / (weight + 1);
+                tsdf[voxel] = fused;
+                if (volumes.bricks && fused <= 0.0f)
+                    volumes.bricks->mark(i, j, k);
                 weights[voxel] = static_cast<unsigned char>(std::min(weight + 1, maxWeight));
 
                 if (!colors)
