@@ -8,13 +8,9 @@ namespace Veltrane {
 
 namespace {
 
-/// Clearance beyond which the map does not look: enough to cross 64 voxels
+/// Clearance beyond which the map does not look: enough to cross 256 voxels
 /// at once, and it bounds the passes of `updateClearance`.
-constexpr std::uint8_t maxClearance = 8;
-
-/// Distances below this margin (voxels) are not trusted to skip a sample: it
-/// covers the rounding of positions accumulated step by step along a ray.
-constexpr float positionMargin = 0.05f;
+constexpr std::uint8_t maxClearance = 32;
 
 }  // namespace
 
@@ -92,36 +88,6 @@ void BrickMap::updateClearance()
         if (!changed)
             break;
     }
-}
-
-int BrickMap::unmarkedSamples(const Eigen::Vector3f& u, float step) const
-{
-    int brick[3];
-    float position[3];
-    for (int a = 0; a < 3; ++a) {
-        // The nearest voxel is the floor of u + 0.5, clamped to the volume.
-        position[a] = u[a] + 0.5f;
-        const int voxel = static_cast<int>(std::clamp(position[a], 0.0f, static_cast<float>(m_resolution[a] - 1)));
-        brick[a] = voxel / brickSize;
-    }
-    const int rings = m_clearance[brickIndex(brick[0], brick[1], brick[2])];
-    if (rings == 0)
-        return 0;
-    // Every voxel of the cube of bricks within rings - 1 of this one lies in an
-    // unmarked brick; a sample stays in it while it moves less than the
-    // distance to the cube's faces inside the volume (per axis a sample moves
-    // at most `step`). Faces on or beyond the volume's edge do not count:
-    // samples beyond them are clamped back into the cube.
-    float distance = 1e6f;
-    for (int a = 0; a < 3; ++a) {
-        const int low = (brick[a] - (rings - 1)) * brickSize;
-        const int high = (brick[a] + rings) * brickSize;
-        if (low > 0)
-            distance = std::min(distance, position[a] - static_cast<float>(low));
-        if (high < m_resolution[a])
-            distance = std::min(distance, static_cast<float>(high) - position[a]);
-    }
-    return 1 + static_cast<int>(std::max(distance - positionMargin, 0.0f) / step);
 }
 
 }  // namespace Veltrane

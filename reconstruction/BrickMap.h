@@ -2,6 +2,7 @@
 
 #include <Eigen/Core>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -24,7 +25,8 @@ namespace Veltrane {
 /// it from the marks.
 class BrickMap {
 public:
-    static constexpr int brickSize = 8;
+    static constexpr int brickShift = 3;
+    static constexpr int brickSize = 1 << brickShift;
 
     BrickMap() = default;
     /// A map of a volume of `resolution` voxels with no brick marked.
@@ -50,14 +52,47 @@ public:
     void updateClearance();
 
     /// How many of the samples u, u + step v, u + 2 step v, ... (voxel
-    /// positions, v a unit vector, `step` > 0), starting with u, have their
-    /// nearest voxel (clamped to the volume) in an unmarked brick, as far as
-    /// the clearance tells; a lower bound, 0 when u's brick is marked.
-    int unmarkedSamples(const Eigen::Vector3f& u, float step) const;
+    /// positions, v a unit vector, step = 1 / `inverseStep` > 0), starting
+    /// with u, have their nearest voxel (clamped to the volume) in an unmarked
+    /// brick, as far as the clearance tells; a lower bound, 0 when u's brick
+    /// is marked. Inline: the ray cast asks at nearly every sample.
+    int unmarkedSamples(const Eigen::Vector3f& u, float inverseStep) const
+    {
+        int brick[3];
+        float position[3];
+        for (int a = 0; a < 3; ++a) {
+            // The nearest voxel is the floor of u + 0.5, clamped to the volume.
+            position[a] = u[a] + 0.5f;
+            const int voxel = static_cast<int>(std::clamp(position[a], 0.0f, static_cast<float>(m_resolution[a] - 1)));
+            brick[a] = voxel >> brickShift;
+        }
+        const int rings = m_clearance[brickIndex(brick[0], brick[1], brick[2])];
+        if (rings == 0)
+            return 0;
+        // Every voxel of the cube of bricks within rings - 1 of this one lies
+        // in an unmarked brick; a sample stays in it while it moves less than
+        // the distance to the cube's faces inside the volume (per axis a
+        // sample moves at most a step). Faces on or beyond the volume's edge
+        // do not count: samples beyond them are clamped back into the cube.
+        float distance = 1e6f;
+        for (int a = 0; a < 3; ++a) {
+            const int low = (brick[a] - (rings - 1)) * brickSize;
+            const int high = (brick[a] + rings) * brickSize;
+            if (low > 0)
+                distance = std::min(distance, position[a] - static_cast<float>(low));
+            if (high < m_resolution[a])
+                distance = std::min(distance, static_cast<float>(high) - position[a]);
+        }
+        return 1 + static_cast<int>(std::max(distance - positionMargin, 0.0f) * inverseStep);
+    }
 
     const std::array<int, 3>& bricks() const { return m_bricks; }
 
 private:
+    /// Distances below this margin (voxels) are not trusted to skip a sample:
+    /// it covers the rounding of positions accumulated step by step along a ray.
+    static constexpr float positionMargin = 0.05f;
+
     std::size_t brickIndex(int bx, int by, int bz) const
     {
         return static_cast<std::size_t>(bx) +

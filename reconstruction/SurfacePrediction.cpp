@@ -70,7 +70,12 @@ class RayCaster {
 public:
     RayCaster(const VolumeGeometry& volume, const float* tsdf, const BrickMap* bricks, float coarseStep,
               float fineStep)
-        : m_volume(volume), m_tsdf(tsdf), m_bricks(bricks), m_coarseStep(coarseStep), m_fineStep(fineStep)
+        : m_volume(volume),
+          m_tsdf(tsdf),
+          m_bricks(bricks),
+          m_coarseStep(coarseStep),
+          m_inverseCoarseStep(1.0f / coarseStep),
+          m_fineStep(fineStep)
     {
     }
 
@@ -97,16 +102,8 @@ public:
                 return false;  // left the back of a surface
             previous = f;
             p += step;
-            if (m_bricks && !(previous < 0.0f)) {
-                // Samples k + 1 .. k + run all lie in unmarked bricks: none of
-                // them is <= 0, so none can end the march, and from a previous
-                // value that is not negative only the last of them matters.
-                // Positions still advance one step at a time, as without the
-                // map, so that the samples read are exactly the same.
-                const int run = std::min(m_bricks->unmarkedSamples(p, m_coarseStep), steps - 1 - k);
-                for (int skipped = 1; skipped < run; ++skipped, ++k)
-                    p += step;
-            }
+            if (m_bricks && !(previous < 0.0f))
+                skipUnmarked(steps, step, k, p);
         }
         if (!found)
             return false;
@@ -115,6 +112,29 @@ public:
     }
 
 private:
+    /// With p at sample k + 1 and a previous value that is not negative,
+    /// moves p and k over the samples that lie in unmarked bricks, leaving p
+    /// at the last of them, unread. None of those samples is <= 0, so none
+    /// can end the march, and from a previous value that is not negative only
+    /// the last of them matters. Positions still advance one step at a time,
+    /// as without the map, so that the samples read are exactly the same.
+    void skipUnmarked(int steps, const Eigen::Vector3f& step, int& k, Eigen::Vector3f& p) const
+    {
+        int run = std::min(m_bricks->unmarkedSamples(p, m_inverseCoarseStep), steps - 1 - k);
+        while (run > 0) {
+            for (int skipped = 1; skipped < run; ++skipped, ++k)
+                p += step;
+            if (k + 2 > steps - 1)
+                return;
+            const Eigen::Vector3f next = p + step;
+            run = std::min(m_bricks->unmarkedSamples(next, m_inverseCoarseStep), steps - 2 - k);
+            if (run > 0) {
+                p = next;
+                ++k;
+            }
+        }
+    }
+
     float at(const Eigen::Vector3f& u) const
     {
         return interpolateTsdf(m_tsdf, m_volume.resolution, u);
@@ -159,6 +179,7 @@ private:
     const float* m_tsdf;
     const BrickMap* m_bricks;
     float m_coarseStep;
+    float m_inverseCoarseStep;
     float m_fineStep;
 };
 
