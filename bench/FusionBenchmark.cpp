@@ -1,6 +1,8 @@
 // Per-frame cost of the CPU fusion back-end on synthetic 640 x 480 frames
-// with colour, at 128^3 and 256^3 voxels: the whole processFrame and each of
-// its four stages, plus a memory copy that gives the bandwidth bound.
+// with colour, at 128^3 and 256^3 voxels (the whole processFrame also at
+// 512^3, and init at 256^3 and 512^3): the whole processFrame and each of its
+// four stages, measured on a scene already fused from the first frames of a
+// tabletop orbit, plus a memory copy that gives the bandwidth bound.
 //
 // Bytes touched per frame, for comparison with the copy bandwidth:
 //   integration: every voxel's distance, weight and colour read and written,
@@ -55,6 +57,26 @@ void BM_ProcessFrame(benchmark::State& state)
             state.SkipWithError("processFrame failed");
             break;
         }
+    addCommonCounters(state);
+}
+
+/// init of a back-end with colour, from its parameters to cleared volumes.
+void BM_Init(benchmark::State& state)
+{
+    const int resolution = static_cast<int>(state.range(0));
+    ReconstructionParameters params;
+    params.setVolumeResolution({resolution, resolution, resolution});
+    params.setVolumeSize({800.0, 800.0, 800.0});
+    for (auto _ : state) {
+        SurfaceReconstructionCPU backEnd;
+        if (!backEnd.init(&params)) {
+            state.SkipWithError("init failed");
+            break;
+        }
+        state.PauseTiming();
+        backEnd.release();
+        state.ResumeTiming();
+    }
     addCommonCounters(state);
 }
 
@@ -132,7 +154,9 @@ void BM_ParallelMemoryCopy(benchmark::State& state)
 
 }  // namespace
 
+BENCHMARK(BM_Init)->Arg(256)->Arg(512)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ProcessFrame)->Arg(128)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ProcessFrame)->Arg(512)->Iterations(20)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Preprocess)->Arg(128)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PredictSurface)->Arg(128)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_TrackCamera)->Arg(128)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 namespace Veltrane::DepthPreprocessing {
 
@@ -25,6 +26,26 @@ float length(const Eigen::Vector3f& v)
 {
     return std::sqrt(v.squaredNorm());
 }
+
+/// The test length(v) < limit without the square root: since the float root
+/// is correctly rounded and never decreases, length(v) < limit holds exactly
+/// for the squared lengths below the smallest float whose root reaches the
+/// limit. NaN components fail the test, as they fail the comparison of the
+/// root.
+class ShorterThan {
+public:
+    explicit ShorterThan(float limit) : m_squareLimit(limit * limit)
+    {
+        while (std::sqrt(m_squareLimit) >= limit)
+            m_squareLimit = std::nextafter(m_squareLimit, 0.0f);
+        while (std::sqrt(m_squareLimit) < limit)
+            m_squareLimit = std::nextafter(m_squareLimit, std::numeric_limits<float>::infinity());
+    }
+    bool operator()(const Eigen::Vector3f& v) const { return v.squaredNorm() < m_squareLimit; }
+
+private:
+    float m_squareLimit;  ///< the smallest squared length whose root is not below the limit
+};
 
 /// Weights of the bilateral filter, exp(-0.5 (r^2 / spatialSigma^2 + dd^2 /
 /// rangeSigma^2)) split into a spatial table over the window and a range table
@@ -143,6 +164,7 @@ void computeVertexMap(const TypedImage<unsigned short>& depth,
 void computeTangentMaps(const TypedImage<float>& vertices, TypedImage<float>& tangentX,
                         TypedImage<float>& tangentY)
 {
+    static const ShorterThan shortSpan(tangentSpan);
     const int w = vertices.width;
     const int h = vertices.height;
 #pragma omp parallel for schedule(static)
@@ -163,7 +185,7 @@ void computeTangentMaps(const TypedImage<float>& vertices, TypedImage<float>& ta
                 continue;
             const Eigen::Vector3f spanX = right - left;
             const Eigen::Vector3f spanY = down - up;
-            if (length(spanX) < tangentSpan && length(spanY) < tangentSpan) {
+            if (shortSpan(spanX) && shortSpan(spanY)) {
                 tx = 0.5f * spanX;
                 ty = 0.5f * spanY;
             }
@@ -174,6 +196,7 @@ void computeTangentMaps(const TypedImage<float>& vertices, TypedImage<float>& ta
 void computeNormalMap(const TypedImage<float>& vertices, const TypedImage<float>& tangentX,
                       const TypedImage<float>& tangentY, TypedImage<float>& normals)
 {
+    static const ShorterThan inNeighbourhood(normalNeighbourhood);
     const int w = vertices.width;
     const int h = vertices.height;
 #pragma omp parallel for schedule(static)
@@ -194,7 +217,7 @@ void computeNormalMap(const TypedImage<float>& vertices, const TypedImage<float>
             for (int yy = std::max(y - 2, 0); yy <= y + 1; ++yy) {
                 for (int xx = std::max(x - 2, 0); xx <= x + 1; ++xx) {
                     const Eigen::Vector3f sample = VectorMap::at(vertices, xx, yy);
-                    if (!(length(sample - centre) < normalNeighbourhood))
+                    if (!inNeighbourhood(sample - centre))
                         continue;
                     sumX += VectorMap::at(tangentX, xx, yy);
                     sumY += VectorMap::at(tangentY, xx, yy);

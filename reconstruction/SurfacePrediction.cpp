@@ -68,8 +68,14 @@ struct Hit {
 
 class RayCaster {
 public:
-    RayCaster(const VolumeGeometry& volume, const float* tsdf, float coarseStep, float fineStep)
-        : m_volume(volume), m_tsdf(tsdf), m_coarseStep(coarseStep), m_fineStep(fineStep)
+    RayCaster(const VolumeGeometry& volume, const float* tsdf, const BrickMap* bricks, float coarseStep,
+              float fineStep)
+        : m_volume(volume),
+          m_tsdf(tsdf),
+          m_bricks(bricks),
+          m_coarseStep(coarseStep),
+          m_inverseCoarseStep(1.0f / coarseStep),
+          m_fineStep(fineStep)
     {
     }
 
@@ -96,6 +102,8 @@ public:
                 return false;  // left the back of a surface
             previous = f;
             p += step;
+            if (m_bricks && !(previous < 0.0f))
+                skipUnmarked(steps, step, k, p);
         }
         if (!found)
             return false;
@@ -104,6 +112,29 @@ public:
     }
 
 private:
+    /// With p at sample k + 1 and a previous value that is not negative,
+    /// moves p and k over the samples that lie in unmarked bricks, leaving p
+    /// at the last of them, unread. None of those samples is <= 0, so none
+    /// can end the march, and from a previous value that is not negative only
+    /// the last of them matters. Positions still advance one step at a time,
+    /// as without the map, so that the samples read are exactly the same.
+    void skipUnmarked(int steps, const Eigen::Vector3f& step, int& k, Eigen::Vector3f& p) const
+    {
+        int run = std::min(m_bricks->unmarkedSamples(p, m_inverseCoarseStep), steps - 1 - k);
+        while (run > 0) {
+            for (int skipped = 1; skipped < run; ++skipped, ++k)
+                p += step;
+            if (k + 2 > steps - 1)
+                return;
+            const Eigen::Vector3f next = p + step;
+            run = std::min(m_bricks->unmarkedSamples(next, m_inverseCoarseStep), steps - 2 - k);
+            if (run > 0) {
+                p = next;
+                ++k;
+            }
+        }
+    }
+
     float at(const Eigen::Vector3f& u) const
     {
         return interpolateTsdf(m_tsdf, m_volume.resolution, u);
@@ -146,7 +177,9 @@ private:
 
     const VolumeGeometry& m_volume;
     const float* m_tsdf;
+    const BrickMap* m_bricks;
     float m_coarseStep;
+    float m_inverseCoarseStep;
     float m_fineStep;
 };
 
@@ -186,7 +219,7 @@ float interpolateTsdf(const float* tsdf, const std::array<int, 3>& n, const Eige
 
 void raycast(const VolumeGeometry& volume, const TypedImage<float>& tsdf,
              const TypedImage<unsigned char>* color, const RaycastSettings& settings,
-             const RaycastOutput& output)
+             const RaycastOutput& output, const BrickMap* bricks)
 {
     const Eigen::Matrix3f a = settings.intrinsics * settings.pose.topLeftCorner<3, 3>();
     const Eigen::Vector3f b = settings.intrinsics * settings.pose.topRightCorner<3, 1>();
@@ -199,7 +232,7 @@ void raycast(const VolumeGeometry& volume, const TypedImage<float>& tsdf,
                                      volume.resolution[1] * 0.5f * volume.voxelSize[1],
                                      volume.resolution[2] * 0.5f * volume.voxelSize[2]);
 
-    const RayCaster caster(volume, tsdf.typedData(), coarseStep, fineStep);
+    const RayCaster caster(volume, tsdf.typedData(), bricks, coarseStep, fineStep);
     const bool colored = color && settings.showColor;
     const int w = output.scene->width;
     const int h = output.scene->height;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/TypedImage.h"
+#include "reconstruction/BrickMap.h"
 #include "reconstruction/VolumeGeometry.h"
 
 #include <Eigen/Core>
@@ -35,9 +36,12 @@ float interpolateTsdf(const float* tsdf, const std::array<int, 3>& resolution, c
 /// Casts one ray per pixel through `tsdf` (and reads `color`, 4 channels, when
 /// not null) and writes the first zero crossing from positive to negative, its
 /// normal, a shaded picture over a grey gradient and the valid-pixel mask.
+/// With `bricks`, a map of `tsdf` whose clearance is up to date, rays pass
+/// through unmarked bricks without reading them; the crossings found are the
+/// same as without it.
 void raycast(const VolumeGeometry& volume, const TypedImage<float>& tsdf,
              const TypedImage<unsigned char>* color, const RaycastSettings& settings,
-             const RaycastOutput& output);
+             const RaycastOutput& output, const BrickMap* bricks = nullptr);
 
 /// Half-size vertex map: mean of the 3 x 3 samples around (2x, 2y); NaN when
 /// any of them is invalid.

@@ -52,6 +52,7 @@ bool SurfaceReconstructionCPU::createBuffers()
         tsdfVolume = TypedImage<float>::create(0, nx, ny, nz, 1);
         m_weightVolume = createImage<unsigned char>(nx, ny, nz, 1);
         ok = tsdfVolume && m_weightVolume;
+        m_bricks = BrickMap(m_volume.resolution);
         if (ok && m_colorEnabled)
             ok = (colorVolume = TypedImage<unsigned char>::create(0, nx, ny, nz, 4)) != nullptr;
         ok = ok && (m_rayDistanceImage = createImage<unsigned short>(m_width, m_height, 1, 1)) &&
@@ -94,6 +95,7 @@ void SurfaceReconstructionCPU::releaseBuffers()
     delete colorVolume;
     colorVolume = nullptr;
     m_weightVolume.reset();
+    m_bricks = BrickMap();
     m_rayDistanceImage.reset();
     m_sceneImage.reset();
     m_depthImage.reset();
@@ -108,6 +110,7 @@ bool SurfaceReconstructionCPU::clearVolumes()
 {
     tsdfVolume->fill(std::numeric_limits<float>::quiet_NaN());
     m_weightVolume->fill(0);
+    m_bricks.clear();
     if (colorVolume)
         colorVolume->fill(0);
     return true;
@@ -157,9 +160,11 @@ int SurfaceReconstructionCPU::predictSurface()
     settings.stepFactor = static_cast<float>(m_params->raycastStepFactor);
     settings.truncationFactor = static_cast<float>(m_params->truncationFactor);
     settings.showColor = m_params->showSceneColor;
+    m_bricks.updateClearance();
     SurfacePrediction::raycast(m_volume, *tsdfVolume, colorVolume, settings,
                                {m_levels[0].predictedVertices.get(), m_levels[0].predictedNormals.get(),
-                                m_sceneImage.get(), m_validMask.get()});
+                                m_sceneImage.get(), m_validMask.get()},
+                               &m_bricks);
     for (int l = 1; l < m_levelCount; ++l) {
         SurfacePrediction::downsampleVertexMap(*m_levels[l - 1].predictedVertices, *m_levels[l].predictedVertices);
         SurfacePrediction::downsampleNormalMap(*m_levels[l - 1].predictedNormals, *m_levels[l].predictedNormals);
@@ -196,7 +201,7 @@ int SurfaceReconstructionCPU::integrate()
     VolumeIntegration::updateVolume(m_volume,
                                     {m_rayDistanceImage.get(), m_validMask.get(), m_colorImage.get(),
                                      m_levels[0].normals.get()},
-                                    settings, {tsdfVolume, m_weightVolume.get(), colorVolume});
+                                    settings, {tsdfVolume, m_weightVolume.get(), colorVolume, &m_bricks});
     return 0;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "reconstruction/BrickMap.h"
 #include "reconstruction/FusionDriver.h"
 
 #include <memory>
@@ -68,6 +69,7 @@ private:
     IcpTracking::Level trackingLevel(int level) const;
 
     std::unique_ptr<TypedImage<unsigned char>> m_weightVolume;
+    BrickMap m_bricks;  ///< where the distance volume may hold a surface
     std::unique_ptr<TypedImage<unsigned short>> m_rayDistanceImage;
     std::unique_ptr<TypedImage<unsigned char>> m_colorImage;
     std::unique_ptr<TypedImage<unsigned short>> m_depthImage;

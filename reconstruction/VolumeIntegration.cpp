@@ -50,6 +50,28 @@ void visibleRange(const Eigen::Vector3f& start, const Eigen::Vector3f& step, flo
     last = static_cast<int>(std::min(std::ceil(hi) + 1.0, n - 1.0));
 }
 
+/// Blends a pixel's colour into a voxel's (R, G, B, colour weight): a voxel
+/// without colour takes it; otherwise, unless the surface normal is unknown,
+/// each channel moves towards the pixel's by how directly the surface faces
+/// the camera (|normal z|) against the colour weight, which grows up to its cap.
+inline void blendColour(const unsigned char* pixelColor, float normalZ, unsigned char* voxelColor)
+{
+    const int colorWeight = voxelColor[3];
+    if (colorWeight == 0) {
+        std::copy(pixelColor, pixelColor + 3, voxelColor);
+        voxelColor[3] = 1;
+        return;
+    }
+    const float facing = std::abs(normalZ);
+    if (std::isnan(facing))
+        return;
+    const float weight = static_cast<float>(colorWeight);
+    const float inverseSum = 1.0f / (facing + weight);
+    for (int c = 0; c < 3; ++c)
+        voxelColor[c] = static_cast<unsigned char>((pixelColor[c] * facing + voxelColor[c] * weight) * inverseSum);
+    voxelColor[3] = static_cast<unsigned char>(std::min(colorWeight + 1, maxColorWeight));
+}
+
 }  // namespace
 
 void computeRayDistance(const TypedImage<unsigned short>& depth, const Eigen::Matrix3f& intrinsics,
@@ -116,15 +138,23 @@ void updateVolume(const VolumeGeometry& volume, const FrameInput& frame, const S
     unsigned char* colors = volumes.color ? volumes.color->typedData() : nullptr;
     const unsigned short* rayDistance = frame.rayDistance->typedData();
     const unsigned char* reliable = frame.reliable->typedData();
+    const unsigned char* colorImage = colors ? frame.color->typedData() : nullptr;
+    const float* normals = colors ? frame.normals->typedData() : nullptr;
+    const float inverseTrunc = 1.0f / trunc;
+    // 1 / (w + 1) for every weight w a voxel can hold.
+    float inverseCount[256];
+    for (int weight = 0; weight < 256; ++weight)
+        inverseCount[weight] = 1.0f / static_cast<float>(weight + 1);
 
-    // One y-slab per task; inside it rows along x are contiguous in memory, so
-    // the walk runs over z, then x, and the y and z parts of the camera point
-    // are computed once per row. Only the part of a row in view is visited.
+    // One z-slab per task: a slab is one contiguous block of each volume, so
+    // every thread streams through memory; inside it the walk runs over y,
+    // then x, and the y and z parts of the camera point are computed once per
+    // row. Only the part of a row in view is visited.
 #pragma omp parallel for schedule(dynamic, 1)
-    for (int j = 0; j < ny; ++j) {
-        const float y = (static_cast<float>(j) + 0.5f - ny / 2.0f) * sy;
-        for (int k = 0; k < nz; ++k) {
-            const float z = static_cast<float>(k) * sz + (0.5f - nz / 2.0f) * sz;
+    for (int k = 0; k < nz; ++k) {
+        const float z = static_cast<float>(k) * sz + (0.5f - nz / 2.0f) * sz;
+        for (int j = 0; j < ny; ++j) {
+            const float y = (static_cast<float>(j) + 0.5f - ny / 2.0f) * sy;
             const Eigen::Vector3f rowPart = r.col(1) * y + r.col(2) * z + t;
             const std::size_t rowStart = static_cast<std::size_t>(nx) * (j + static_cast<std::size_t>(ny) * k);
             int first, last;
@@ -136,45 +166,29 @@ void updateVolume(const VolumeGeometry& volume, const FrameInput& frame, const S
                 if (p.z() <= 0.0f)
                     continue;
                 // Rounded by truncation toward zero, so (-1, 0) still maps to 0.
-                const float uf = p.x() * fx / p.z() + cx + 0.5f;
-                const float vf = p.y() * fy / p.z() + cy + 0.5f;
+                const float inverseZ = 1.0f / p.z();
+                const float uf = p.x() * fx * inverseZ + cx + 0.5f;
+                const float vf = p.y() * fy * inverseZ + cy + 0.5f;
                 if (!(uf > -1.0f && uf < w && vf > -1.0f && vf < h))
                     continue;
-                const int u = static_cast<int>(uf);
-                const int v = static_cast<int>(vf);
-                const std::size_t pixel = static_cast<std::size_t>(v) * w + u;
+                const std::size_t pixel = static_cast<std::size_t>(static_cast<int>(vf)) * w + static_cast<int>(uf);
                 if (reliable[pixel] == 0 || rayDistance[pixel] == 0)
                     continue;
-                const float distance = std::sqrt(p.squaredNorm());
-                const float sdf = static_cast<float>(rayDistance[pixel]) - distance;
+                const float sdf = static_cast<float>(rayDistance[pixel]) - std::sqrt(p.squaredNorm());
                 if (sdf < -trunc)
                     continue;
-                const float observed = std::min(sdf / trunc, 1.0f);
+                const float observed = std::min(sdf * inverseTrunc, 1.0f);
 
                 const std::size_t voxel = rowStart + i;
                 const float old = tsdf[voxel];
                 const int weight = weights[voxel];
-                tsdf[voxel] = std::isnan(old) ? observed : (weight * old + observed) / (weight + 1);
+                const float fused = std::isnan(old) ? observed : (weight * old + observed) * inverseCount[weight];
+                tsdf[voxel] = fused;
+                if (volumes.bricks && fused <= 0.0f)
+                    volumes.bricks->mark(i, j, k);
                 weights[voxel] = static_cast<unsigned char>(std::min(weight + 1, maxWeight));
-
-                if (!colors)
-                    continue;
-                unsigned char* voxelColor = colors + 4 * voxel;
-                const unsigned char* pixelColor = frame.color->typedData() + 3 * pixel;
-                const int colorWeight = voxelColor[3];
-                if (colorWeight == 0) {
-                    std::copy(pixelColor, pixelColor + 3, voxelColor);
-                    voxelColor[3] = 1;
-                    continue;
-                }
-                const float facing = std::abs(frame.normals->typedData()[3 * pixel + 2]);
-                if (std::isnan(facing))
-                    continue;
-                for (int c = 0; c < 3; ++c)
-                    voxelColor[c] = static_cast<unsigned char>(
-                        (pixelColor[c] * facing + voxelColor[c] * static_cast<float>(colorWeight)) /
-                        (facing + static_cast<float>(colorWeight)));
-                voxelColor[3] = static_cast<unsigned char>(std::min(colorWeight + 1, maxColorWeight));
+                if (colors)
+                    blendColour(colorImage + 3 * pixel, normals[3 * pixel + 2], colors + 4 * voxel);
             }
         }
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/TypedImage.h"
+#include "reconstruction/BrickMap.h"
 #include "reconstruction/VolumeGeometry.h"
 
 #include <Eigen/Core>
@@ -20,6 +21,7 @@ struct Volumes {
     TypedImage<float>* tsdf;
     TypedImage<unsigned char>* weight;
     TypedImage<unsigned char>* color;  ///< 4 channels, or null without colour
+    BrickMap* bricks = nullptr;        ///< marked where a distance <= 0 is written, or null
 };
 
 /// One frame as integration sees it; every image has the frame's full size.
