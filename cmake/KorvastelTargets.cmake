@@ -48,6 +48,9 @@ function(korvastel_tests name)
     target_link_libraries(${name}_tests PRIVATE GTest::gtest_main GTest::gmock)
   endif()
   target_link_libraries(${name}_tests PRIVATE ${ARG_LINKS})
+  if(KORVASTEL_SANITIZE)
+    target_link_libraries(${name}_tests PRIVATE testsupport_leak_check)
+  endif()
   target_compile_definitions(${name}_tests PRIVATE
     KORVASTEL_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   # Each property holds one setting: test discovery splits a list value apart.
