@@ -88,6 +88,7 @@ void bilateralRow(const TypedImage<unsigned short>& depth, TypedImage<unsigned s
     const int h = depth.height;
     const unsigned short* in = depth.typedData();
     unsigned short* out = filtered.typedData();
+    const bool interiorRow = y >= radius && y < h - radius;
     for (int x = 0; x < w; ++x) {
         const int d0 = in[y * w + x];
         if (d0 == 0) {
@@ -96,13 +97,23 @@ void bilateralRow(const TypedImage<unsigned short>& depth, TypedImage<unsigned s
         }
         float weightSum = 0.0f;
         float valueSum = 0.0f;
-        for (int yy = std::max(y - radius, 0); yy <= std::min(h - 1, y + radius); ++yy) {
-            for (int xx = std::max(x - radius, 0); xx <= std::min(w - 1, x + radius); ++xx) {
-                const int d = in[yy * w + xx];
-                const float weight = weights.spatial(xx - x, yy - y) * weights.range(std::abs(d - d0));
-                weightSum += weight;
-                valueSum += weight * static_cast<float>(d);
-            }
+        const auto add = [&](int dx, int dy) {
+            const int d = in[(y + dy) * w + x + dx];
+            const float weight = weights.spatial(dx, dy) * weights.range(std::abs(d - d0));
+            weightSum += weight;
+            valueSum += weight * static_cast<float>(d);
+        };
+        if (interiorRow && x >= radius && x < w - radius) {
+            // The whole window, in the same order as the clipped one below.
+#pragma GCC unroll 5
+            for (int dy = -radius; dy <= radius; ++dy)
+#pragma GCC unroll 5
+                for (int dx = -radius; dx <= radius; ++dx)
+                    add(dx, dy);
+        } else {
+            for (int yy = std::max(y - radius, 0); yy <= std::min(h - 1, y + radius); ++yy)
+                for (int xx = std::max(x - radius, 0); xx <= std::min(w - 1, x + radius); ++xx)
+                    add(xx - x, yy - y);
         }
         out[y * w + x] = static_cast<unsigned short>(valueSum / weightSum + 0.5f);
     }
