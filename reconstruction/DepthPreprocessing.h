@@ -38,6 +38,22 @@ void computeTangentMaps(const TypedImage<float>& vertices, TypedImage<float>& ta
 void computeNormalMap(const TypedImage<float>& vertices, const TypedImage<float>& tangentX,
                       const TypedImage<float>& tangentY, TypedImage<float>& normals);
 
+/// The images of one pyramid level, for `computePyramid`.
+struct PyramidLevel {
+    TypedImage<unsigned short>* filteredDepth;
+    Eigen::Matrix3f inverseIntrinsics;
+    TypedImage<float>* vertices;
+    TypedImage<float>* tangentX;
+    TypedImage<float>* tangentY;
+    TypedImage<float>* normals;
+};
+
+/// All stages for `count` levels in one go: the filtered depth of level 0,
+/// each further level downsampled from the one before, then every level's
+/// vertex, tangent and normal maps. The results equal those of the single
+/// stages; only the threads are started once for the whole pyramid.
+void computePyramid(const TypedImage<unsigned short>& depth, const PyramidLevel* levels, int count);
+
 /// Camera matrices of the first `levels` pyramid levels and their inverses:
 /// level l divides fx, fy, cx and cy of `intrinsics` by 2^l.
 void levelIntrinsics(const Eigen::Matrix3d& intrinsics, int levels, Eigen::Matrix3f* matrices,

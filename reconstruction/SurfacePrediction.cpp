@@ -196,7 +196,17 @@ float interpolateTsdf(const float* tsdf, const std::array<int, 3>& n, const Eige
 {
     int lo[3], hi[3];
     float f[3];
-    for (int a = 0; a < 3; ++a) {
+    // Inside the voxel grid, where most positions are, the floor is the
+    // truncation and neither neighbour needs clamping; the general path gives
+    // the same indices there.
+    const bool inside = u[0] >= 0.0f && u[1] >= 0.0f && u[2] >= 0.0f && u[0] < static_cast<float>(n[0] - 1) &&
+                        u[1] < static_cast<float>(n[1] - 1) && u[2] < static_cast<float>(n[2] - 1);
+    for (int a = 0; a < 3 && inside; ++a) {
+        lo[a] = static_cast<int>(u[a]);
+        hi[a] = lo[a] + 1;
+        f[a] = u[a] - static_cast<float>(lo[a]);
+    }
+    for (int a = 0; a < 3 && !inside; ++a) {
         // Clamped to -1 .. n first, the truncating conversion and one
         // correction give the floor without a library call.
         const float clamped = std::clamp(u[a], -1.0f, static_cast<float>(n[a]));

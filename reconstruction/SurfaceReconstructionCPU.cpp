@@ -138,15 +138,13 @@ int SurfaceReconstructionCPU::preprocess(const TypedImage<unsigned short>* depth
     if (m_colorEnabled)
         m_colorImage->copyData(color->data());
 
-    DepthPreprocessing::bilateralFilter(*m_depthImage, *m_levels[0].filteredDepth);
-    for (int l = 1; l < m_levelCount; ++l)
-        DepthPreprocessing::downsampleDepth(*m_levels[l - 1].filteredDepth, *m_levels[l].filteredDepth);
+    std::array<DepthPreprocessing::PyramidLevel, maxLevels> levels;
     for (int l = 0; l < m_levelCount; ++l) {
         Level& level = m_levels[l];
-        DepthPreprocessing::computeVertexMap(*level.filteredDepth, m_levelInverseIntrinsics[l], *level.vertices);
-        DepthPreprocessing::computeTangentMaps(*level.vertices, *level.tangentX, *level.tangentY);
-        DepthPreprocessing::computeNormalMap(*level.vertices, *level.tangentX, *level.tangentY, *level.normals);
+        levels[l] = {level.filteredDepth.get(), m_levelInverseIntrinsics[l], level.vertices.get(),
+                     level.tangentX.get(), level.tangentY.get(), level.normals.get()};
     }
+    DepthPreprocessing::computePyramid(*m_depthImage, levels.data(), m_levelCount);
     return 0;
 }
 

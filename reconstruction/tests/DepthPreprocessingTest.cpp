@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
 
 namespace Veltrane {
 namespace {
@@ -154,6 +157,74 @@ TEST(DepthPreprocessing, TiltedPlaneNormalMatchesItsGeometry)
     const Eigen::Vector3f expected = Eigen::Vector3f(0.5f, 0.0f, -1.0f).normalized();
     for (const auto& [x, y] : {std::pair{3, 3}, std::pair{30, 20}, std::pair{61, 45}})
         EXPECT_GT(Eigen::Vector3f(VectorMap::at(maps.normals, x, y)).dot(expected), 0.995f) << x << "," << y;
+}
+
+/// Byte equality, so that NaN entries compare equal to NaN entries.
+template <typename T>
+bool sameBytes(const TypedImage<T>& a, const TypedImage<T>& b)
+{
+    const std::size_t bytes = sizeof(T) * a.width * a.height * a.channels;
+    return a.width == b.width && a.height == b.height && std::memcmp(a.data(), b.data(), bytes) == 0;
+}
+
+TEST(DepthPreprocessing, PyramidInOneGoEqualsTheSingleStages)
+{
+    // Noise, depth steps and holes, so that every stage meets each of its cases.
+    const int w = 160, h = 120, levelCount = 3;
+    auto depth = depthImage(w, h, 0);
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> noise(-15, 15);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const bool hole = (x / 7 + y / 5) % 11 == 0;
+            const int surface = x < w / 2 ? 900 + 2 * y : 1400 - x;
+            depth->typedData()[y * w + x] = hole ? 0 : static_cast<unsigned short>(surface + noise(random));
+        }
+
+    struct Images {
+        Depth filtered;
+        Map vertices, tangentX, tangentY, normals;
+        Images(int w, int h)
+            : filtered(0, w, h, 1, 1), vertices(0, w, h, 1, 3), tangentX(0, w, h, 1, 3),
+              tangentY(0, w, h, 1, 3), normals(0, w, h, 1, 3)
+        {
+        }
+    };
+    Eigen::Matrix3f matrices[levelCount], inverses[levelCount];
+    levelIntrinsics(intrinsics.cast<double>(), levelCount, matrices, inverses);
+    std::vector<std::unique_ptr<Images>> single, together;
+    std::vector<PyramidLevel> levels;
+    for (int l = 0; l < levelCount; ++l) {
+        single.push_back(std::make_unique<Images>(w >> l, h >> l));
+        together.push_back(std::make_unique<Images>(w >> l, h >> l));
+        Images& t = *together.back();
+        levels.push_back({&t.filtered, inverses[l], &t.vertices, &t.tangentX, &t.tangentY, &t.normals});
+    }
+
+    bilateralFilter(*depth, single[0]->filtered);
+    for (int l = 1; l < levelCount; ++l)
+        downsampleDepth(single[l - 1]->filtered, single[l]->filtered);
+    for (int l = 0; l < levelCount; ++l) {
+        Images& s = *single[l];
+        computeVertexMap(s.filtered, inverses[l], s.vertices);
+        computeTangentMaps(s.vertices, s.tangentX, s.tangentY);
+        computeNormalMap(s.vertices, s.tangentX, s.tangentY, s.normals);
+    }
+    computePyramid(*depth, levels.data(), levelCount);
+
+    for (int l = 0; l < levelCount; ++l) {
+        const Images& s = *single[l];
+        const Images& t = *together[l];
+        EXPECT_TRUE(sameBytes(s.filtered, t.filtered)) << "level " << l;
+        EXPECT_TRUE(sameBytes(s.vertices, t.vertices)) << "level " << l;
+        EXPECT_TRUE(sameBytes(s.tangentX, t.tangentX)) << "level " << l;
+        EXPECT_TRUE(sameBytes(s.tangentY, t.tangentY)) << "level " << l;
+        EXPECT_TRUE(sameBytes(s.normals, t.normals)) << "level " << l;
+    }
+    int validNormals = 0;
+    for (int i = 0; i < w * h; ++i)
+        validNormals += !VectorMap::isInvalid(VectorMap::at(together[0]->normals, i % w, i / w));
+    EXPECT_GT(validNormals, w * h / 2);  // the scene is not all holes and edges
 }
 
 }  // namespace

@@ -147,7 +147,8 @@ TEST(SurfacePrediction, InterpolationIsTrilinearClampedAndPoisonedByNan)
         float expected;
     };
     for (const Case& c : {Case{{0, 0, 0}, 0}, Case{{1, 1, 1}, 7}, Case{{0.5f, 0.5f, 0.5f}, 3.5f},
-                          Case{{0.25f, 0, 1}, 4.25f}, Case{{1.5f, 0, 0}, 1.0f}}) {
+                          Case{{0.25f, 0, 1}, 4.25f}, Case{{1.5f, 0, 0}, 1.0f}, Case{{-0.5f, 0.75f, 0}, 1.5f},
+                          Case{{0.99999994f, 0, 0}, 0.99999994f}, Case{{1, 0.5f, 0.5f}, 4.0f}}) {
         EXPECT_FLOAT_EQ(interpolateTsdf(v, n, c.u), c.expected) << c.u.transpose();
     }
     v[7] = nan;
