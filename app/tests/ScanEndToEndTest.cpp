@@ -7,6 +7,7 @@
 #include "reconstruction/ReconstructionParameters.h"
 #include "render/GlBoundingBox.h"
 #include "render/GlMeshView.h"
+#include "testsupport/LeakCheck.h"
 #include "testsupport/PlyFile.h"
 #include "testsupport/SequenceRecording.h"
 #include "testsupport/Trajectory.h"
@@ -82,6 +83,7 @@ class ScanEndToEnd : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        skipLeakCheck();
         ASSERT_TRUE(folder.isValid());
         const QString path = folder.filePath("table.kvs");
         const SyntheticCamera renderer(scene(), camera);

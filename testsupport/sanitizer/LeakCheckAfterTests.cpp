@@ -3,7 +3,10 @@
 // going, instead of at exit, while they are being torn down: the leak
 // checker's tracer can crash on a thread that is half gone (a worker thread's
 // OpenMP team, for instance, ends just after the worker). Linked into every
-// test program of a sanitizer build; the check at exit is then skipped.
+// test program of a sanitizer build; the check at exit is then skipped. A
+// program whose tests asked for no leak check (skipLeakCheck) has none.
+#include "testsupport/LeakCheck.h"
+
 #include <gtest/gtest.h>
 #include <sanitizer/lsan_interface.h>
 
@@ -44,10 +47,22 @@ class LeakCheckAfterTests : public ::testing::Environment {
 public:
     void TearDown() override
     {
+        if (Veltrane::TestSupport::leakCheckSkipped())
+            return;
         waitForThreadsToSettle();
         __lsan_do_leak_check();
     }
 };
+
+}  // namespace
+
+// Read by the leak checker before any check, the one at exit included.
+extern "C" int __lsan_is_turned_off()
+{
+    return Veltrane::TestSupport::leakCheckSkipped() ? 1 : 0;
+}
+
+namespace {
 
 // gtest owns the environment.
 ::testing::Environment* const leakCheck = ::testing::AddGlobalTestEnvironment(new LeakCheckAfterTests);
