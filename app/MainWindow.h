@@ -382,6 +382,10 @@ private:
     /// The tracking light and the colour overlay: green and none when
     /// `tracked`, red and the last tracked colour frame otherwise.
     void showTrackingState(bool tracked);
+    /// Ends what feeds a scan, whether it is finished or cancelled: no more
+    /// frames are fused, the timed stop is off, the sequence is closed and
+    /// the capture stopped.
+    void endScanInput();
     /// Releases the back-end (its parameters are unlocked) and deletes it.
     void releaseReconstruction();
     /// Marching cubes over the volumes of the CPU or the GPU back-end on a

@@ -525,10 +525,7 @@ void MainWindow::onStopReconstruction()
     if (!reconstructing)
         return;
     const BusyScope busy(*this);
-    reconstructing = false;
-    durationTimer->stop();
-    closeSequence();
-    onStopCapture();
+    endScanInput();
 
     const TakenVolumes volumes = takeVolumes(reconstruction);
     releaseReconstruction();
@@ -553,12 +550,17 @@ void MainWindow::onCancelReconstruction()
     if (!reconstructing)
         return;
     const BusyScope busy(*this);
+    endScanInput();
+    releaseReconstruction();
+    onFinish();
+}
+
+void MainWindow::endScanInput()
+{
     reconstructing = false;
     durationTimer->stop();
     closeSequence();
     onStopCapture();
-    releaseReconstruction();
-    onFinish();
 }
 
 void MainWindow::releaseReconstruction()
