@@ -2,8 +2,8 @@
 
 namespace Veltrane::TestSupport {
 
-/// Sanitizer builds check every test program for leaks once its tests have
-/// run. The leak checker's tracer crashes now and then in processes that ran
+/// Sanitizer builds check every test program for leaks at exit. The leak
+/// checker's tracer crashes now and then in processes that ran
 /// a scan through the whole window (a recorded sequence's player, the
 /// reconstruction worker with its own OpenMP team, the GL driver's threads):
 /// such a program calls this to skip the check rather than fail on the
