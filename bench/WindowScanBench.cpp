@@ -8,7 +8,6 @@
 #include "app/tests/AppTestSupport.h"
 #include "app/tests/MainWindowProbe.h"
 
-#include "capture/Playback.h"
 #include "reconstruction/ReconstructionParameters.h"
 
 #include <benchmark/benchmark.h>
@@ -41,12 +40,10 @@ std::optional<double> scanThroughTheWindow(benchmark::State& state)
         FileDialogAnswers files({{KORVASTEL_SAMPLE_SEQUENCE, QString()}});
         window.findChild<QAbstractButton*>("pushButtonLoadSequence")->click();
     }
-    Playback* player = MainWindowProbe::playback(window);
-    if (!player) {
+    if (!MainWindowProbe::playback(window)) {
         state.SkipWithError("the sample sequence did not load");
         return std::nullopt;
     }
-    player->setFrameRate(1000.0);
     window.findChild<QAbstractButton*>("pushButtonVolResNormal")->click();
     window.findChild<QCheckBox*>("checkBoxLoop")->setChecked(true);
     window.findChild<QCheckBox*>("checkBoxDuration")->setChecked(true);
