@@ -4,11 +4,13 @@
 #include "reconstruction/VectorMap.h"
 
 #include <Eigen/LU>
+#include <omp.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <vector>
 
 namespace Veltrane::DepthPreprocessing {
 
@@ -19,13 +21,6 @@ using FusionConstants::normalNeighbourhood;
 using FusionConstants::tangentSpan;
 constexpr float rangeSigma = FusionConstants::filterDepthSigma;
 constexpr int radius = 2;  // the 5 x 5 window
-
-/// Euclidean length. A float square root is correctly rounded, so it equals
-/// the root taken in double and rounded back.
-float length(const Eigen::Vector3f& v)
-{
-    return std::sqrt(v.squaredNorm());
-}
 
 /// The test length(v) < limit without the square root: since the float root
 /// is correctly rounded and never decreases, length(v) < limit holds exactly
@@ -42,6 +37,7 @@ public:
             m_squareLimit = std::nextafter(m_squareLimit, std::numeric_limits<float>::infinity());
     }
     bool operator()(const Eigen::Vector3f& v) const { return v.squaredNorm() < m_squareLimit; }
+    float squareLimit() const { return m_squareLimit; }
 
 private:
     float m_squareLimit;  ///< the smallest squared length whose root is not below the limit
@@ -191,42 +187,162 @@ void tangentRow(const TypedImage<float>& vertices, TypedImage<float>& tangentX, 
     }
 }
 
-void normalRow(const TypedImage<float>& vertices, const TypedImage<float>& tangentX,
-               const TypedImage<float>& tangentY, TypedImage<float>& normals, int y)
+/// The components of a pyramid level's vertices and tangents, split into one
+/// array per component for the four rows of the normal window, so that the
+/// normals of a row can be computed for several pixels at once. Each array
+/// starts one pixel before the image, and the row above the image is there
+/// too: both hold invalid vertices, which never lie within the neighbourhood
+/// and so stand for the part of the window that the image clips.
+class NormalWindowRows {
+public:
+    /// Three components of vertices, tangentX and tangentY.
+    static constexpr int arraysPerRow = 9;
+    static constexpr int rows = 4;
+
+    explicit NormalWindowRows(int width)
+        : m_stride(width + 1), m_values(static_cast<std::size_t>(rows * arraysPerRow) * m_stride)
+    {
+    }
+
+    /// Makes image rows y - 2 .. y + 1 available, splitting those not yet held.
+    void moveTo(const TypedImage<float>& vertices, const TypedImage<float>& tangentX,
+                const TypedImage<float>& tangentY, int y)
+    {
+        for (int row = std::max(y - 2, m_nextRow); row <= y + 1; ++row)
+            split(vertices, tangentX, tangentY, row);
+        m_nextRow = y + 2;
+    }
+
+    /// Component `array` (vertex x, y, z, tangentX x, y, z, tangentY x, y, z)
+    /// of image row `y`, indexed by the image column.
+    const float* at(int y, int array) const
+    {
+        return m_values.data() + (static_cast<std::size_t>(slot(y) * arraysPerRow + array) * m_stride) + 1;
+    }
+
+private:
+    static int slot(int y) { return (y + rows) % rows; }
+
+    void split(const TypedImage<float>& vertices, const TypedImage<float>& tangentX,
+               const TypedImage<float>& tangentY, int y)
+    {
+        const int w = m_stride - 1;
+        float* values = m_values.data() + static_cast<std::size_t>(slot(y) * arraysPerRow) * m_stride;
+        const TypedImage<float>* maps[3] = {&vertices, &tangentX, &tangentY};
+        for (int map = 0; map < 3; ++map)
+            for (int c = 0; c < 3; ++c) {
+                float* out = values + (map * 3 + c) * m_stride;
+                out[0] = std::numeric_limits<float>::quiet_NaN();
+                if (y < 0) {
+                    std::fill(out + 1, out + m_stride, std::numeric_limits<float>::quiet_NaN());
+                    continue;
+                }
+                const float* in = maps[map]->typedData() + 3 * static_cast<std::size_t>(y) * w + c;
+                for (int x = 0; x < w; ++x)
+                    out[x + 1] = in[3 * x];
+            }
+    }
+
+    int m_stride;
+    int m_nextRow = -1;
+    std::vector<float> m_values;
+};
+
+/// x^2 + y^2 + z^2, added in the order of Eigen's squaredNorm.
+inline float squaredLength(float x, float y, float z)
+{
+    return x * x + (y * y + z * z);
+}
+
+/// The normals of rows begin .. end - 1: the window sums of every pixel of a
+/// row are formed side by side, each in the order of its own window, so that
+/// a vectorised loop gives the same sums as one pixel at a time.
+__attribute__((target_clones("avx2", "default")))
+void normalRows(const TypedImage<float>& vertices, const TypedImage<float>& tangentX,
+                const TypedImage<float>& tangentY, TypedImage<float>& normals, int begin, int end)
 {
     static const ShorterThan inNeighbourhood(normalNeighbourhood);
+    const float squareLimit = inNeighbourhood.squareLimit();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
     const int w = vertices.width;
     const int h = vertices.height;
-    for (int x = 0; x < w; ++x) {
-        Eigen::Map<Eigen::Vector3f> out = VectorMap::at(normals, x, y);
-        out = VectorMap::invalid();
-        if (x < 1 || y < 1 || x >= w - 1 || y >= h - 1)
+    NormalWindowRows window(w);
+    for (int y = begin; y < end; ++y) {
+        float* out = normals.typedData() + 3 * static_cast<std::size_t>(y) * w;
+        if (y < 1 || y >= h - 1 || w < 3) {
+            std::fill(out, out + 3 * w, nan);
             continue;
-        const Eigen::Vector3f centre = VectorMap::at(vertices, x, y);
-        if (VectorMap::isInvalid(centre))
-            continue;
-        Eigen::Vector3f sumX = Eigen::Vector3f::Zero();
-        Eigen::Vector3f sumY = Eigen::Vector3f::Zero();
-        int count = 0;
-        // The window starts two pixels before the centre; in the first
-        // interior row and column that is outside the image: no sample.
-        for (int yy = std::max(y - 2, 0); yy <= y + 1; ++yy) {
-            for (int xx = std::max(x - 2, 0); xx <= x + 1; ++xx) {
-                const Eigen::Vector3f sample = VectorMap::at(vertices, xx, yy);
-                if (!inNeighbourhood(sample - centre))
-                    continue;
-                sumX += VectorMap::at(tangentX, xx, yy);
-                sumY += VectorMap::at(tangentY, xx, yy);
-                ++count;
-            }
         }
-        if (count < 4)
-            continue;
-        const Eigen::Vector3f n(sumY.y() * sumX.z() - sumY.z() * sumX.y(),
-                                sumY.z() * sumX.x() - sumY.x() * sumX.z(),
-                                sumY.x() * sumX.y() - sumY.y() * sumX.x());
-        out = n / length(n);
+        window.moveTo(vertices, tangentX, tangentY, y);
+        // Window row r is image row y - 2 + r.
+        const float* v[4][3];
+        const float* tx[4][3];
+        const float* ty[4][3];
+        for (int r = 0; r < 4; ++r)
+            for (int c = 0; c < 3; ++c) {
+                v[r][c] = window.at(y - 2 + r, c);
+                tx[r][c] = window.at(y - 2 + r, 3 + c);
+                ty[r][c] = window.at(y - 2 + r, 6 + c);
+            }
+        out[0] = out[1] = out[2] = nan;
+#pragma omp simd
+        for (int x = 1; x < w - 1; ++x) {
+            const float cx = v[2][0][x], cy = v[2][1][x], cz = v[2][2][x];
+            float sumX0 = 0.0f, sumX1 = 0.0f, sumX2 = 0.0f;
+            float sumY0 = 0.0f, sumY1 = 0.0f, sumY2 = 0.0f;
+            int count = 0;
+#pragma GCC unroll 4
+            for (int r = 0; r < 4; ++r)
+#pragma GCC unroll 4
+                for (int dx = -2; dx <= 1; ++dx) {
+                    const int xx = x + dx;
+                    const bool near = squaredLength(v[r][0][xx] - cx, v[r][1][xx] - cy, v[r][2][xx] - cz) <
+                                      squareLimit;
+                    // Adding +0 leaves a sum unchanged: it starts at +0 and
+                    // only a rounding of x + (-x) gives 0 again, +0 as well.
+                    const float t[6] = {tx[r][0][xx], tx[r][1][xx], tx[r][2][xx],
+                                        ty[r][0][xx], ty[r][1][xx], ty[r][2][xx]};
+                    sumX0 += near ? t[0] : 0.0f;
+                    sumX1 += near ? t[1] : 0.0f;
+                    sumX2 += near ? t[2] : 0.0f;
+                    sumY0 += near ? t[3] : 0.0f;
+                    sumY1 += near ? t[4] : 0.0f;
+                    sumY2 += near ? t[5] : 0.0f;
+                    count += near ? 1 : 0;
+                }
+            const float n0 = sumY1 * sumX2 - sumY2 * sumX1;
+            const float n1 = sumY2 * sumX0 - sumY0 * sumX2;
+            const float n2 = sumY0 * sumX1 - sumY1 * sumX0;
+            const float length = std::sqrt(squaredLength(n0, n1, n2));
+            const float unit[3] = {n0 / length, n1 / length, n2 / length};
+            // An invalid centre has no vertex near it, so its count is 0.
+            const bool valid = count >= 4;
+            out[3 * x] = valid ? unit[0] : nan;
+            out[3 * x + 1] = valid ? unit[1] : nan;
+            out[3 * x + 2] = valid ? unit[2] : nan;
+        }
+        out[3 * (w - 1)] = out[3 * (w - 1) + 1] = out[3 * (w - 1) + 2] = nan;
     }
+}
+
+/// The rows of `rows` split into `parts` nearly equal consecutive blocks:
+/// the first row of block `part`.
+int blockStart(int rows, int parts, int part)
+{
+    return static_cast<int>(static_cast<long long>(rows) * part / parts);
+}
+
+/// The normal map on the current team of threads, one block of consecutive
+/// rows each, as every row costs the same. Ends in a barrier, as a
+/// worksharing loop does.
+void normalBlocks(const TypedImage<float>& vertices, const TypedImage<float>& tangentX,
+                  const TypedImage<float>& tangentY, TypedImage<float>& normals)
+{
+    const int parts = omp_get_num_threads();
+    const int h = vertices.height;
+#pragma omp for schedule(static)
+    for (int part = 0; part < parts; ++part)
+        normalRows(vertices, tangentX, tangentY, normals, blockStart(h, parts, part), blockStart(h, parts, part + 1));
 }
 
 }  // namespace
@@ -264,9 +380,8 @@ void computeTangentMaps(const TypedImage<float>& vertices, TypedImage<float>& ta
 void computeNormalMap(const TypedImage<float>& vertices, const TypedImage<float>& tangentX,
                       const TypedImage<float>& tangentY, TypedImage<float>& normals)
 {
-#pragma omp parallel for schedule(static)
-    for (int y = 0; y < vertices.height; ++y)
-        normalRow(vertices, tangentX, tangentY, normals, y);
+#pragma omp parallel
+    normalBlocks(vertices, tangentX, tangentY, normals);
 }
 
 void computePyramid(const TypedImage<unsigned short>& depth, const PyramidLevel* levels, int count)
@@ -293,9 +408,7 @@ void computePyramid(const TypedImage<unsigned short>& depth, const PyramidLevel*
 #pragma omp for schedule(static)
             for (int y = 0; y < h; ++y)
                 tangentRow(*level.vertices, *level.tangentX, *level.tangentY, y);
-#pragma omp for schedule(static)
-            for (int y = 0; y < h; ++y)
-                normalRow(*level.vertices, *level.tangentX, *level.tangentY, *level.normals, y);
+            normalBlocks(*level.vertices, *level.tangentX, *level.tangentY, *level.normals);
         }
     }
 }
