@@ -60,7 +60,7 @@ public:
     }
 
     float spatial(int dx, int dy) const { return m_spatial[dy + radius][dx + radius]; }
-    float range(int dd) const { return dd < rangeEntries ? m_range[dd] : 0.0f; }
+    float range(int dd) const { return m_range[std::min(dd, rangeEntries)]; }
 
 private:
     static float weight(float scaledSquare)
@@ -68,15 +68,17 @@ private:
         return static_cast<float>(std::exp(-0.5 * static_cast<double>(scaledSquare)));
     }
 
-    /// exp(-0.5 (dd / 30)^2) is below the smallest float from dd = 430 on.
+    /// exp(-0.5 (dd / 30)^2) is below the smallest float from dd = 430 on;
+    /// one more entry, 0, stands for every larger difference.
     static constexpr int rangeEntries = 450;
     float m_spatial[2 * radius + 1][2 * radius + 1];
-    float m_range[rangeEntries];
+    float m_range[rangeEntries + 1] = {};
 };
 
 /// The stages, one output row at a time, so that they can share one team of
 /// threads (see `computePyramid`) as well as run on their own.
 
+__attribute__((target_clones("avx2", "default")))
 void bilateralRow(const TypedImage<unsigned short>& depth, TypedImage<unsigned short>& filtered, int y)
 {
     static const BilateralWeights weights;
@@ -84,35 +86,47 @@ void bilateralRow(const TypedImage<unsigned short>& depth, TypedImage<unsigned s
     const int h = depth.height;
     const unsigned short* in = depth.typedData();
     unsigned short* out = filtered.typedData();
-    const bool interiorRow = y >= radius && y < h - radius;
-    for (int x = 0; x < w; ++x) {
+    // The window clipped at the border, one pixel at a time.
+    const auto clippedPixel = [&](int x) {
         const int d0 = in[y * w + x];
-        if (d0 == 0) {
-            out[y * w + x] = 0;
-            continue;
-        }
         float weightSum = 0.0f;
         float valueSum = 0.0f;
-        const auto add = [&](int dx, int dy) {
-            const int d = in[(y + dy) * w + x + dx];
-            const float weight = weights.spatial(dx, dy) * weights.range(std::abs(d - d0));
-            weightSum += weight;
-            valueSum += weight * static_cast<float>(d);
-        };
-        if (interiorRow && x >= radius && x < w - radius) {
-            // The whole window, in the same order as the clipped one below.
+        for (int yy = std::max(y - radius, 0); yy <= std::min(h - 1, y + radius); ++yy)
+            for (int xx = std::max(x - radius, 0); xx <= std::min(w - 1, x + radius); ++xx) {
+                const int d = in[yy * w + xx];
+                const float weight = weights.spatial(xx - x, yy - y) * weights.range(std::abs(d - d0));
+                weightSum += weight;
+                valueSum += weight * static_cast<float>(d);
+            }
+        out[y * w + x] = d0 == 0 ? 0 : static_cast<unsigned short>(valueSum / weightSum + 0.5f);
+    };
+    const bool interiorRow = y >= radius && y < h - radius;
+    const int interiorBegin = interiorRow ? std::min(radius, w) : w;
+    const int interiorEnd = std::max(interiorBegin, w - radius);
+    for (int x = 0; x < interiorBegin; ++x)
+        clippedPixel(x);
+    // The whole window, in the same order as the clipped one, for several
+    // pixels at once.
+#pragma omp simd
+    for (int x = interiorBegin; x < interiorEnd; ++x) {
+        const int d0 = in[y * w + x];
+        float weightSum = 0.0f;
+        float valueSum = 0.0f;
 #pragma GCC unroll 5
-            for (int dy = -radius; dy <= radius; ++dy)
+        for (int dy = -radius; dy <= radius; ++dy)
 #pragma GCC unroll 5
-                for (int dx = -radius; dx <= radius; ++dx)
-                    add(dx, dy);
-        } else {
-            for (int yy = std::max(y - radius, 0); yy <= std::min(h - 1, y + radius); ++yy)
-                for (int xx = std::max(x - radius, 0); xx <= std::min(w - 1, x + radius); ++xx)
-                    add(xx - x, yy - y);
-        }
-        out[y * w + x] = static_cast<unsigned short>(valueSum / weightSum + 0.5f);
+            for (int dx = -radius; dx <= radius; ++dx) {
+                const int d = in[(y + dy) * w + x + dx];
+                const float weight = weights.spatial(dx, dy) * weights.range(std::abs(d - d0));
+                weightSum += weight;
+                valueSum += weight * static_cast<float>(d);
+            }
+        // The rounded mean lies within 0 .. 65535: its int is the same.
+        const int mean = static_cast<int>(valueSum / weightSum + 0.5f);
+        out[y * w + x] = static_cast<unsigned short>(d0 == 0 ? 0 : mean);
     }
+    for (int x = interiorEnd; x < w; ++x)
+        clippedPixel(x);
 }
 
 void downsampleRow(const TypedImage<unsigned short>& depth, TypedImage<unsigned short>& half, int y)
@@ -238,6 +252,7 @@ private:
                     continue;
                 }
                 const float* in = maps[map]->typedData() + 3 * static_cast<std::size_t>(y) * w + c;
+#pragma omp simd
                 for (int x = 0; x < w; ++x)
                     out[x + 1] = in[3 * x];
             }
