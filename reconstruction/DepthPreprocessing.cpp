@@ -1,7 +1,6 @@
 #include "reconstruction/DepthPreprocessing.h"
 
 #include "reconstruction/FusionConstants.h"
-#include "reconstruction/VectorMap.h"
 
 #include <Eigen/LU>
 #include <omp.h>
@@ -75,8 +74,8 @@ private:
     float m_range[rangeEntries + 1] = {};
 };
 
-/// The stages, one output row at a time, so that they can share one team of
-/// threads (see `computePyramid`) as well as run on their own.
+/// The depth stages, one output row at a time, so that they can share one
+/// team of threads (see `computePyramid`) as well as run on their own.
 
 __attribute__((target_clones("avx2", "default")))
 void bilateralRow(const TypedImage<unsigned short>& depth, TypedImage<unsigned short>& filtered, int y)
@@ -153,190 +152,263 @@ void downsampleRow(const TypedImage<unsigned short>& depth, TypedImage<unsigned 
     }
 }
 
-void vertexRow(const TypedImage<unsigned short>& depth, const Eigen::Matrix3f& inverseIntrinsics,
-               TypedImage<float>& vertices, int v)
-{
-    const int w = depth.width;
-    const Eigen::Matrix3f& k = inverseIntrinsics;
-    for (int u = 0; u < w; ++u) {
-        const float d = depth.typedData()[v * w + u];
-        Eigen::Map<Eigen::Vector3f> out = VectorMap::at(vertices, u, v);
-        if (d > 0.0f) {
-            const float du = d * static_cast<float>(u);
-            const float dv = d * static_cast<float>(v);
-            for (int i = 0; i < 3; ++i)
-                out[i] = k(i, 0) * du + k(i, 1) * dv + k(i, 2) * d;
-        } else {
-            out = VectorMap::invalid();
-        }
-    }
-}
-
-void tangentRow(const TypedImage<float>& vertices, TypedImage<float>& tangentX, TypedImage<float>& tangentY,
-                int y)
-{
-    static const ShorterThan shortSpan(tangentSpan);
-    const int w = vertices.width;
-    const int h = vertices.height;
-    for (int x = 0; x < w; ++x) {
-        Eigen::Map<Eigen::Vector3f> tx = VectorMap::at(tangentX, x, y);
-        Eigen::Map<Eigen::Vector3f> ty = VectorMap::at(tangentY, x, y);
-        tx = ty = VectorMap::invalid();
-        if (x < 1 || y < 1 || x >= w - 1 || y >= h - 1)
-            continue;
-        const Eigen::Vector3f centre = VectorMap::at(vertices, x, y);
-        const Eigen::Vector3f left = VectorMap::at(vertices, x - 1, y);
-        const Eigen::Vector3f right = VectorMap::at(vertices, x + 1, y);
-        const Eigen::Vector3f up = VectorMap::at(vertices, x, y - 1);
-        const Eigen::Vector3f down = VectorMap::at(vertices, x, y + 1);
-        if (VectorMap::isInvalid(centre) || VectorMap::isInvalid(left) || VectorMap::isInvalid(right) ||
-            VectorMap::isInvalid(up) || VectorMap::isInvalid(down))
-            continue;
-        const Eigen::Vector3f spanX = right - left;
-        const Eigen::Vector3f spanY = down - up;
-        if (shortSpan(spanX) && shortSpan(spanY)) {
-            tx = 0.5f * spanX;
-            ty = 0.5f * spanY;
-        }
-    }
-}
-
-/// The components of a pyramid level's vertices and tangents, split into one
-/// array per component for the four rows of the normal window, so that the
-/// normals of a row can be computed for several pixels at once. Each array
-/// starts one pixel before the image, and the row above the image is there
-/// too: both hold invalid vertices, which never lie within the neighbourhood
-/// and so stand for the part of the window that the image clips.
-class NormalWindowRows {
-public:
-    /// Three components of vertices, tangentX and tangentY.
-    static constexpr int arraysPerRow = 9;
-    static constexpr int rows = 4;
-
-    explicit NormalWindowRows(int width)
-        : m_stride(width + 1), m_values(static_cast<std::size_t>(rows * arraysPerRow) * m_stride)
-    {
-    }
-
-    /// Makes image rows y - 2 .. y + 1 available, splitting those not yet held.
-    void moveTo(const TypedImage<float>& vertices, const TypedImage<float>& tangentX,
-                const TypedImage<float>& tangentY, int y)
-    {
-        for (int row = std::max(y - 2, m_nextRow); row <= y + 1; ++row)
-            split(vertices, tangentX, tangentY, row);
-        m_nextRow = y + 2;
-    }
-
-    /// Component `array` (vertex x, y, z, tangentX x, y, z, tangentY x, y, z)
-    /// of image row `y`, indexed by the image column.
-    const float* at(int y, int array) const
-    {
-        return m_values.data() + (static_cast<std::size_t>(slot(y) * arraysPerRow + array) * m_stride) + 1;
-    }
-
-private:
-    static int slot(int y) { return (y + rows) % rows; }
-
-    void split(const TypedImage<float>& vertices, const TypedImage<float>& tangentX,
-               const TypedImage<float>& tangentY, int y)
-    {
-        const int w = m_stride - 1;
-        float* values = m_values.data() + static_cast<std::size_t>(slot(y) * arraysPerRow) * m_stride;
-        const TypedImage<float>* maps[3] = {&vertices, &tangentX, &tangentY};
-        for (int map = 0; map < 3; ++map)
-            for (int c = 0; c < 3; ++c) {
-                float* out = values + (map * 3 + c) * m_stride;
-                out[0] = std::numeric_limits<float>::quiet_NaN();
-                if (y < 0) {
-                    std::fill(out + 1, out + m_stride, std::numeric_limits<float>::quiet_NaN());
-                    continue;
-                }
-                const float* in = maps[map]->typedData() + 3 * static_cast<std::size_t>(y) * w + c;
-#pragma omp simd
-                for (int x = 0; x < w; ++x)
-                    out[x + 1] = in[3 * x];
-            }
-    }
-
-    int m_stride;
-    int m_nextRow = -1;
-    std::vector<float> m_values;
-};
-
 /// x^2 + y^2 + z^2, added in the order of Eigen's squaredNorm.
 inline float squaredLength(float x, float y, float z)
 {
     return x * x + (y * y + z * z);
 }
 
-/// The normals of rows begin .. end - 1: the window sums of every pixel of a
-/// row are formed side by side, each in the order of its own window, so that
-/// a vectorised loop gives the same sums as one pixel at a time.
+constexpr float invalidValue = std::numeric_limits<float>::quiet_NaN();
+
+/// Rows of a vector map with each of the three components in its own array,
+/// so that loops along a row work on several pixels at once. The rows form a
+/// ring of `slots` (a power of two): image row y lives in slot y mod slots.
+/// Each array starts one pixel before the image with an invalid (NaN) entry,
+/// and row -1, above the image, can be held all invalid: both stand for the
+/// part of a window that the image clips, since an invalid vertex lies in no
+/// neighbourhood.
+class SplitRows {
+public:
+    SplitRows(int width, int slots)
+        : m_width(width), m_slotMask(slots - 1),
+          m_values(static_cast<std::size_t>(slots) * 3 * (width + 1), invalidValue)
+    {
+    }
+
+    /// Component c of image row y, indexed by the column (from -1).
+    float* row(int y, int c)
+    {
+        return m_values.data() + static_cast<std::size_t>((y & m_slotMask) * 3 + c) * (m_width + 1) + 1;
+    }
+    const float* row(int y, int c) const { return const_cast<SplitRows*>(this)->row(y, c); }
+
+    /// Row y of the interleaved `map`.
+    void split(const TypedImage<float>& map, int y)
+    {
+        for (int c = 0; c < 3; ++c) {
+            float* out = row(y, c);
+            const float* in = map.typedData() + 3 * static_cast<std::size_t>(y) * m_width + c;
+#pragma omp simd
+            for (int x = 0; x < m_width; ++x)
+                out[x] = in[3 * x];
+        }
+    }
+
+    /// Row y all invalid.
+    void invalidate(int y)
+    {
+        for (int c = 0; c < 3; ++c)
+            std::fill(row(y, c), row(y, c) + m_width, invalidValue);
+    }
+
+private:
+    int m_width;
+    int m_slotMask;
+    std::vector<float> m_values;
+};
+
+/// The stages, one row at a time, each on split rows (written to the split
+/// rows and to the interleaved row `out`). Their loops along the row are
+/// vectorised, with AVX2 where the processor has it; each pixel's values are
+/// formed in the same order as one pixel at a time.
+
 __attribute__((target_clones("avx2", "default")))
-void normalRows(const TypedImage<float>& vertices, const TypedImage<float>& tangentX,
-                const TypedImage<float>& tangentY, TypedImage<float>& normals, int begin, int end)
+void vertexRow(const unsigned short* depth, int w, int v, const Eigen::Matrix3f& inverseIntrinsics,
+               SplitRows& vertices, float* out)
+{
+    float k[3][3];
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            k[i][j] = inverseIntrinsics(i, j);
+    float* split[3] = {vertices.row(v, 0), vertices.row(v, 1), vertices.row(v, 2)};
+#pragma omp simd
+    for (int u = 0; u < w; ++u) {
+        const float d = depth[u];
+        const float du = d * static_cast<float>(u);
+        const float dv = d * static_cast<float>(v);
+#pragma GCC unroll 3
+        for (int i = 0; i < 3; ++i) {
+            const float value = d > 0.0f ? k[i][0] * du + k[i][1] * dv + k[i][2] * d : invalidValue;
+            split[i][u] = value;
+            out[3 * u + i] = value;
+        }
+    }
+}
+
+/// Tangents of an interior row y from vertex rows y - 1 .. y + 1.
+__attribute__((target_clones("avx2", "default")))
+void tangentRow(const SplitRows& vertices, int w, int y, SplitRows& tangentX, SplitRows& tangentY, float* outX,
+                float* outY)
+{
+    static const ShorterThan shortSpan(tangentSpan);
+    const float squareLimit = shortSpan.squareLimit();
+    const float* up[3] = {vertices.row(y - 1, 0), vertices.row(y - 1, 1), vertices.row(y - 1, 2)};
+    const float* centre[3] = {vertices.row(y, 0), vertices.row(y, 1), vertices.row(y, 2)};
+    const float* down[3] = {vertices.row(y + 1, 0), vertices.row(y + 1, 1), vertices.row(y + 1, 2)};
+    float* splitX[3] = {tangentX.row(y, 0), tangentX.row(y, 1), tangentX.row(y, 2)};
+    float* splitY[3] = {tangentY.row(y, 0), tangentY.row(y, 1), tangentY.row(y, 2)};
+    for (const int x : {0, w - 1})
+        for (int c = 0; c < 3; ++c)
+            splitX[c][x] = splitY[c][x] = outX[3 * x + c] = outY[3 * x + c] = invalidValue;
+#pragma omp simd
+    for (int x = 1; x < w - 1; ++x) {
+        float spanX[3], spanY[3];
+#pragma GCC unroll 3
+        for (int c = 0; c < 3; ++c) {
+            spanX[c] = centre[c][x + 1] - centre[c][x - 1];
+            spanY[c] = down[c][x] - up[c][x];
+        }
+        // An invalid neighbour makes its span NaN, which is not short.
+        const bool valid = !std::isnan(centre[0][x]) && !std::isnan(centre[1][x]) && !std::isnan(centre[2][x]) &&
+                           squaredLength(spanX[0], spanX[1], spanX[2]) < squareLimit &&
+                           squaredLength(spanY[0], spanY[1], spanY[2]) < squareLimit;
+#pragma GCC unroll 3
+        for (int c = 0; c < 3; ++c) {
+            const float tx = valid ? 0.5f * spanX[c] : invalidValue;
+            const float ty = valid ? 0.5f * spanY[c] : invalidValue;
+            splitX[c][x] = tx;
+            splitY[c][x] = ty;
+            outX[3 * x + c] = tx;
+            outY[3 * x + c] = ty;
+        }
+    }
+}
+
+/// Normals of an interior row y from the vertex and tangent rows y - 2 .. y + 1.
+__attribute__((target_clones("avx2", "default")))
+void normalRow(const SplitRows& vertices, const SplitRows& tangentX, const SplitRows& tangentY, int w, int y,
+               float* out)
 {
     static const ShorterThan inNeighbourhood(normalNeighbourhood);
     const float squareLimit = inNeighbourhood.squareLimit();
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    const int w = vertices.width;
-    const int h = vertices.height;
-    NormalWindowRows window(w);
-    for (int y = begin; y < end; ++y) {
-        float* out = normals.typedData() + 3 * static_cast<std::size_t>(y) * w;
-        if (y < 1 || y >= h - 1 || w < 3) {
-            std::fill(out, out + 3 * w, nan);
-            continue;
+    // Window row r is image row y - 2 + r.
+    const float* v[4][3];
+    const float* tx[4][3];
+    const float* ty[4][3];
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 3; ++c) {
+            v[r][c] = vertices.row(y - 2 + r, c);
+            tx[r][c] = tangentX.row(y - 2 + r, c);
+            ty[r][c] = tangentY.row(y - 2 + r, c);
         }
-        window.moveTo(vertices, tangentX, tangentY, y);
-        // Window row r is image row y - 2 + r.
-        const float* v[4][3];
-        const float* tx[4][3];
-        const float* ty[4][3];
-        for (int r = 0; r < 4; ++r)
-            for (int c = 0; c < 3; ++c) {
-                v[r][c] = window.at(y - 2 + r, c);
-                tx[r][c] = window.at(y - 2 + r, 3 + c);
-                ty[r][c] = window.at(y - 2 + r, 6 + c);
-            }
-        out[0] = out[1] = out[2] = nan;
+    for (const int x : {0, w - 1})
+        for (int c = 0; c < 3; ++c)
+            out[3 * x + c] = invalidValue;
 #pragma omp simd
-        for (int x = 1; x < w - 1; ++x) {
-            const float cx = v[2][0][x], cy = v[2][1][x], cz = v[2][2][x];
-            float sumX0 = 0.0f, sumX1 = 0.0f, sumX2 = 0.0f;
-            float sumY0 = 0.0f, sumY1 = 0.0f, sumY2 = 0.0f;
-            int count = 0;
+    for (int x = 1; x < w - 1; ++x) {
+        const float cx = v[2][0][x], cy = v[2][1][x], cz = v[2][2][x];
+        float sumX0 = 0.0f, sumX1 = 0.0f, sumX2 = 0.0f;
+        float sumY0 = 0.0f, sumY1 = 0.0f, sumY2 = 0.0f;
+        int count = 0;
 #pragma GCC unroll 4
-            for (int r = 0; r < 4; ++r)
+        for (int r = 0; r < 4; ++r)
 #pragma GCC unroll 4
-                for (int dx = -2; dx <= 1; ++dx) {
-                    const int xx = x + dx;
-                    const bool near = squaredLength(v[r][0][xx] - cx, v[r][1][xx] - cy, v[r][2][xx] - cz) <
-                                      squareLimit;
-                    // Adding +0 leaves a sum unchanged: it starts at +0 and
-                    // only a rounding of x + (-x) gives 0 again, +0 as well.
-                    const float t[6] = {tx[r][0][xx], tx[r][1][xx], tx[r][2][xx],
-                                        ty[r][0][xx], ty[r][1][xx], ty[r][2][xx]};
-                    sumX0 += near ? t[0] : 0.0f;
-                    sumX1 += near ? t[1] : 0.0f;
-                    sumX2 += near ? t[2] : 0.0f;
-                    sumY0 += near ? t[3] : 0.0f;
-                    sumY1 += near ? t[4] : 0.0f;
-                    sumY2 += near ? t[5] : 0.0f;
-                    count += near ? 1 : 0;
+            for (int dx = -2; dx <= 1; ++dx) {
+                const int xx = x + dx;
+                const bool near =
+                    squaredLength(v[r][0][xx] - cx, v[r][1][xx] - cy, v[r][2][xx] - cz) < squareLimit;
+                // Adding +0 leaves a sum unchanged: it starts at +0 and
+                // only a rounding of x + (-x) gives 0 again, +0 as well.
+                const float t[6] = {tx[r][0][xx], tx[r][1][xx], tx[r][2][xx],
+                                    ty[r][0][xx], ty[r][1][xx], ty[r][2][xx]};
+                sumX0 += near ? t[0] : 0.0f;
+                sumX1 += near ? t[1] : 0.0f;
+                sumX2 += near ? t[2] : 0.0f;
+                sumY0 += near ? t[3] : 0.0f;
+                sumY1 += near ? t[4] : 0.0f;
+                sumY2 += near ? t[5] : 0.0f;
+                count += near ? 1 : 0;
+            }
+        const float n0 = sumY1 * sumX2 - sumY2 * sumX1;
+        const float n1 = sumY2 * sumX0 - sumY0 * sumX2;
+        const float n2 = sumY0 * sumX1 - sumY1 * sumX0;
+        const float length = std::sqrt(squaredLength(n0, n1, n2));
+        const float unit[3] = {n0 / length, n1 / length, n2 / length};
+        // An invalid centre has no vertex near it, so its count is 0.
+        const bool valid = count >= 4;
+#pragma GCC unroll 3
+        for (int c = 0; c < 3; ++c)
+            out[3 * x + c] = valid ? unit[c] : invalidValue;
+    }
+}
+
+/// What the vertex, tangent and normal stages of one level read and write.
+/// A stage runs when its outputs are set; the vertices and tangents that it
+/// does not compute but the later stages need are read from the inputs.
+struct LevelStages {
+    int width = 0;
+    int height = 0;
+    const TypedImage<unsigned short>* depth = nullptr;
+    Eigen::Matrix3f inverseIntrinsics = Eigen::Matrix3f::Identity();
+    const TypedImage<float>* vertexInput = nullptr;
+    const TypedImage<float>* tangentXInput = nullptr;
+    const TypedImage<float>* tangentYInput = nullptr;
+    TypedImage<float>* vertices = nullptr;
+    TypedImage<float>* tangentX = nullptr;
+    TypedImage<float>* tangentY = nullptr;
+    TypedImage<float>* normals = nullptr;
+};
+
+float* interleavedRow(TypedImage<float>& map, int y)
+{
+    return map.typedData() + 3 * static_cast<std::size_t>(y) * map.width;
+}
+
+/// The stages for rows begin .. end - 1 of a level, row after row: the
+/// vertices and tangents that each row's normals need are held split, and
+/// the few rows beyond the block that they read are computed here as well
+/// (and not written), so that no thread waits for another between stages.
+void levelRows(const LevelStages& stages, int begin, int end)
+{
+    const int w = stages.width;
+    const int h = stages.height;
+    if (w == 0 || begin >= end)
+        return;
+    constexpr int slots = 8;  // holds the vertex rows y - 2 .. y + 2 of row y's normals
+    SplitRows vertices(w, slots), tangentX(w, slots), tangentY(w, slots);
+    std::vector<float> unwritten(6 * static_cast<std::size_t>(w));
+    // The interleaved row y of `map`, or a scratch row for rows outside the block.
+    const auto target = [&](TypedImage<float>* map, int y, int scratch) {
+        return map && y >= begin && y < end ? interleavedRow(*map, y) : unwritten.data() + 3 * scratch * w;
+    };
+    const bool tangentsNeeded = stages.tangentX || stages.normals;
+    // Row y's normals read the vertices and tangents of rows y - 2 .. y + 1,
+    // and row t's tangents the vertices of rows t - 1 .. t + 1.
+    // Below the image are only the invalid tangents of the last row.
+    for (int r = std::max(begin - 3, -1); r <= end + 1; ++r) {
+        if (r < 0)
+            vertices.invalidate(r);
+        else if (r < h && stages.vertices)
+            vertexRow(stages.depth->typedData() + static_cast<std::size_t>(r) * w, w, r, stages.inverseIntrinsics,
+                      vertices, target(stages.vertices, r, 0));
+        else if (r < h)
+            vertices.split(*stages.vertexInput, r);
+
+        const int t = r - 1;
+        if (tangentsNeeded && t >= std::max(begin - 2, -1) && t < h) {
+            if (!stages.tangentX && t >= 0) {
+                tangentX.split(*stages.tangentXInput, t);
+                tangentY.split(*stages.tangentYInput, t);
+            } else if (t > 0 && t < h - 1) {
+                tangentRow(vertices, w, t, tangentX, tangentY, target(stages.tangentX, t, 0),
+                           target(stages.tangentY, t, 1));
+            } else {
+                tangentX.invalidate(t);
+                tangentY.invalidate(t);
+                if (t >= 0) {
+                    std::fill_n(target(stages.tangentX, t, 0), 3 * w, invalidValue);
+                    std::fill_n(target(stages.tangentY, t, 1), 3 * w, invalidValue);
                 }
-            const float n0 = sumY1 * sumX2 - sumY2 * sumX1;
-            const float n1 = sumY2 * sumX0 - sumY0 * sumX2;
-            const float n2 = sumY0 * sumX1 - sumY1 * sumX0;
-            const float length = std::sqrt(squaredLength(n0, n1, n2));
-            const float unit[3] = {n0 / length, n1 / length, n2 / length};
-            // An invalid centre has no vertex near it, so its count is 0.
-            const bool valid = count >= 4;
-            out[3 * x] = valid ? unit[0] : nan;
-            out[3 * x + 1] = valid ? unit[1] : nan;
-            out[3 * x + 2] = valid ? unit[2] : nan;
+            }
         }
-        out[3 * (w - 1)] = out[3 * (w - 1) + 1] = out[3 * (w - 1) + 2] = nan;
+
+        const int y = r - 2;
+        if (stages.normals && y >= begin && y < end) {
+            if (y > 0 && y < h - 1)
+                normalRow(vertices, tangentX, tangentY, w, y, interleavedRow(*stages.normals, y));
+            else
+                std::fill_n(interleavedRow(*stages.normals, y), 3 * w, invalidValue);
+        }
     }
 }
 
@@ -347,17 +419,20 @@ int blockStart(int rows, int parts, int part)
     return static_cast<int>(static_cast<long long>(rows) * part / parts);
 }
 
-/// The normal map on the current team of threads, one block of consecutive
-/// rows each, as every row costs the same. Ends in a barrier, as a
-/// worksharing loop does.
-void normalBlocks(const TypedImage<float>& vertices, const TypedImage<float>& tangentX,
-                  const TypedImage<float>& tangentY, TypedImage<float>& normals)
+/// A level's stages on the current team of threads, one block of
+/// consecutive rows each, as every row costs the same.
+void levelBlocks(const LevelStages& stages)
 {
     const int parts = omp_get_num_threads();
-    const int h = vertices.height;
-#pragma omp for schedule(static)
+#pragma omp for schedule(static) nowait
     for (int part = 0; part < parts; ++part)
-        normalRows(vertices, tangentX, tangentY, normals, blockStart(h, parts, part), blockStart(h, parts, part + 1));
+        levelRows(stages, blockStart(stages.height, parts, part), blockStart(stages.height, parts, part + 1));
+}
+
+void runLevelStages(const LevelStages& stages)
+{
+#pragma omp parallel
+    levelBlocks(stages);
 }
 
 }  // namespace
@@ -379,31 +454,46 @@ void downsampleDepth(const TypedImage<unsigned short>& depth, TypedImage<unsigne
 void computeVertexMap(const TypedImage<unsigned short>& depth,
                       const Eigen::Matrix3f& inverseIntrinsics, TypedImage<float>& vertices)
 {
-#pragma omp parallel for schedule(static)
-    for (int v = 0; v < depth.height; ++v)
-        vertexRow(depth, inverseIntrinsics, vertices, v);
+    LevelStages stages;
+    stages.width = depth.width;
+    stages.height = depth.height;
+    stages.depth = &depth;
+    stages.inverseIntrinsics = inverseIntrinsics;
+    stages.vertices = &vertices;
+    runLevelStages(stages);
 }
 
 void computeTangentMaps(const TypedImage<float>& vertices, TypedImage<float>& tangentX,
                         TypedImage<float>& tangentY)
 {
-#pragma omp parallel for schedule(static)
-    for (int y = 0; y < vertices.height; ++y)
-        tangentRow(vertices, tangentX, tangentY, y);
+    LevelStages stages;
+    stages.width = vertices.width;
+    stages.height = vertices.height;
+    stages.vertexInput = &vertices;
+    stages.tangentX = &tangentX;
+    stages.tangentY = &tangentY;
+    runLevelStages(stages);
 }
 
 void computeNormalMap(const TypedImage<float>& vertices, const TypedImage<float>& tangentX,
                       const TypedImage<float>& tangentY, TypedImage<float>& normals)
 {
-#pragma omp parallel
-    normalBlocks(vertices, tangentX, tangentY, normals);
+    LevelStages stages;
+    stages.width = vertices.width;
+    stages.height = vertices.height;
+    stages.vertexInput = &vertices;
+    stages.tangentXInput = &tangentX;
+    stages.tangentYInput = &tangentY;
+    stages.normals = &normals;
+    runLevelStages(stages);
 }
 
 void computePyramid(const TypedImage<unsigned short>& depth, const PyramidLevel* levels, int count)
 {
-    // One team for every stage: each worksharing loop ends in a barrier, so a
-    // stage starts only once the rows it reads are complete, and the threads
-    // wake once per frame instead of once per stage.
+    // One team for every stage. The depth levels end in barriers, as each
+    // is made from the one before; the vertex, tangent and normal maps of a
+    // level need only its depth, so a thread goes on from its block of one
+    // level to its block of the next without waiting.
 #pragma omp parallel
     {
 #pragma omp for schedule(dynamic, 1)
@@ -416,14 +506,16 @@ void computePyramid(const TypedImage<unsigned short>& depth, const PyramidLevel*
         }
         for (int l = 0; l < count; ++l) {
             const PyramidLevel& level = levels[l];
-            const int h = level.filteredDepth->height;
-#pragma omp for schedule(static)
-            for (int y = 0; y < h; ++y)
-                vertexRow(*level.filteredDepth, level.inverseIntrinsics, *level.vertices, y);
-#pragma omp for schedule(static)
-            for (int y = 0; y < h; ++y)
-                tangentRow(*level.vertices, *level.tangentX, *level.tangentY, y);
-            normalBlocks(*level.vertices, *level.tangentX, *level.tangentY, *level.normals);
+            LevelStages stages;
+            stages.width = level.filteredDepth->width;
+            stages.height = level.filteredDepth->height;
+            stages.depth = level.filteredDepth;
+            stages.inverseIntrinsics = level.inverseIntrinsics;
+            stages.vertices = level.vertices;
+            stages.tangentX = level.tangentX;
+            stages.tangentY = level.tangentY;
+            stages.normals = level.normals;
+            levelBlocks(stages);
         }
     }
 }
