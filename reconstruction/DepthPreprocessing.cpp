@@ -128,6 +128,7 @@ void bilateralRow(const TypedImage<unsigned short>& depth, TypedImage<unsigned s
         clippedPixel(x);
 }
 
+__attribute__((target_clones("avx2", "default")))
 void downsampleRow(const TypedImage<unsigned short>& depth, TypedImage<unsigned short>& half, int y)
 {
     const int w = depth.width;
@@ -135,21 +136,51 @@ void downsampleRow(const TypedImage<unsigned short>& depth, TypedImage<unsigned 
     const int hw = half.width;
     const unsigned short* in = depth.typedData();
     unsigned short* out = half.typedData();
-    for (int x = 0; x < hw; ++x) {
+    // Depths are whole numbers: the 90 mm test on them is exact in int.
+    constexpr int nearDepth = static_cast<int>(3.0f * rangeSigma);
+    static_assert(static_cast<float>(nearDepth) == 3.0f * rangeSigma);
+    // The rounded mean lies within 0 .. 65535: its int is the same.
+    const auto mean = [](int sum, int count) {
+        return static_cast<unsigned short>(static_cast<int>(static_cast<float>(sum) / count + 0.5f));
+    };
+    // The window clipped at the border, one pixel at a time.
+    const auto clippedPixel = [&](int x) {
         const int centre = in[2 * y * w + 2 * x];
         int sum = 0;
         int count = 0;
-        for (int yy = std::max(2 * y - radius, 0); yy <= std::min(h - 1, 2 * y + radius); ++yy) {
+        for (int yy = std::max(2 * y - radius, 0); yy <= std::min(h - 1, 2 * y + radius); ++yy)
             for (int xx = std::max(2 * x - radius, 0); xx <= std::min(w - 1, 2 * x + radius); ++xx) {
                 const int d = in[yy * w + xx];
-                if (static_cast<float>(std::abs(d - centre)) < 3.0f * rangeSigma) {
-                    sum += d;
-                    ++count;
-                }
+                const bool near = std::abs(d - centre) < nearDepth;
+                sum += near ? d : 0;
+                count += near ? 1 : 0;
             }
-        }
-        out[y * hw + x] = static_cast<unsigned short>(static_cast<float>(sum) / count + 0.5f);
+        out[y * hw + x] = mean(sum, count);
+    };
+    const bool interiorRow = 2 * y >= radius && 2 * y < h - radius;
+    // Pixels whose window 2x - 2 .. 2x + 2 lies inside the image.
+    const int interiorBegin = interiorRow ? std::min(1, hw) : hw;
+    const int interiorEnd = std::max(interiorBegin, std::min(hw, (w - 1 - radius) / 2 + 1));
+    for (int x = 0; x < interiorBegin; ++x)
+        clippedPixel(x);
+#pragma omp simd
+    for (int x = interiorBegin; x < interiorEnd; ++x) {
+        const int centre = in[2 * y * w + 2 * x];
+        int sum = 0;
+        int count = 0;
+#pragma GCC unroll 5
+        for (int dy = -radius; dy <= radius; ++dy)
+#pragma GCC unroll 5
+            for (int dx = -radius; dx <= radius; ++dx) {
+                const int d = in[(2 * y + dy) * w + 2 * x + dx];
+                const bool near = std::abs(d - centre) < nearDepth;
+                sum += near ? d : 0;
+                count += near ? 1 : 0;
+            }
+        out[y * hw + x] = mean(sum, count);
     }
+    for (int x = interiorEnd; x < hw; ++x)
+        clippedPixel(x);
 }
 
 /// x^2 + y^2 + z^2, added in the order of Eigen's squaredNorm.
