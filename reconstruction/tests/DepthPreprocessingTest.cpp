@@ -4,10 +4,12 @@
 
 #include <Eigen/LU>
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace Veltrane {
@@ -167,10 +169,10 @@ bool sameBytes(const TypedImage<T>& a, const TypedImage<T>& b)
     return a.width == b.width && a.height == b.height && std::memcmp(a.data(), b.data(), bytes) == 0;
 }
 
-TEST(DepthPreprocessing, PyramidInOneGoEqualsTheSingleStages)
+/// A depth frame with noise, depth steps and holes, so that every stage
+/// meets each of its cases.
+std::unique_ptr<Depth> structuredScene(int w, int h)
 {
-    // Noise, depth steps and holes, so that every stage meets each of its cases.
-    const int w = 160, h = 120, levelCount = 3;
     auto depth = depthImage(w, h, 0);
     std::mt19937 random(7);
     std::uniform_int_distribution<int> noise(-15, 15);
@@ -180,6 +182,13 @@ TEST(DepthPreprocessing, PyramidInOneGoEqualsTheSingleStages)
             const int surface = x < w / 2 ? 900 + 2 * y : 1400 - x;
             depth->typedData()[y * w + x] = hole ? 0 : static_cast<unsigned short>(surface + noise(random));
         }
+    return depth;
+}
+
+/// The images of every level of a pyramid.
+class Pyramid {
+public:
+    static constexpr int levelCount = 3;
 
     struct Images {
         Depth filtered;
@@ -190,41 +199,88 @@ TEST(DepthPreprocessing, PyramidInOneGoEqualsTheSingleStages)
         {
         }
     };
-    Eigen::Matrix3f matrices[levelCount], inverses[levelCount];
-    levelIntrinsics(intrinsics.cast<double>(), levelCount, matrices, inverses);
-    std::vector<std::unique_ptr<Images>> single, together;
-    std::vector<PyramidLevel> levels;
-    for (int l = 0; l < levelCount; ++l) {
-        single.push_back(std::make_unique<Images>(w >> l, h >> l));
-        together.push_back(std::make_unique<Images>(w >> l, h >> l));
-        Images& t = *together.back();
-        levels.push_back({&t.filtered, inverses[l], &t.vertices, &t.tangentX, &t.tangentY, &t.normals});
+
+    Pyramid(int w, int h)
+    {
+        levelIntrinsics(intrinsics.cast<double>(), levelCount, m_matrices, m_inverses);
+        for (int l = 0; l < levelCount; ++l)
+            m_images.push_back(std::make_unique<Images>(w >> l, h >> l));
     }
 
-    bilateralFilter(*depth, single[0]->filtered);
-    for (int l = 1; l < levelCount; ++l)
-        downsampleDepth(single[l - 1]->filtered, single[l]->filtered);
-    for (int l = 0; l < levelCount; ++l) {
-        Images& s = *single[l];
-        computeVertexMap(s.filtered, inverses[l], s.vertices);
+    Images& level(int l) { return *m_images[l]; }
+    const Eigen::Matrix3f& inverseIntrinsics(int l) const { return m_inverses[l]; }
+
+    void computeInOneGo(const Depth& depth)
+    {
+        std::vector<PyramidLevel> levels;
+        for (int l = 0; l < levelCount; ++l) {
+            Images& i = level(l);
+            levels.push_back({&i.filtered, m_inverses[l], &i.vertices, &i.tangentX, &i.tangentY, &i.normals});
+        }
+        computePyramid(depth, levels.data(), levelCount);
+    }
+
+    /// The level's images byte for byte equal to those of `other`.
+    void expectEqual(Pyramid& other, const std::string& what)
+    {
+        for (int l = 0; l < levelCount; ++l) {
+            const Images& a = level(l);
+            const Images& b = other.level(l);
+            EXPECT_TRUE(sameBytes(a.filtered, b.filtered)) << what << ", level " << l;
+            EXPECT_TRUE(sameBytes(a.vertices, b.vertices)) << what << ", level " << l;
+            EXPECT_TRUE(sameBytes(a.tangentX, b.tangentX)) << what << ", level " << l;
+            EXPECT_TRUE(sameBytes(a.tangentY, b.tangentY)) << what << ", level " << l;
+            EXPECT_TRUE(sameBytes(a.normals, b.normals)) << what << ", level " << l;
+        }
+    }
+
+private:
+    Eigen::Matrix3f m_matrices[levelCount], m_inverses[levelCount];
+    std::vector<std::unique_ptr<Images>> m_images;
+};
+
+TEST(DepthPreprocessing, PyramidInOneGoEqualsTheSingleStages)
+{
+    const int w = 160, h = 120;
+    const auto depth = structuredScene(w, h);
+    Pyramid single(w, h), together(w, h);
+
+    bilateralFilter(*depth, single.level(0).filtered);
+    for (int l = 1; l < Pyramid::levelCount; ++l)
+        downsampleDepth(single.level(l - 1).filtered, single.level(l).filtered);
+    for (int l = 0; l < Pyramid::levelCount; ++l) {
+        Pyramid::Images& s = single.level(l);
+        computeVertexMap(s.filtered, single.inverseIntrinsics(l), s.vertices);
         computeTangentMaps(s.vertices, s.tangentX, s.tangentY);
         computeNormalMap(s.vertices, s.tangentX, s.tangentY, s.normals);
     }
-    computePyramid(*depth, levels.data(), levelCount);
+    together.computeInOneGo(*depth);
 
-    for (int l = 0; l < levelCount; ++l) {
-        const Images& s = *single[l];
-        const Images& t = *together[l];
-        EXPECT_TRUE(sameBytes(s.filtered, t.filtered)) << "level " << l;
-        EXPECT_TRUE(sameBytes(s.vertices, t.vertices)) << "level " << l;
-        EXPECT_TRUE(sameBytes(s.tangentX, t.tangentX)) << "level " << l;
-        EXPECT_TRUE(sameBytes(s.tangentY, t.tangentY)) << "level " << l;
-        EXPECT_TRUE(sameBytes(s.normals, t.normals)) << "level " << l;
-    }
+    single.expectEqual(together, "single stages");
     int validNormals = 0;
     for (int i = 0; i < w * h; ++i)
-        validNormals += !VectorMap::isInvalid(VectorMap::at(together[0]->normals, i % w, i / w));
+        validNormals += !VectorMap::isInvalid(VectorMap::at(together.level(0).normals, i % w, i / w));
     EXPECT_GT(validNormals, w * h / 2);  // the scene is not all holes and edges
+}
+
+TEST(DepthPreprocessing, PyramidDoesNotDependOnTheThreadCount)
+{
+    // Each thread takes a block of rows and computes the few rows around it
+    // that its rows read; with many threads the blocks of the smallest level
+    // are a row or two, or empty.
+    const int w = 160, h = 120;
+    const auto depth = structuredScene(w, h);
+    const int threads = omp_get_max_threads();
+    Pyramid reference(w, h);
+    omp_set_num_threads(1);
+    reference.computeInOneGo(*depth);
+    for (const int count : {2, 3, 7, 40}) {
+        omp_set_num_threads(count);
+        Pyramid pyramid(w, h);
+        pyramid.computeInOneGo(*depth);
+        reference.expectEqual(pyramid, std::to_string(count) + " threads");
+    }
+    omp_set_num_threads(threads);
 }
 
 }  // namespace
