@@ -121,7 +121,10 @@ void accumulateSystem(const Level& level, const Eigen::Matrix4f& estimate, float
             if (!linearise(x, y, level, estimate, inverseEstimate, maxDistance, cosLimit, a, r))
                 continue;
             const Vector6d ad = a.cast<double>();
-            m.selfadjointView<Eigen::Upper>().rankUpdate(ad);
+            // The upper triangle of the rank-one update a a^T.
+            for (int j = 0; j < 6; ++j)
+                for (int i = 0; i <= j; ++i)
+                    m(i, j) += ad[i] * ad[j];
             v += ad * static_cast<double>(r);
         }
         rowMatrices[y] = m;
