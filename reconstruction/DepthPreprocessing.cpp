@@ -74,6 +74,38 @@ private:
     float m_range[rangeEntries + 1] = {};
 };
 
+/// The window of an output pixel: offsets from its centre pixel in the input
+/// (within -2 .. 2), clipped at the border.
+struct Window {
+    int left, right, top, bottom;
+};
+
+/// Runs `pixel(x, window)` for the `outputWidth` pixels of output row y,
+/// whose centres are the input pixels (step x, step y) of the width x height
+/// input. The pixels whose whole window lies inside the input run side by
+/// side, in a loop that the compiler vectorises.
+template <typename Pixel>
+__attribute__((always_inline)) inline void forEachPixel(int width, int height, int outputWidth, int y, int step,
+                                                        Pixel pixel)
+{
+    const auto clipped = [&](int x) {
+        const int cx = step * x;
+        const int cy = step * y;
+        pixel(x, Window{std::max(-radius, -cx), std::min(radius, width - 1 - cx), std::max(-radius, -cy),
+                        std::min(radius, height - 1 - cy)});
+    };
+    const bool interiorRow = step * y >= radius && step * y < height - radius;
+    const int interiorBegin = interiorRow ? std::min((radius + step - 1) / step, outputWidth) : outputWidth;
+    const int interiorEnd = std::max(interiorBegin, std::min(outputWidth, (width - 1 - radius) / step + 1));
+    for (int x = 0; x < interiorBegin; ++x)
+        clipped(x);
+#pragma omp simd
+    for (int x = interiorBegin; x < interiorEnd; ++x)
+        pixel(x, Window{-radius, radius, -radius, radius});
+    for (int x = interiorEnd; x < outputWidth; ++x)
+        clipped(x);
+}
+
 /// The depth stages, one output row at a time, so that they can share one
 /// team of threads (see `computePyramid`) as well as run on their own.
 
@@ -82,39 +114,16 @@ void bilateralRow(const TypedImage<unsigned short>& depth, TypedImage<unsigned s
 {
     static const BilateralWeights weights;
     const int w = depth.width;
-    const int h = depth.height;
     const unsigned short* in = depth.typedData();
     unsigned short* out = filtered.typedData();
-    // The window clipped at the border, one pixel at a time.
-    const auto clippedPixel = [&](int x) {
-        const int d0 = in[y * w + x];
-        float weightSum = 0.0f;
-        float valueSum = 0.0f;
-        for (int yy = std::max(y - radius, 0); yy <= std::min(h - 1, y + radius); ++yy)
-            for (int xx = std::max(x - radius, 0); xx <= std::min(w - 1, x + radius); ++xx) {
-                const int d = in[yy * w + xx];
-                const float weight = weights.spatial(xx - x, yy - y) * weights.range(std::abs(d - d0));
-                weightSum += weight;
-                valueSum += weight * static_cast<float>(d);
-            }
-        out[y * w + x] = d0 == 0 ? 0 : static_cast<unsigned short>(valueSum / weightSum + 0.5f);
-    };
-    const bool interiorRow = y >= radius && y < h - radius;
-    const int interiorBegin = interiorRow ? std::min(radius, w) : w;
-    const int interiorEnd = std::max(interiorBegin, w - radius);
-    for (int x = 0; x < interiorBegin; ++x)
-        clippedPixel(x);
-    // The whole window, in the same order as the clipped one, for several
-    // pixels at once.
-#pragma omp simd
-    for (int x = interiorBegin; x < interiorEnd; ++x) {
+    forEachPixel(w, depth.height, w, y, 1, [&](int x, const Window& window) __attribute__((always_inline)) {
         const int d0 = in[y * w + x];
         float weightSum = 0.0f;
         float valueSum = 0.0f;
 #pragma GCC unroll 5
-        for (int dy = -radius; dy <= radius; ++dy)
+        for (int dy = window.top; dy <= window.bottom; ++dy)
 #pragma GCC unroll 5
-            for (int dx = -radius; dx <= radius; ++dx) {
+            for (int dx = window.left; dx <= window.right; ++dx) {
                 const int d = in[(y + dy) * w + x + dx];
                 const float weight = weights.spatial(dx, dy) * weights.range(std::abs(d - d0));
                 weightSum += weight;
@@ -123,64 +132,35 @@ void bilateralRow(const TypedImage<unsigned short>& depth, TypedImage<unsigned s
         // The rounded mean lies within 0 .. 65535: its int is the same.
         const int mean = static_cast<int>(valueSum / weightSum + 0.5f);
         out[y * w + x] = static_cast<unsigned short>(d0 == 0 ? 0 : mean);
-    }
-    for (int x = interiorEnd; x < w; ++x)
-        clippedPixel(x);
+    });
 }
 
 __attribute__((target_clones("avx2", "default")))
 void downsampleRow(const TypedImage<unsigned short>& depth, TypedImage<unsigned short>& half, int y)
 {
     const int w = depth.width;
-    const int h = depth.height;
-    const int hw = half.width;
     const unsigned short* in = depth.typedData();
     unsigned short* out = half.typedData();
     // Depths are whole numbers: the 90 mm test on them is exact in int.
     constexpr int nearDepth = static_cast<int>(3.0f * rangeSigma);
     static_assert(static_cast<float>(nearDepth) == 3.0f * rangeSigma);
-    // The rounded mean lies within 0 .. 65535: its int is the same.
-    const auto mean = [](int sum, int count) {
-        return static_cast<unsigned short>(static_cast<int>(static_cast<float>(sum) / count + 0.5f));
-    };
-    // The window clipped at the border, one pixel at a time.
-    const auto clippedPixel = [&](int x) {
-        const int centre = in[2 * y * w + 2 * x];
-        int sum = 0;
-        int count = 0;
-        for (int yy = std::max(2 * y - radius, 0); yy <= std::min(h - 1, 2 * y + radius); ++yy)
-            for (int xx = std::max(2 * x - radius, 0); xx <= std::min(w - 1, 2 * x + radius); ++xx) {
-                const int d = in[yy * w + xx];
-                const bool near = std::abs(d - centre) < nearDepth;
-                sum += near ? d : 0;
-                count += near ? 1 : 0;
-            }
-        out[y * hw + x] = mean(sum, count);
-    };
-    const bool interiorRow = 2 * y >= radius && 2 * y < h - radius;
-    // Pixels whose window 2x - 2 .. 2x + 2 lies inside the image.
-    const int interiorBegin = interiorRow ? std::min(1, hw) : hw;
-    const int interiorEnd = std::max(interiorBegin, std::min(hw, (w - 1 - radius) / 2 + 1));
-    for (int x = 0; x < interiorBegin; ++x)
-        clippedPixel(x);
-#pragma omp simd
-    for (int x = interiorBegin; x < interiorEnd; ++x) {
+    forEachPixel(w, depth.height, half.width, y, 2, [&](int x, const Window& window) __attribute__((always_inline)) {
         const int centre = in[2 * y * w + 2 * x];
         int sum = 0;
         int count = 0;
 #pragma GCC unroll 5
-        for (int dy = -radius; dy <= radius; ++dy)
+        for (int dy = window.top; dy <= window.bottom; ++dy)
 #pragma GCC unroll 5
-            for (int dx = -radius; dx <= radius; ++dx) {
+            for (int dx = window.left; dx <= window.right; ++dx) {
                 const int d = in[(2 * y + dy) * w + 2 * x + dx];
                 const bool near = std::abs(d - centre) < nearDepth;
                 sum += near ? d : 0;
                 count += near ? 1 : 0;
             }
-        out[y * hw + x] = mean(sum, count);
-    }
-    for (int x = interiorEnd; x < hw; ++x)
-        clippedPixel(x);
+        // The rounded mean lies within 0 .. 65535: its int is the same.
+        out[y * half.width + x] =
+            static_cast<unsigned short>(static_cast<int>(static_cast<float>(sum) / count + 0.5f));
+    });
 }
 
 /// x^2 + y^2 + z^2, added in the order of Eigen's squaredNorm.
@@ -367,17 +347,17 @@ void normalRow(const SplitRows& vertices, const SplitRows& tangentX, const Split
 /// A stage runs when its outputs are set; the vertices and tangents that it
 /// does not compute but the later stages need are read from the inputs.
 struct LevelStages {
-    int width = 0;
-    int height = 0;
-    const TypedImage<unsigned short>* depth = nullptr;
-    Eigen::Matrix3f inverseIntrinsics = Eigen::Matrix3f::Identity();
-    const TypedImage<float>* vertexInput = nullptr;
-    const TypedImage<float>* tangentXInput = nullptr;
-    const TypedImage<float>* tangentYInput = nullptr;
-    TypedImage<float>* vertices = nullptr;
-    TypedImage<float>* tangentX = nullptr;
-    TypedImage<float>* tangentY = nullptr;
-    TypedImage<float>* normals = nullptr;
+    int width;
+    int height;
+    const TypedImage<unsigned short>* depth;  ///< of computed vertices
+    Eigen::Matrix3f inverseIntrinsics;        ///< of computed vertices
+    const TypedImage<float>* vertexInput;
+    const TypedImage<float>* tangentXInput;
+    const TypedImage<float>* tangentYInput;
+    TypedImage<float>* vertices;
+    TypedImage<float>* tangentX;
+    TypedImage<float>* tangentY;
+    TypedImage<float>* normals;
 };
 
 float* interleavedRow(TypedImage<float>& map, int y)
@@ -485,38 +465,22 @@ void downsampleDepth(const TypedImage<unsigned short>& depth, TypedImage<unsigne
 void computeVertexMap(const TypedImage<unsigned short>& depth,
                       const Eigen::Matrix3f& inverseIntrinsics, TypedImage<float>& vertices)
 {
-    LevelStages stages;
-    stages.width = depth.width;
-    stages.height = depth.height;
-    stages.depth = &depth;
-    stages.inverseIntrinsics = inverseIntrinsics;
-    stages.vertices = &vertices;
-    runLevelStages(stages);
+    runLevelStages({depth.width, depth.height, &depth, inverseIntrinsics, nullptr, nullptr, nullptr, &vertices,
+                    nullptr, nullptr, nullptr});
 }
 
 void computeTangentMaps(const TypedImage<float>& vertices, TypedImage<float>& tangentX,
                         TypedImage<float>& tangentY)
 {
-    LevelStages stages;
-    stages.width = vertices.width;
-    stages.height = vertices.height;
-    stages.vertexInput = &vertices;
-    stages.tangentX = &tangentX;
-    stages.tangentY = &tangentY;
-    runLevelStages(stages);
+    runLevelStages({vertices.width, vertices.height, nullptr, Eigen::Matrix3f::Identity(), &vertices, nullptr,
+                    nullptr, nullptr, &tangentX, &tangentY, nullptr});
 }
 
 void computeNormalMap(const TypedImage<float>& vertices, const TypedImage<float>& tangentX,
                       const TypedImage<float>& tangentY, TypedImage<float>& normals)
 {
-    LevelStages stages;
-    stages.width = vertices.width;
-    stages.height = vertices.height;
-    stages.vertexInput = &vertices;
-    stages.tangentXInput = &tangentX;
-    stages.tangentYInput = &tangentY;
-    stages.normals = &normals;
-    runLevelStages(stages);
+    runLevelStages({vertices.width, vertices.height, nullptr, Eigen::Matrix3f::Identity(), &vertices, &tangentX,
+                    &tangentY, nullptr, nullptr, nullptr, &normals});
 }
 
 void computePyramid(const TypedImage<unsigned short>& depth, const PyramidLevel* levels, int count)
@@ -537,15 +501,10 @@ void computePyramid(const TypedImage<unsigned short>& depth, const PyramidLevel*
         }
         for (int l = 0; l < count; ++l) {
             const PyramidLevel& level = levels[l];
-            LevelStages stages;
-            stages.width = level.filteredDepth->width;
-            stages.height = level.filteredDepth->height;
-            stages.depth = level.filteredDepth;
-            stages.inverseIntrinsics = level.inverseIntrinsics;
-            stages.vertices = level.vertices;
-            stages.tangentX = level.tangentX;
-            stages.tangentY = level.tangentY;
-            stages.normals = level.normals;
+            const TypedImage<unsigned short>& levelDepth = *level.filteredDepth;
+            const LevelStages stages{levelDepth.width, levelDepth.height, &levelDepth, level.inverseIntrinsics,
+                                     nullptr, nullptr, nullptr, level.vertices, level.tangentX, level.tangentY,
+                                     level.normals};
             levelBlocks(stages);
         }
     }
