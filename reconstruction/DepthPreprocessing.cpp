@@ -21,11 +21,17 @@ using FusionConstants::tangentSpan;
 constexpr float rangeSigma = FusionConstants::filterDepthSigma;
 constexpr int radius = 2;  // the 5 x 5 window
 
-/// The test length(v) < limit without the square root: since the float root
-/// is correctly rounded and never decreases, length(v) < limit holds exactly
-/// for the squared lengths below the smallest float whose root reaches the
-/// limit. NaN components fail the test, as they fail the comparison of the
-/// root.
+/// x^2 + y^2 + z^2, added in the order of Eigen's squaredNorm.
+inline float squaredLength(float x, float y, float z)
+{
+    return x * x + (y * y + z * z);
+}
+
+/// The test length(v) < limit without the square root, as squaredLength(v) <
+/// squareLimit(): since the float root is correctly rounded and never
+/// decreases, length(v) < limit holds exactly for the squared lengths below
+/// the smallest float whose root reaches the limit. NaN components fail the
+/// test, as they fail the comparison of the root.
 class ShorterThan {
 public:
     explicit ShorterThan(float limit) : m_squareLimit(limit * limit)
@@ -35,7 +41,6 @@ public:
         while (std::sqrt(m_squareLimit) < limit)
             m_squareLimit = std::nextafter(m_squareLimit, std::numeric_limits<float>::infinity());
     }
-    bool operator()(const Eigen::Vector3f& v) const { return v.squaredNorm() < m_squareLimit; }
     float squareLimit() const { return m_squareLimit; }
 
 private:
@@ -161,12 +166,6 @@ void downsampleRow(const TypedImage<unsigned short>& depth, TypedImage<unsigned 
         out[y * half.width + x] =
             static_cast<unsigned short>(static_cast<int>(static_cast<float>(sum) / count + 0.5f));
     });
-}
-
-/// x^2 + y^2 + z^2, added in the order of Eigen's squaredNorm.
-inline float squaredLength(float x, float y, float z)
-{
-    return x * x + (y * y + z * z);
 }
 
 constexpr float invalidValue = std::numeric_limits<float>::quiet_NaN();

@@ -51,7 +51,9 @@ struct PyramidLevel {
 /// All stages for `count` levels in one go: the filtered depth of level 0,
 /// each further level downsampled from the one before, then every level's
 /// vertex, tangent and normal maps. The results equal those of the single
-/// stages; only the threads are started once for the whole pyramid.
+/// stages, whatever the number of threads; only the threads are started once
+/// for the whole pyramid, and each makes the vertex, tangent and normal maps
+/// of its block of rows of every level without waiting for the others.
 void computePyramid(const TypedImage<unsigned short>& depth, const PyramidLevel* levels, int count);
 
 /// Camera matrices of the first `levels` pyramid levels and their inverses:
