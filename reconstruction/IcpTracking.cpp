@@ -101,40 +101,58 @@ void computeRows(const Level& level, const Eigen::Matrix4f& estimate, float maxD
     }
 }
 
+namespace {
+
+using Matrix6d = Eigen::Matrix<double, 6, 6>;
+using Vector6d = Eigen::Matrix<double, 6, 1>;
+
+/// The normal equations of one image row: the upper triangle of the matrix
+/// and the right-hand side.
+struct RowSums {
+    Matrix6d matrix = Matrix6d::Zero();
+    Vector6d vector = Vector6d::Zero();
+};
+
+/// The sums of image row y, in double in pixel order. Flattened: the
+/// per-pixel search is inlined into the loop, whose loads of the level's maps
+/// and matrices then stay out of it.
+__attribute__((flatten)) RowSums accumulateRow(const Level& level, const Eigen::Matrix4f& estimate,
+                                               const Eigen::Matrix4f& inverseEstimate, float maxDistance,
+                                               float cosLimit, int y)
+{
+    // Summed locally: rows of other threads lie next to this one's result.
+    RowSums sums;
+    for (int x = 0; x < level.vertices->width; ++x) {
+        Vector6f a;
+        float r;
+        if (!linearise(x, y, level, estimate, inverseEstimate, maxDistance, cosLimit, a, r))
+            continue;
+        const Vector6d ad = a.cast<double>();
+        // The upper triangle of the rank-one update a a^T.
+        for (int j = 0; j < 6; ++j)
+            for (int i = 0; i <= j; ++i)
+                sums.matrix(i, j) += ad[i] * ad[j];
+        sums.vector += ad * static_cast<double>(r);
+    }
+    return sums;
+}
+
+}  // namespace
+
 void accumulateSystem(const Level& level, const Eigen::Matrix4f& estimate, float maxDistance,
                       float cosLimit, Matrix6f& normalMatrix, Vector6f& rightHandSide)
 {
-    using Matrix6d = Eigen::Matrix<double, 6, 6>;
-    using Vector6d = Eigen::Matrix<double, 6, 1>;
-    const int w = level.vertices->width;
     const int h = level.vertices->height;
     const Eigen::Matrix4f inverseEstimate = estimate.inverse();
-    std::vector<Matrix6d> rowMatrices(static_cast<std::size_t>(h));
-    std::vector<Vector6d> rowVectors(static_cast<std::size_t>(h));
+    std::vector<RowSums> rows(static_cast<std::size_t>(h));
 #pragma omp parallel for schedule(dynamic, 1)
-    for (int y = 0; y < h; ++y) {
-        Matrix6d m = Matrix6d::Zero();
-        Vector6d v = Vector6d::Zero();
-        for (int x = 0; x < w; ++x) {
-            Vector6f a;
-            float r;
-            if (!linearise(x, y, level, estimate, inverseEstimate, maxDistance, cosLimit, a, r))
-                continue;
-            const Vector6d ad = a.cast<double>();
-            // The upper triangle of the rank-one update a a^T.
-            for (int j = 0; j < 6; ++j)
-                for (int i = 0; i <= j; ++i)
-                    m(i, j) += ad[i] * ad[j];
-            v += ad * static_cast<double>(r);
-        }
-        rowMatrices[y] = m;
-        rowVectors[y] = v;
-    }
+    for (int y = 0; y < h; ++y)
+        rows[y] = accumulateRow(level, estimate, inverseEstimate, maxDistance, cosLimit, y);
     Matrix6d m = Matrix6d::Zero();
     Vector6d v = Vector6d::Zero();
-    for (int y = 0; y < h; ++y) {
-        m += rowMatrices[y];
-        v += rowVectors[y];
+    for (const RowSums& row : rows) {
+        m += row.matrix;
+        v += row.vector;
     }
     normalMatrix = m.selfadjointView<Eigen::Upper>().toDenseMatrix().cast<float>();
     rightHandSide = v.cast<float>();
