@@ -15,40 +15,31 @@ namespace {
 
 using FusionConstants::numericGuard;
 
-/// `index` clamped to 0 .. n-1, converted only once it fits an int.
-int clampedIndex(float index, int n)
-{
-    return static_cast<int>(std::clamp(index, 0.0f, static_cast<float>(n - 1)));
-}
-
-/// Index of the voxel nearest to the continuous position `u`, clamped.
+/// Index of the voxel nearest to the continuous position `u`, which lies in
+/// the volume box (-0.5 .. n - 0.5 per axis, give or take rounding).
 inline std::size_t nearestVoxel(const std::array<int, 3>& n, const Eigen::Vector3f& u)
 {
-    // Clamping before the truncating conversion makes it a floor.
+    // Above -1 the truncating conversion of u + 0.5 is the floor clamped at
+    // 0; only the box's far faces need clamping.
     int idx[3];
     for (int a = 0; a < 3; ++a)
-        idx[a] = clampedIndex(u[a] + 0.5f, n[a]);
+        idx[a] = std::min(static_cast<int>(u[a] + 0.5f), n[a] - 1);
     return static_cast<std::size_t>(idx[0]) +
            static_cast<std::size_t>(n[0]) * (idx[1] + static_cast<std::size_t>(n[1]) * idx[2]);
 }
 
-/// Where a ray enters and leaves the volume box, as voxel positions.
-struct RaySegment {
-    Eigen::Vector3f start;
-    Eigen::Vector3f end;
-};
-
-/// Slab test of the ray c + t d against the box centred on the origin with
-/// half extents `e`; no segment when it misses or the limits are undefined.
-bool clipToBox(const Eigen::Vector3f& c, const Eigen::Vector3f& d, const Eigen::Vector3f& e,
-               Eigen::Vector3f& start, Eigen::Vector3f& end)
+/// Slab test of the ray c + t d against the box `low` .. `high`; no segment
+/// when it misses or the limits are undefined. A ray from inside the box
+/// starts at c.
+bool clipToBox(const Eigen::Vector3f& c, const Eigen::Vector3f& d, const Eigen::Vector3f& low,
+               const Eigen::Vector3f& high, Eigen::Vector3f& start, Eigen::Vector3f& end)
 {
     float tNear = -std::numeric_limits<float>::infinity();
     float tFar = std::numeric_limits<float>::infinity();
     for (int a = 0; a < 3; ++a) {
         const float inv = 1.0f / d[a];
-        const float t1 = (-e[a] - c[a]) * inv;
-        const float t2 = (e[a] - c[a]) * inv;
+        const float t1 = (low[a] - c[a]) * inv;
+        const float t2 = (high[a] - c[a]) * inv;
         if (std::isnan(t1) || std::isnan(t2))
             return false;
         tNear = std::max(tNear, std::min(t1, t2));
@@ -70,69 +61,61 @@ class RayCaster {
 public:
     RayCaster(const VolumeGeometry& volume, const float* tsdf, const BrickMap* bricks, float coarseStep,
               float fineStep)
-        : m_volume(volume),
-          m_tsdf(tsdf),
-          m_bricks(bricks),
-          m_coarseStep(coarseStep),
-          m_inverseCoarseStep(1.0f / coarseStep),
-          m_fineStep(fineStep)
+        : m_volume(volume), m_tsdf(tsdf), m_bricks(bricks), m_coarseStep(coarseStep), m_fineStep(fineStep)
     {
     }
 
     /// First crossing from positive to negative between `start` and `end`
-    /// (voxel positions).
+    /// (voxel positions in the volume box), sampled at the nearest voxels of
+    /// start + k step for k = 0, 1, ... while k step is shorter than the
+    /// segment by at least a step.
     bool cast(const Eigen::Vector3f& start, const Eigen::Vector3f& end, Hit& hit) const
     {
         const Eigen::Vector3f span = end - start;
         const float spanLength = span.norm();
-        const Eigen::Vector3f v = span / spanLength;
         const int steps = static_cast<int>(std::floor(spanLength / m_coarseStep));
-        const Eigen::Vector3f step = m_coarseStep * v;
+        const Eigen::Vector3f step = (m_coarseStep / spanLength) * span;
+        const auto position = [&](int k) { return Eigen::Vector3f(start + static_cast<float>(k) * step); };
+        const BrickMap::SampleStep brickStep(step);
 
         float previous = m_tsdf[nearestVoxel(m_volume.resolution, start)];
-        Eigen::Vector3f p = start + step;
-        bool found = false;
         for (int k = 1; k < steps; ++k) {
-            const float f = m_tsdf[nearestVoxel(m_volume.resolution, p)];
+            if (m_bricks && !(previous < 0.0f)) {
+                // The samples in unmarked bricks are unobserved or positive:
+                // from a previous value that is not negative none of them ends
+                // the march, and only the last one matters. When they reach
+                // the last sample, nothing is left to find.
+                const int last = lastUnmarkedSample(k, steps, brickStep, position);
+                if (last >= steps - 1)
+                    return false;
+                k = std::max(k, last);
+            }
+            const float f = m_tsdf[nearestVoxel(m_volume.resolution, position(k))];
             if (previous >= 0.0f && f <= 0.0f) {
-                found = true;
-                break;
+                hit.position = refine(position(k - 1), position(k));
+                return normalAt(hit.position, hit.normal);
             }
             if (previous < 0.0f && f > 0.0f)
                 return false;  // left the back of a surface
             previous = f;
-            p += step;
-            if (m_bricks && !(previous < 0.0f))
-                skipUnmarked(steps, step, k, p);
         }
-        if (!found)
-            return false;
-        hit.position = refine(p - step, p);
-        return normalAt(hit.position, hit.normal);
+        return false;
     }
 
 private:
-    /// With p at sample k + 1 and a previous value that is not negative,
-    /// moves p and k over the samples that lie in unmarked bricks, leaving p
-    /// at the last of them, unread. None of those samples is <= 0, so none
-    /// can end the march, and from a previous value that is not negative only
-    /// the last of them matters. Positions still advance one step at a time,
-    /// as without the map, so that the samples read are exactly the same.
-    void skipUnmarked(int steps, const Eigen::Vector3f& step, int& k, Eigen::Vector3f& p) const
+    /// The last of the consecutive samples from k on that lie in unmarked
+    /// bricks, k - 1 when sample k does not; at most `steps` - 1.
+    template <typename Position>
+    int lastUnmarkedSample(int k, int steps, const BrickMap::SampleStep& brickStep, const Position& position) const
     {
-        int run = std::min(m_bricks->unmarkedSamples(p, m_inverseCoarseStep), steps - 1 - k);
-        while (run > 0) {
-            for (int skipped = 1; skipped < run; ++skipped, ++k)
-                p += step;
-            if (k + 2 > steps - 1)
-                return;
-            const Eigen::Vector3f next = p + step;
-            run = std::min(m_bricks->unmarkedSamples(next, m_inverseCoarseStep), steps - 2 - k);
-            if (run > 0) {
-                p = next;
-                ++k;
-            }
+        int next = k;  // the first sample not known to be unmarked
+        while (next < steps) {
+            const int run = m_bricks->unmarkedSamples(position(next), brickStep);
+            if (run == 0)
+                break;
+            next += run;
         }
+        return std::min(next, steps) - 1;
     }
 
     float at(const Eigen::Vector3f& u) const
@@ -179,7 +162,6 @@ private:
     const float* m_tsdf;
     const BrickMap* m_bricks;
     float m_coarseStep;
-    float m_inverseCoarseStep;
     float m_fineStep;
 };
 
@@ -236,12 +218,15 @@ void raycast(const VolumeGeometry& volume, const TypedImage<float>& tsdf,
     const Eigen::Matrix3f aInverse = a.inverse();
     const Eigen::Vector3f eye = -aInverse * b;  // camera centre, volume coordinates
 
+    // Rays are followed in voxel positions, clipped to the volume box.
+    const Eigen::Vector3f eyeVoxel = volume.toVoxel(eye);
+    const Eigen::Matrix3f pixelToVoxelDirection = volume.voxelSize.cwiseInverse().asDiagonal() * aInverse;
+    const Eigen::Vector3f boxLow = Eigen::Vector3f::Constant(-0.5f);
+    const Eigen::Vector3f boxHigh(volume.resolution[0] - 0.5f, volume.resolution[1] - 0.5f,
+                                  volume.resolution[2] - 0.5f);
+
     const float coarseStep = settings.stepFactor * settings.truncationFactor;
     const float fineStep = 4.0f * coarseStep / std::ceil(4.0f * coarseStep);
-    const Eigen::Vector3f halfExtent(volume.resolution[0] * 0.5f * volume.voxelSize[0],
-                                     volume.resolution[1] * 0.5f * volume.voxelSize[1],
-                                     volume.resolution[2] * 0.5f * volume.voxelSize[2]);
-
     const RayCaster caster(volume, tsdf.typedData(), bricks, coarseStep, fineStep);
     const bool colored = color && settings.showColor;
     const int w = output.scene->width;
@@ -249,12 +234,12 @@ void raycast(const VolumeGeometry& volume, const TypedImage<float>& tsdf,
 #pragma omp parallel for schedule(dynamic, 1)
     for (int y = 0; y < h; ++y) {
         const unsigned char grey = backgroundGrey(y, h);
+        const Eigen::Vector3f rowDirection = pixelToVoxelDirection * Eigen::Vector3f(0.0f, static_cast<float>(y), 1.0f);
         for (int x = 0; x < w; ++x) {
-            const Eigen::Vector3f d = aInverse * Eigen::Vector3f(static_cast<float>(x), static_cast<float>(y), 1.0f);
+            const Eigen::Vector3f d = rowDirection + static_cast<float>(x) * pixelToVoxelDirection.col(0);
             Eigen::Vector3f start, end;
             Hit hit;
-            if (!clipToBox(eye, d, halfExtent, start, end) ||
-                !caster.cast(volume.toVoxel(start), volume.toVoxel(end), hit)) {
+            if (!clipToBox(eyeVoxel, d, boxLow, boxHigh, start, end) || !caster.cast(start, end, hit)) {
                 VectorMap::at(*output.vertices, x, y) = VectorMap::invalid();
                 VectorMap::at(*output.normals, x, y) = VectorMap::invalid();
                 std::memset(output.scene->typedData() + 3 * (static_cast<std::size_t>(y) * w + x), grey, 3);
