@@ -45,7 +45,12 @@ public:
     }
     bool isMarked(int i, int j, int k) const
     {
-        return m_marks[brickIndex(i / brickSize, j / brickSize, k / brickSize)].load(std::memory_order_relaxed) != 0;
+        return isBrickMarked(i / brickSize, j / brickSize, k / brickSize);
+    }
+    /// Whether brick (bx, by, bz), of voxels bx * `brickSize` ..., is marked.
+    bool isBrickMarked(int bx, int by, int bz) const
+    {
+        return m_marks[brickIndex(bx, by, bz)].load(std::memory_order_relaxed) != 0;
     }
 
     /// Recomputes the clearance of every brick from the marks; not to overlap

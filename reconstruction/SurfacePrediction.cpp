@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
+#include <vector>
 
 namespace Veltrane::SurfacePrediction {
 
@@ -28,11 +30,20 @@ inline std::size_t nearestVoxel(const std::array<int, 3>& n, const Eigen::Vector
            static_cast<std::size_t>(n[0]) * (idx[1] + static_cast<std::size_t>(n[1]) * idx[2]);
 }
 
+/// The part of a ray c + t d inside the volume box, as voxel positions and
+/// ray parameters.
+struct RaySegment {
+    Eigen::Vector3f start;
+    Eigen::Vector3f end;
+    float tStart;
+    float tEnd;
+};
+
 /// Slab test of the ray c + t d against the box `low` .. `high`; no segment
 /// when it misses or the limits are undefined. A ray from inside the box
 /// starts at c.
 bool clipToBox(const Eigen::Vector3f& c, const Eigen::Vector3f& d, const Eigen::Vector3f& low,
-               const Eigen::Vector3f& high, Eigen::Vector3f& start, Eigen::Vector3f& end)
+               const Eigen::Vector3f& high, RaySegment& segment)
 {
     float tNear = -std::numeric_limits<float>::infinity();
     float tFar = std::numeric_limits<float>::infinity();
@@ -47,10 +58,96 @@ bool clipToBox(const Eigen::Vector3f& c, const Eigen::Vector3f& d, const Eigen::
     }
     if (tFar <= tNear || tFar <= 0.0f)
         return false;
-    start = tNear < 0.0f ? c : Eigen::Vector3f(c + tNear * d);
-    end = c + tFar * d;
+    segment.tStart = std::max(tNear, 0.0f);
+    segment.tEnd = tFar;
+    segment.start = tNear < 0.0f ? c : Eigen::Vector3f(c + tNear * d);
+    segment.end = c + tFar * d;
     return true;
 }
+
+/// Per tile of 8 x 8 pixels, a camera depth (mm) in front of which no ray of
+/// the tile meets a brick marked in the map: the march of those rays can
+/// start there. The depth is the nearest corner of the marked bricks whose
+/// projection may cover the tile, 0 where a marked brick reaches the camera
+/// plane.
+class MarkedBrickDepth {
+public:
+    /// For pixels (x, y) of `width` x `height` that see the point p of the
+    /// volume at a p + b = depth (x, y, 1).
+    MarkedBrickDepth(const BrickMap& bricks, const VolumeGeometry& volume, const Eigen::Matrix3f& a,
+                     const Eigen::Vector3f& b, int width, int height)
+        : m_tilesX((width + tileSize - 1) >> tileShift),
+          m_depth(static_cast<std::size_t>(m_tilesX) * ((height + tileSize - 1) >> tileShift),
+                  std::numeric_limits<float>::infinity())
+    {
+        const std::array<int, 3>& n = bricks.bricks();
+        for (int bz = 0; bz < n[2]; ++bz)
+            for (int by = 0; by < n[1]; ++by)
+                for (int bx = 0; bx < n[0]; ++bx)
+                    if (bricks.isBrickMarked(bx, by, bz) && !addBrick({bx, by, bz}, volume, a, b, width, height)) {
+                        std::fill(m_depth.begin(), m_depth.end(), 0.0f);
+                        return;
+                    }
+    }
+
+    float at(int x, int y) const
+    {
+        return m_depth[static_cast<std::size_t>(y >> tileShift) * m_tilesX + (x >> tileShift)];
+    }
+
+private:
+    static constexpr int tileShift = 3;
+    static constexpr int tileSize = 1 << tileShift;
+    /// Widens the brick's box against the rounding of sample positions (voxels).
+    static constexpr float boxMargin = 0.05f;
+    /// Corners nearer to the camera plane than this (mm) cover the whole frame.
+    static constexpr float nearestDepth = 1.0f;
+
+    /// Lowers the depth of the tiles the brick's projection may cover; false
+    /// when the brick reaches the camera plane.
+    bool addBrick(const std::array<int, 3>& brick, const VolumeGeometry& volume, const Eigen::Matrix3f& a,
+                  const Eigen::Vector3f& b, int width, int height)
+    {
+        // The voxel positions whose nearest voxel lies in the brick.
+        Eigen::Vector3f low, high;
+        for (int axis = 0; axis < 3; ++axis) {
+            low[axis] = static_cast<float>(brick[axis] * BrickMap::brickSize) - 0.5f - boxMargin;
+            high[axis] = static_cast<float>(std::min((brick[axis] + 1) * BrickMap::brickSize, volume.resolution[axis])) -
+                         0.5f + boxMargin;
+        }
+        float depth = std::numeric_limits<float>::infinity();
+        Eigen::Vector2f pixelLow = Eigen::Vector2f::Constant(depth), pixelHigh = -pixelLow;
+        for (int corner = 0; corner < 8; ++corner) {
+            const Eigen::Vector3f u(corner & 1 ? high[0] : low[0], corner & 2 ? high[1] : low[1],
+                                    corner & 4 ? high[2] : low[2]);
+            const Eigen::Vector3f q = a * volume.toVolume(u) + b;
+            if (!(q.z() > nearestDepth))
+                return false;
+            depth = std::min(depth, q.z());
+            const Eigen::Vector2f pixel = q.head<2>() / q.z();
+            pixelLow = pixelLow.cwiseMin(pixel);
+            pixelHigh = pixelHigh.cwiseMax(pixel);
+        }
+        // A pixel of margin against rounding; the clamp keeps the conversion
+        // to int defined.
+        const auto tile = [](float pixel, int size) {
+            return static_cast<int>(std::clamp(pixel, 0.0f, static_cast<float>(size - 1))) >> tileShift;
+        };
+        if (pixelHigh.x() < -1.0f || pixelHigh.y() < -1.0f || pixelLow.x() > width || pixelLow.y() > height)
+            return true;  // outside the frame
+        const int x0 = tile(pixelLow.x() - 1.0f, width), x1 = tile(pixelHigh.x() + 1.0f, width);
+        const int y0 = tile(pixelLow.y() - 1.0f, height), y1 = tile(pixelHigh.y() + 1.0f, height);
+        for (int ty = y0; ty <= y1; ++ty)
+            for (int tx = x0; tx <= x1; ++tx) {
+                float& tileDepth = m_depth[static_cast<std::size_t>(ty) * m_tilesX + tx];
+                tileDepth = std::min(tileDepth, depth);
+            }
+        return true;
+    }
+
+    int m_tilesX;
+    std::vector<float> m_depth;
+};
 
 struct Hit {
     Eigen::Vector3f position;  ///< voxel position of the zero crossing
@@ -65,27 +162,35 @@ public:
     {
     }
 
-    /// First crossing from positive to negative between `start` and `end`
-    /// (voxel positions in the volume box), sampled at the nearest voxels of
-    /// start + k step for k = 0, 1, ... while k step is shorter than the
-    /// segment by at least a step.
-    bool cast(const Eigen::Vector3f& start, const Eigen::Vector3f& end, Hit& hit) const
+    /// First crossing from positive to negative along `ray` (voxel positions
+    /// in the volume box), sampled at the nearest voxels of start + k step for
+    /// k = 0, 1, ... while k step is shorter than the segment by at least a
+    /// step. With the brick map, `clearDepth` is a ray parameter before which
+    /// no sample lies in a marked brick.
+    bool cast(const RaySegment& ray, float clearDepth, Hit& hit) const
     {
-        const Eigen::Vector3f span = end - start;
+        const Eigen::Vector3f span = ray.end - ray.start;
         const float spanLength = span.norm();
         const int steps = static_cast<int>(std::floor(spanLength / m_coarseStep));
+        if (steps < 2)
+            return false;
         const Eigen::Vector3f step = (m_coarseStep / spanLength) * span;
-        const auto position = [&](int k) { return Eigen::Vector3f(start + static_cast<float>(k) * step); };
+        const auto position = [&](int k) { return Eigen::Vector3f(ray.start + static_cast<float>(k) * step); };
         const BrickMap::SampleStep brickStep(step);
+        // Samples before the first one that may be in a marked brick.
+        const float clearLength = (clearDepth - ray.tStart) * (spanLength / (ray.tEnd - ray.tStart)) - depthMargin;
+        const int firstUnknown =
+            clearLength > 0.0f ? static_cast<int>(std::min(clearLength / m_coarseStep, static_cast<float>(steps))) + 1
+                               : 0;
 
-        float previous = m_tsdf[nearestVoxel(m_volume.resolution, start)];
+        float previous = m_tsdf[nearestVoxel(m_volume.resolution, ray.start)];
         for (int k = 1; k < steps; ++k) {
             if (m_bricks && !(previous < 0.0f)) {
                 // The samples in unmarked bricks are unobserved or positive:
                 // from a previous value that is not negative none of them ends
                 // the march, and only the last one matters. When they reach
                 // the last sample, nothing is left to find.
-                const int last = lastUnmarkedSample(k, steps, brickStep, position);
+                const int last = lastUnmarkedSample(std::max(k, firstUnknown), steps, brickStep, position);
                 if (last >= steps - 1)
                     return false;
                 k = std::max(k, last);
@@ -103,12 +208,15 @@ public:
     }
 
 private:
-    /// The last of the consecutive samples from k on that lie in unmarked
-    /// bricks, k - 1 when sample k does not; at most `steps` - 1.
+    /// Margin (voxels) of the clear part of a ray against rounding.
+    static constexpr float depthMargin = 0.1f;
+
+    /// The last sample before the first one from `next` on that may lie in a
+    /// marked brick, as the map tells; samples before `next` are known not to;
+    /// at most `steps` - 1.
     template <typename Position>
-    int lastUnmarkedSample(int k, int steps, const BrickMap::SampleStep& brickStep, const Position& position) const
+    int lastUnmarkedSample(int next, int steps, const BrickMap::SampleStep& brickStep, const Position& position) const
     {
-        int next = k;  // the first sample not known to be unmarked
         while (next < steps) {
             const int run = m_bricks->unmarkedSamples(position(next), brickStep);
             if (run == 0)
@@ -231,15 +339,19 @@ void raycast(const VolumeGeometry& volume, const TypedImage<float>& tsdf,
     const bool colored = color && settings.showColor;
     const int w = output.scene->width;
     const int h = output.scene->height;
+    std::optional<MarkedBrickDepth> depthBound;
+    if (bricks)
+        depthBound.emplace(*bricks, volume, a, b, w, h);
 #pragma omp parallel for schedule(dynamic, 1)
     for (int y = 0; y < h; ++y) {
         const unsigned char grey = backgroundGrey(y, h);
         const Eigen::Vector3f rowDirection = pixelToVoxelDirection * Eigen::Vector3f(0.0f, static_cast<float>(y), 1.0f);
         for (int x = 0; x < w; ++x) {
             const Eigen::Vector3f d = rowDirection + static_cast<float>(x) * pixelToVoxelDirection.col(0);
-            Eigen::Vector3f start, end;
+            RaySegment ray;
             Hit hit;
-            if (!clipToBox(eyeVoxel, d, boxLow, boxHigh, start, end) || !caster.cast(start, end, hit)) {
+            if (!clipToBox(eyeVoxel, d, boxLow, boxHigh, ray) ||
+                !caster.cast(ray, depthBound ? depthBound->at(x, y) : 0.0f, hit)) {
                 VectorMap::at(*output.vertices, x, y) = VectorMap::invalid();
                 VectorMap::at(*output.normals, x, y) = VectorMap::invalid();
                 std::memset(output.scene->typedData() + 3 * (static_cast<std::size_t>(y) * w + x), grey, 3);
