@@ -30,6 +30,26 @@ inline std::size_t nearestVoxel(const std::array<int, 3>& n, const Eigen::Vector
            static_cast<std::size_t>(n[0]) * (idx[1] + static_cast<std::size_t>(n[1]) * idx[2]);
 }
 
+/// Whether the position u and the `extra` grid cells beyond it along each
+/// axis lie inside the voxel grid, so that the floor of u is its truncation
+/// and no corner needs clamping.
+inline bool insideCells(const std::array<int, 3>& n, const Eigen::Vector3f& u, int extra)
+{
+    return u[0] >= 0.0f && u[1] >= 0.0f && u[2] >= 0.0f && u[0] < static_cast<float>(n[0] - extra) &&
+           u[1] < static_cast<float>(n[1] - extra) && u[2] < static_cast<float>(n[2] - extra);
+}
+
+/// Trilinear blend of the cell whose first corner is `v`, with `dx`, `dy`
+/// and `dz` the offsets to its neighbours and `f` the weights along x, y and z.
+inline float blendCell(const float* v, std::size_t dx, std::size_t dy, std::size_t dz, const float f[3])
+{
+    const auto plane = [&](const float* p) {
+        return p[0] * (1 - f[0]) * (1 - f[1]) + p[dx] * f[0] * (1 - f[1]) + p[dy] * (1 - f[0]) * f[1] +
+               p[dx + dy] * f[0] * f[1];
+    };
+    return plane(v) * (1 - f[2]) + plane(v + dz) * f[2];
+}
+
 /// The part of a ray c + t d inside the volume box, as voxel positions and
 /// ray parameters.
 struct RaySegment {
@@ -158,7 +178,13 @@ class RayCaster {
 public:
     RayCaster(const VolumeGeometry& volume, const float* tsdf, const BrickMap* bricks, float coarseStep,
               float fineStep)
-        : m_volume(volume), m_tsdf(tsdf), m_bricks(bricks), m_coarseStep(coarseStep), m_fineStep(fineStep)
+        : m_volume(volume),
+          m_tsdf(tsdf),
+          m_bricks(bricks),
+          m_rowStride(static_cast<std::size_t>(volume.resolution[0])),
+          m_sliceStride(m_rowStride * static_cast<std::size_t>(volume.resolution[1])),
+          m_coarseStep(coarseStep),
+          m_fineStep(fineStep)
     {
     }
 
@@ -253,12 +279,17 @@ private:
         return a + t * (b - a);
     }
 
+    /// Unit gradient of the distance at `u`, by forward differences over the
+    /// fine step.
     bool normalAt(const Eigen::Vector3f& u, Eigen::Vector3f& normal) const
     {
-        const float f = at(u);
-        const Eigen::Vector3f g(at(u + Eigen::Vector3f(m_fineStep, 0.0f, 0.0f)) - f,
-                                at(u + Eigen::Vector3f(0.0f, m_fineStep, 0.0f)) - f,
-                                at(u + Eigen::Vector3f(0.0f, 0.0f, m_fineStep)) - f);
+        float f[4];  // at u and a fine step beyond it along x, y and z
+        if (!(m_fineStep == 1.0f && distancesOnGrid(u, f))) {
+            f[0] = at(u);
+            for (int a = 0; a < 3; ++a)
+                f[1 + a] = at(u + m_fineStep * Eigen::Vector3f::Unit(a));
+        }
+        const Eigen::Vector3f g(f[1] - f[0], f[2] - f[0], f[3] - f[0]);
         const float length = g.norm();
         if (VectorMap::isInvalid(g) || !(length >= numericGuard))
             return false;
@@ -266,9 +297,27 @@ private:
         return true;
     }
 
+    /// The distances at u and one voxel beyond it along x, y and z, when all
+    /// four cells lie inside the grid: with the same weights, from shared
+    /// corners.
+    bool distancesOnGrid(const Eigen::Vector3f& u, float values[4]) const
+    {
+        if (!insideCells(m_volume.resolution, u, 2))
+            return false;
+        const int i = static_cast<int>(u[0]), j = static_cast<int>(u[1]), k = static_cast<int>(u[2]);
+        const float f[3] = {u[0] - static_cast<float>(i), u[1] - static_cast<float>(j), u[2] - static_cast<float>(k)};
+        const float* corner = m_tsdf + i + m_rowStride * j + m_sliceStride * k;
+        const std::size_t neighbours[4] = {0, 1, m_rowStride, m_sliceStride};
+        for (int c = 0; c < 4; ++c)
+            values[c] = blendCell(corner + neighbours[c], 1, m_rowStride, m_sliceStride, f);
+        return true;
+    }
+
     const VolumeGeometry& m_volume;
     const float* m_tsdf;
     const BrickMap* m_bricks;
+    std::size_t m_rowStride;
+    std::size_t m_sliceStride;
     float m_coarseStep;
     float m_fineStep;
 };
@@ -284,37 +333,33 @@ unsigned char backgroundGrey(int y, int h)
 
 float interpolateTsdf(const float* tsdf, const std::array<int, 3>& n, const Eigen::Vector3f& u)
 {
-    int lo[3], hi[3];
+    const std::size_t rowStride = static_cast<std::size_t>(n[0]);
+    const std::size_t sliceStride = rowStride * static_cast<std::size_t>(n[1]);
     float f[3];
     // Inside the voxel grid, where most positions are, the floor is the
     // truncation and neither neighbour needs clamping; the general path gives
-    // the same indices there.
-    const bool inside = u[0] >= 0.0f && u[1] >= 0.0f && u[2] >= 0.0f && u[0] < static_cast<float>(n[0] - 1) &&
-                        u[1] < static_cast<float>(n[1] - 1) && u[2] < static_cast<float>(n[2] - 1);
-    for (int a = 0; a < 3 && inside; ++a) {
-        lo[a] = static_cast<int>(u[a]);
-        hi[a] = lo[a] + 1;
-        f[a] = u[a] - static_cast<float>(lo[a]);
+    // the same corners there.
+    if (insideCells(n, u, 1)) {
+        const int i = static_cast<int>(u[0]), j = static_cast<int>(u[1]), k = static_cast<int>(u[2]);
+        f[0] = u[0] - static_cast<float>(i);
+        f[1] = u[1] - static_cast<float>(j);
+        f[2] = u[2] - static_cast<float>(k);
+        return blendCell(tsdf + i + rowStride * j + sliceStride * k, 1, rowStride, sliceStride, f);
     }
-    for (int a = 0; a < 3 && !inside; ++a) {
+    int lo[3];
+    std::size_t step[3];  // from a corner to its neighbour, 0 at the volume's edge
+    const std::size_t strides[3] = {1, rowStride, sliceStride};
+    for (int a = 0; a < 3; ++a) {
         // Clamped to -1 .. n first, the truncating conversion and one
         // correction give the floor without a library call.
         const float clamped = std::clamp(u[a], -1.0f, static_cast<float>(n[a]));
         int below = static_cast<int>(clamped);
         below -= static_cast<float>(below) > clamped;
         lo[a] = std::clamp(below, 0, n[a] - 1);
-        hi[a] = std::clamp(below + 1, 0, n[a] - 1);
+        step[a] = (std::clamp(below + 1, 0, n[a] - 1) - lo[a]) * strides[a];
         f[a] = u[a] - static_cast<float>(lo[a]);
     }
-    const auto v = [&](int i, int j, int k) {
-        return tsdf[static_cast<std::size_t>(i) +
-                    static_cast<std::size_t>(n[0]) * (j + static_cast<std::size_t>(n[1]) * k)];
-    };
-    const auto plane = [&](int k) {
-        return v(lo[0], lo[1], k) * (1 - f[0]) * (1 - f[1]) + v(hi[0], lo[1], k) * f[0] * (1 - f[1]) +
-               v(lo[0], hi[1], k) * (1 - f[0]) * f[1] + v(hi[0], hi[1], k) * f[0] * f[1];
-    };
-    return plane(lo[2]) * (1 - f[2]) + plane(hi[2]) * f[2];
+    return blendCell(tsdf + lo[0] + rowStride * lo[1] + sliceStride * lo[2], step[0], step[1], step[2], f);
 }
 
 void raycast(const VolumeGeometry& volume, const TypedImage<float>& tsdf,
