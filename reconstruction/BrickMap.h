@@ -61,13 +61,16 @@ public:
     /// per axis, the direction of travel and the inverse of the distance
     /// travelled in one step.
     struct SampleStep {
-        explicit SampleStep(const Eigen::Vector3f& step)
+        explicit SampleStep(const Eigen::Vector3f& step) : SampleStep(step, step.cwiseInverse()) {}
+        /// With `inverseStep` = 1 / `step` per axis (infinite where it is 0),
+        /// when the caller has it.
+        SampleStep(const Eigen::Vector3f& step, const Eigen::Vector3f& inverseStep)
         {
             for (int a = 0; a < 3; ++a) {
                 forward[a] = step[a] >= 0.0f;
                 // Capped, so that an axis the ray hardly moves along gives a
                 // large but finite count.
-                inverse[a] = 1.0f / std::max(std::abs(step[a]), 1e-6f);
+                inverse[a] = std::min(std::abs(inverseStep[a]), 1e6f);
             }
         }
         bool forward[3];

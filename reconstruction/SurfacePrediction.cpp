@@ -50,11 +50,11 @@ inline float blendCell(const float* v, std::size_t dx, std::size_t dy, std::size
     return plane(v) * (1 - f[2]) + plane(v + dz) * f[2];
 }
 
-/// The part of a ray c + t d inside the volume box, as voxel positions and
-/// ray parameters.
+/// The part of a ray c + t d inside the volume box, in voxel positions.
 struct RaySegment {
-    Eigen::Vector3f start;
-    Eigen::Vector3f end;
+    Eigen::Vector3f start;             ///< c + tStart d
+    Eigen::Vector3f direction;         ///< d
+    Eigen::Vector3f inverseDirection;  ///< 1 / d per axis, infinite where d is 0
     float tStart;
     float tEnd;
 };
@@ -75,13 +75,14 @@ bool clipToBox(const Eigen::Vector3f& c, const Eigen::Vector3f& d, const Eigen::
             return false;
         tNear = std::max(tNear, std::min(t1, t2));
         tFar = std::min(tFar, std::max(t1, t2));
+        segment.inverseDirection[a] = inv;
     }
     if (tFar <= tNear || tFar <= 0.0f)
         return false;
     segment.tStart = std::max(tNear, 0.0f);
     segment.tEnd = tFar;
     segment.start = tNear < 0.0f ? c : Eigen::Vector3f(c + tNear * d);
-    segment.end = c + tFar * d;
+    segment.direction = d;
     return true;
 }
 
@@ -184,30 +185,29 @@ public:
           m_rowStride(static_cast<std::size_t>(volume.resolution[0])),
           m_sliceStride(m_rowStride * static_cast<std::size_t>(volume.resolution[1])),
           m_coarseStep(coarseStep),
+          m_inverseCoarseStep(1.0f / coarseStep),
           m_fineStep(fineStep)
     {
     }
 
-    /// First crossing from positive to negative along `ray` (voxel positions
-    /// in the volume box), sampled at the nearest voxels of start + k step for
-    /// k = 0, 1, ... while k step is shorter than the segment by at least a
-    /// step. With the brick map, `clearDepth` is a ray parameter before which
-    /// no sample lies in a marked brick.
+    /// First crossing from positive to negative along `ray`, sampled at the
+    /// nearest voxels of start + k step (steps of the coarse length) for k = 0,
+    /// 1, ... while k step is shorter than the segment by at least a step.
+    /// With the brick map, `clearDepth` is a ray parameter before which no
+    /// sample lies in a marked brick.
     bool cast(const RaySegment& ray, float clearDepth, Hit& hit) const
     {
-        const Eigen::Vector3f span = ray.end - ray.start;
-        const float spanLength = span.norm();
-        const int steps = static_cast<int>(std::floor(spanLength / m_coarseStep));
+        const float speed = ray.direction.norm();  // voxels per unit of the ray parameter
+        const int steps = static_cast<int>((ray.tEnd - ray.tStart) * speed * m_inverseCoarseStep);
         if (steps < 2)
             return false;
-        const Eigen::Vector3f step = (m_coarseStep / spanLength) * span;
+        const Eigen::Vector3f step = (m_coarseStep / speed) * ray.direction;
         const auto position = [&](int k) { return Eigen::Vector3f(ray.start + static_cast<float>(k) * step); };
-        const BrickMap::SampleStep brickStep(step);
+        const BrickMap::SampleStep brickStep(step, (speed * m_inverseCoarseStep) * ray.inverseDirection);
         // Samples before the first one that may be in a marked brick.
-        const float clearLength = (clearDepth - ray.tStart) * (spanLength / (ray.tEnd - ray.tStart)) - depthMargin;
+        const float clearSamples = ((clearDepth - ray.tStart) * speed - depthMargin) * m_inverseCoarseStep;
         const int firstUnknown =
-            clearLength > 0.0f ? static_cast<int>(std::min(clearLength / m_coarseStep, static_cast<float>(steps))) + 1
-                               : 0;
+            clearSamples > 0.0f ? static_cast<int>(std::min(clearSamples, static_cast<float>(steps))) + 1 : 0;
 
         float previous = m_tsdf[nearestVoxel(m_volume.resolution, ray.start)];
         for (int k = 1; k < steps; ++k) {
@@ -319,6 +319,7 @@ private:
     std::size_t m_rowStride;
     std::size_t m_sliceStride;
     float m_coarseStep;
+    float m_inverseCoarseStep;
     float m_fineStep;
 };
 
