@@ -103,7 +103,7 @@ void BrickMap::updateClearance()
     }
 }
 
-int BrickMap::samplesInCube(const int brick[3], int rings, const float position[3], const SampleStep& step) const
+int BrickMap::samplesInCube(const int brick[3], int rings, const Eigen::Vector3f& u, const SampleStep& step) const
 {
     // Every voxel of the cube of bricks within rings - 1 of this one lies in
     // an unmarked brick. Along each axis a sample stays in it until it passes
@@ -111,14 +111,16 @@ int BrickMap::samplesInCube(const int brick[3], int rings, const float position[
     // count: samples beyond them are clamped back into the cube.
     float samples = maxRun;
     for (int a = 0; a < 3; ++a) {
+        // Nearest voxels change at the voxel edges, half a voxel from u.
+        const float position = u[a] + 0.5f;
         if (step.forward[a]) {
             const int high = (brick[a] + rings) * brickSize;
             if (high < m_resolution[a])
-                samples = std::min(samples, (static_cast<float>(high) - position[a] - positionMargin) * step.inverse[a]);
+                samples = std::min(samples, (static_cast<float>(high) - position - positionMargin) * step.inverse[a]);
         } else {
             const int low = (brick[a] - (rings - 1)) * brickSize;
             if (low > 0)
-                samples = std::min(samples, (position[a] - static_cast<float>(low) - positionMargin) * step.inverse[a]);
+                samples = std::min(samples, (position - static_cast<float>(low) - positionMargin) * step.inverse[a]);
         }
     }
     return 1 + static_cast<int>(std::max(samples, 0.0f));

@@ -83,16 +83,17 @@ public:
     /// bound, 0 when u's brick is marked.
     int unmarkedSamples(const Eigen::Vector3f& u, const SampleStep& step) const
     {
-        int brick[3];
-        float position[3];
-        for (int a = 0; a < 3; ++a) {
-            // The nearest voxel is the floor of u + 0.5, clamped to the volume.
-            position[a] = u[a] + 0.5f;
-            const int voxel = static_cast<int>(std::clamp(position[a], 0.0f, static_cast<float>(m_resolution[a] - 1)));
-            brick[a] = voxel >> brickShift;
-        }
+        int voxel[3];
+        for (int a = 0; a < 3; ++a)
+            voxel[a] = static_cast<int>(std::clamp(u[a] + 0.5f, 0.0f, static_cast<float>(m_resolution[a] - 1)));
+        return unmarkedSamples(u, voxel, step);
+    }
+    /// The same, for a caller that has u's nearest voxel, clamped to the volume.
+    int unmarkedSamples(const Eigen::Vector3f& u, const int voxel[3], const SampleStep& step) const
+    {
+        const int brick[3] = {voxel[0] >> brickShift, voxel[1] >> brickShift, voxel[2] >> brickShift};
         const int rings = m_clearance[brickIndex(brick[0], brick[1], brick[2])];
-        return rings == 0 ? 0 : samplesInCube(brick, rings, position, step);
+        return rings == 0 ? 0 : samplesInCube(brick, rings, u, step);
     }
 
     const std::array<int, 3>& bricks() const { return m_bricks; }
@@ -102,9 +103,9 @@ private:
     /// it covers the rounding of sample positions.
     static constexpr float positionMargin = 0.05f;
 
-    /// Samples from `position` (the nearest-voxel coordinates u + 0.5) that
-    /// stay in the cube of bricks within `rings` - 1 of `brick`.
-    int samplesInCube(const int brick[3], int rings, const float position[3], const SampleStep& step) const;
+    /// Samples from u that stay in the cube of bricks within `rings` - 1 of
+    /// `brick`.
+    int samplesInCube(const int brick[3], int rings, const Eigen::Vector3f& u, const SampleStep& step) const;
 
     std::size_t brickIndex(int bx, int by, int bz) const
     {

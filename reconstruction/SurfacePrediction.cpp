@@ -18,16 +18,22 @@ namespace {
 using FusionConstants::numericGuard;
 
 /// Index of the voxel nearest to the continuous position `u`, which lies in
-/// the volume box (-0.5 .. n - 0.5 per axis, give or take rounding).
-inline std::size_t nearestVoxel(const std::array<int, 3>& n, const Eigen::Vector3f& u)
+/// the volume box (-0.5 .. n - 0.5 per axis, give or take rounding); the
+/// voxel's coordinates in `voxel`.
+inline std::size_t nearestVoxel(const std::array<int, 3>& n, const Eigen::Vector3f& u, int voxel[3])
 {
     // Above -1 the truncating conversion of u + 0.5 is the floor clamped at
     // 0; only the box's far faces need clamping.
-    int idx[3];
     for (int a = 0; a < 3; ++a)
-        idx[a] = std::min(static_cast<int>(u[a] + 0.5f), n[a] - 1);
-    return static_cast<std::size_t>(idx[0]) +
-           static_cast<std::size_t>(n[0]) * (idx[1] + static_cast<std::size_t>(n[1]) * idx[2]);
+        voxel[a] = std::min(static_cast<int>(u[a] + 0.5f), n[a] - 1);
+    return static_cast<std::size_t>(voxel[0]) +
+           static_cast<std::size_t>(n[0]) * (voxel[1] + static_cast<std::size_t>(n[1]) * voxel[2]);
+}
+
+inline std::size_t nearestVoxel(const std::array<int, 3>& n, const Eigen::Vector3f& u)
+{
+    int voxel[3];
+    return nearestVoxel(n, u, voxel);
 }
 
 /// Whether the position u and the `extra` grid cells beyond it along each
@@ -210,25 +216,34 @@ public:
             clearSamples > 0.0f ? static_cast<int>(std::min(clearSamples, static_cast<float>(steps))) + 1 : 0;
 
         float previous = m_tsdf[nearestVoxel(m_volume.resolution, ray.start)];
-        for (int k = 1; k < steps; ++k) {
+        for (int k = 1; k < steps;) {
+            const Eigen::Vector3f p = position(k);
+            int voxel[3];
+            const std::size_t index = nearestVoxel(m_volume.resolution, p, voxel);
             if (m_bricks && !(previous < 0.0f)) {
                 // The samples in unmarked bricks are unobserved or positive:
                 // from a previous value that is not negative none of them ends
                 // the march, and only the last one matters. When they reach
                 // the last sample, nothing is left to find.
-                const int last = lastUnmarkedSample(std::max(k, firstUnknown), steps, brickStep, position);
-                if (last >= steps - 1)
-                    return false;
-                k = std::max(k, last);
+                const int run = k < firstUnknown ? firstUnknown - k : m_bricks->unmarkedSamples(p, voxel, brickStep);
+                if (run > 0) {
+                    const int last = lastUnmarkedSample(k + run, steps, brickStep, position);
+                    if (last >= steps - 1)
+                        return false;
+                    previous = m_tsdf[nearestVoxel(m_volume.resolution, position(last))];
+                    k = last + 1;
+                    continue;
+                }
             }
-            const float f = m_tsdf[nearestVoxel(m_volume.resolution, position(k))];
+            const float f = m_tsdf[index];
             if (previous >= 0.0f && f <= 0.0f) {
-                hit.position = refine(position(k - 1), position(k));
+                hit.position = refine(position(k - 1), p);
                 return normalAt(hit.position, hit.normal);
             }
             if (previous < 0.0f && f > 0.0f)
                 return false;  // left the back of a surface
             previous = f;
+            ++k;
         }
         return false;
     }
