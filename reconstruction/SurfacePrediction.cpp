@@ -95,8 +95,9 @@ bool clipToBox(const Eigen::Vector3f& c, const Eigen::Vector3f& d, const Eigen::
 /// Per tile of 8 x 8 pixels, a camera depth (mm) in front of which no ray of
 /// the tile meets a brick marked in the map: the march of those rays can
 /// start there. The depth is the nearest corner of the marked bricks whose
-/// projection may cover the tile, 0 where a marked brick reaches the camera
-/// plane.
+/// projection may cover the tile; 0 everywhere when a marked brick comes
+/// within a millimetre of the camera plane. Bricks wholly behind the camera
+/// do not count.
 class MarkedBrickDepth {
 public:
     /// For pixels (x, y) of `width` x `height` that see the point p of the
@@ -127,11 +128,13 @@ private:
     static constexpr int tileSize = 1 << tileShift;
     /// Widens the brick's box against the rounding of sample positions (voxels).
     static constexpr float boxMargin = 0.05f;
-    /// Corners nearer to the camera plane than this (mm) cover the whole frame.
+    /// Bricks nearer to the camera plane than this (mm) may cover the whole
+    /// frame.
     static constexpr float nearestDepth = 1.0f;
 
     /// Lowers the depth of the tiles the brick's projection may cover; false
-    /// when the brick reaches the camera plane.
+    /// when the brick comes nearer to the camera plane than `nearestDepth`
+    /// without lying wholly behind it.
     bool addBrick(const std::array<int, 3>& brick, const VolumeGeometry& volume, const Eigen::Matrix3f& a,
                   const Eigen::Vector3f& b, int width, int height)
     {
@@ -142,15 +145,23 @@ private:
             high[axis] = static_cast<float>(std::min((brick[axis] + 1) * BrickMap::brickSize, volume.resolution[axis])) -
                          0.5f + boxMargin;
         }
+        Eigen::Vector3f corners[8];  // depth times (x, y, 1)
         float depth = std::numeric_limits<float>::infinity();
-        Eigen::Vector2f pixelLow = Eigen::Vector2f::Constant(depth), pixelHigh = -pixelLow;
+        float farthest = -depth;
         for (int corner = 0; corner < 8; ++corner) {
             const Eigen::Vector3f u(corner & 1 ? high[0] : low[0], corner & 2 ? high[1] : low[1],
                                     corner & 4 ? high[2] : low[2]);
-            const Eigen::Vector3f q = a * volume.toVolume(u) + b;
-            if (!(q.z() > nearestDepth))
-                return false;
-            depth = std::min(depth, q.z());
+            corners[corner] = a * volume.toVolume(u) + b;
+            depth = std::min(depth, corners[corner].z());
+            farthest = std::max(farthest, corners[corner].z());
+        }
+        if (farthest < 0.0f)
+            return true;  // behind the camera, out of every ray's reach
+        if (!(depth > nearestDepth))
+            return false;
+        Eigen::Vector2f pixelLow = Eigen::Vector2f::Constant(std::numeric_limits<float>::infinity());
+        Eigen::Vector2f pixelHigh = -pixelLow;
+        for (const Eigen::Vector3f& q : corners) {
             const Eigen::Vector2f pixel = q.head<2>() / q.z();
             pixelLow = pixelLow.cwiseMin(pixel);
             pixelHigh = pixelHigh.cwiseMax(pixel);
