@@ -49,9 +49,11 @@ inline bool insideCells(const std::array<int, 3>& n, const Eigen::Vector3f& u, i
 /// and `dz` the offsets to its neighbours and `f` the weights along x, y and z.
 inline float blendCell(const float* v, std::size_t dx, std::size_t dy, std::size_t dz, const float f[3])
 {
+    // The weights of a plane's four corners, the same in both planes.
+    const float w00 = (1 - f[0]) * (1 - f[1]), w10 = f[0] * (1 - f[1]);
+    const float w01 = (1 - f[0]) * f[1], w11 = f[0] * f[1];
     const auto plane = [&](const float* p) {
-        return p[0] * (1 - f[0]) * (1 - f[1]) + p[dx] * f[0] * (1 - f[1]) + p[dy] * (1 - f[0]) * f[1] +
-               p[dx + dy] * f[0] * f[1];
+        return (p[0] * w00 + p[dx] * w10) + (p[dy] * w01 + p[dx + dy] * w11);
     };
     return plane(v) * (1 - f[2]) + plane(v + dz) * f[2];
 }
