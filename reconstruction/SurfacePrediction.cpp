@@ -85,7 +85,8 @@ bool clipToBox(const Eigen::Vector3f& c, const Eigen::Vector3f& d, const Eigen::
         tFar = std::min(tFar, std::max(t1, t2));
         segment.inverseDirection[a] = inv;
     }
-    if (tFar <= tNear || tFar <= 0.0f)
+    // An infinite far end only comes from a zero direction.
+    if (tFar <= tNear || tFar <= 0.0f || std::isinf(tFar))
         return false;
     segment.tStart = std::max(tNear, 0.0f);
     segment.tEnd = tFar;
@@ -234,10 +235,11 @@ public:
             int voxel[3];
             const std::size_t index = nearestVoxel(m_volume.resolution, p, voxel);
             if (m_bricks && !(previous < 0.0f)) {
-                // The samples in unmarked bricks are unobserved or positive:
-                // from a previous value that is not negative none of them ends
-                // the march, and only the last one matters. When they reach
-                // the last sample, nothing is left to find.
+                // The samples before the clear depth and those in unmarked
+                // bricks are unobserved or positive: from a previous value
+                // that is not negative none of them ends the march, and only
+                // the last one matters. When they reach the last sample,
+                // nothing is left to find.
                 const int run = k < firstUnknown ? firstUnknown - k : m_bricks->unmarkedSamples(p, voxel, brickStep);
                 if (run > 0) {
                     const int last = lastUnmarkedSample(k + run, steps, brickStep, position);
