@@ -22,6 +22,35 @@ void minOfThree(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t
         out[i] = std::min(std::min(a[i], b[i]), c[i]);
 }
 
+/// For each of the `count` values of `in`, the smallest of itself and its
+/// neighbours `stride` before and after along an axis of `extent` values
+/// (`stride` * `extent` values to a block); at the axis' ends a value stands
+/// in for its missing neighbour.
+void minAlongAxis(const std::uint8_t* in, std::uint8_t* out, std::size_t count, std::size_t stride, int extent)
+{
+    if (extent == 1) {
+        std::copy(in, in + count, out);
+        return;
+    }
+    const std::size_t block = stride * static_cast<std::size_t>(extent);
+    if (stride == 1) {
+        // Blocks are short rows: the whole volume at once, then the rows' ends.
+        minOfThree(in, in + 1, in + 2, out + 1, count - 2);
+        for (std::size_t row = 0; row < count; row += block) {
+            out[row] = std::min(in[row], in[row + 1]);
+            out[row + block - 1] = std::min(in[row + block - 2], in[row + block - 1]);
+        }
+        return;
+    }
+    for (std::size_t first = 0; first < count; first += block) {
+        const std::uint8_t* b = in + first;
+        std::uint8_t* o = out + first;
+        minOfThree(b, b, b + stride, o, stride);
+        minOfThree(b, b + stride, b + 2 * stride, o + stride, block - 2 * stride);
+        minOfThree(b + block - 2 * stride, b + block - stride, b + block - stride, o + block - stride, stride);
+    }
+}
+
 }  // namespace
 
 BrickMap::BrickMap(const std::array<int, 3>& resolution) : m_resolution(resolution)
@@ -66,31 +95,17 @@ void BrickMap::updateClearance()
     // Each pass moves the clearance one ring outwards from the marked bricks:
     // a brick's clearance is one more than the smallest among itself and its
     // 26 neighbours (bricks outside the volume do not count), 0 when marked.
-    // The minimum over the 3 x 3 x 3 block is taken axis by axis, each time
-    // over whole rows of bricks; at the volume's edges a brick stands in for
-    // its missing neighbour. The map is small: one thread does it.
+    // The minimum over the 3 x 3 x 3 block is taken axis by axis. The map is
+    // small: one thread does it.
+    if (count == 0)
+        return;
     std::vector<std::uint8_t> alongX(count), alongY(count), alongZ(count);
     const std::size_t row = static_cast<std::size_t>(bx);
     const std::size_t plane = row * by;
     for (int pass = 0; pass < maxClearance; ++pass) {
-        for (std::size_t r = 0; r < count; r += row) {
-            const std::uint8_t* in = clearance + r;
-            std::uint8_t* out = alongX.data() + r;
-            out[0] = std::min(in[0], in[std::min(1, bx - 1)]);
-            if (bx > 1) {
-                minOfThree(in, in + 1, in + 2, out + 1, row - 2);
-                out[bx - 1] = std::min(in[bx - 2], in[bx - 1]);
-            }
-        }
-        for (int z = 0; z < bz; ++z)
-            for (int y = 0; y < by; ++y) {
-                const std::uint8_t* rows = alongX.data() + z * plane;
-                minOfThree(rows + std::max(y - 1, 0) * row, rows + y * row, rows + std::min(y + 1, by - 1) * row,
-                           alongY.data() + z * plane + y * row, row);
-            }
-        for (int z = 0; z < bz; ++z)
-            minOfThree(alongY.data() + std::max(z - 1, 0) * plane, alongY.data() + z * plane,
-                       alongY.data() + std::min(z + 1, bz - 1) * plane, alongZ.data() + z * plane, plane);
+        minAlongAxis(clearance, alongX.data(), count, 1, bx);
+        minAlongAxis(alongX.data(), alongY.data(), count, row, by);
+        minAlongAxis(alongY.data(), alongZ.data(), count, plane, bz);
         std::uint8_t changed = 0;
         for (std::size_t b = 0; b < count; ++b) {
             const std::uint8_t grown = std::min<std::uint8_t>(alongZ[b] + 1, maxClearance);
