@@ -360,6 +360,18 @@ unsigned char backgroundGrey(int y, int h)
     return static_cast<unsigned char>((1.0f - s) * 55.0f + s * 95.0f);
 }
 
+/// v / 255 for every byte value v: colour channels as fractions.
+const std::array<float, 256>& channelFractions()
+{
+    static const std::array<float, 256> fractions = [] {
+        std::array<float, 256> table{};
+        for (int v = 0; v < 256; ++v)
+            table[v] = static_cast<float>(v) / 255.0f;
+        return table;
+    }();
+    return fractions;
+}
+
 }  // namespace
 
 float interpolateTsdf(const float* tsdf, const std::array<int, 3>& n, const Eigen::Vector3f& u)
@@ -413,6 +425,7 @@ void raycast(const VolumeGeometry& volume, const TypedImage<float>& tsdf,
     const float fineStep = 4.0f * coarseStep / std::ceil(4.0f * coarseStep);
     const RayCaster caster(volume, tsdf.typedData(), bricks, coarseStep, fineStep);
     const bool colored = color && settings.showColor;
+    const std::array<float, 256>& fractions = channelFractions();
     const int w = output.scene->width;
     const int h = output.scene->height;
     std::optional<MarkedBrickDepth> depthBound;
@@ -444,7 +457,7 @@ void raycast(const VolumeGeometry& volume, const TypedImage<float>& tsdf,
             if (colored) {
                 const unsigned char* voxel =
                     color->typedData() + 4 * nearestVoxel(volume.resolution, hit.position);
-                rgb = Eigen::Vector3f(voxel[0], voxel[1], voxel[2]) / 255.0f;
+                rgb = Eigen::Vector3f(fractions[voxel[0]], fractions[voxel[1]], fractions[voxel[2]]);
             }
             unsigned char* pixel = output.scene->typedData() + 3 * (static_cast<std::size_t>(y) * w + x);
             for (int c = 0; c < 3; ++c)
