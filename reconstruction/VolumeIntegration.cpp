@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace Veltrane::VolumeIntegration {
@@ -176,18 +177,23 @@ void projectRow(const FrameView frame, const Row row, int* pixels, float* rayLen
 /// The truncated distance the frame measures for voxels first..last of a
 /// row, or NaN where the voxel is outside the view, its pixel unreliable or
 /// without depth, or it lies more than the truncation distance behind the
-/// measured surface.
+/// measured surface. Returns the range of voxels with a distance, empty
+/// (first > last) when there is none.
 VOXEL_LOOP_CLONES
-void observeRow(const FrameView frame, int first, int last, const int* pixels, const float* rayLengths,
-                float* observed)
+std::pair<int, int> observeRow(const FrameView frame, int first, int last, const int* pixels,
+                               const float* rayLengths, float* observed)
 {
-#pragma omp simd
+    int firstFused = std::numeric_limits<int>::max(), lastFused = -1;
+#pragma omp simd reduction(min : firstFused) reduction(max : lastFused)
     for (int i = first; i <= last; ++i) {
         const float distance = frame.distance[pixels[i]];
         const float sdf = distance - rayLengths[i];  // NaN outside the view
         const bool fuse = (distance != 0.0f) & (sdf >= -frame.truncation);
         observed[i] = fuse ? std::min(sdf * frame.inverseTruncation, 1.0f) : std::numeric_limits<float>::quiet_NaN();
+        firstFused = std::min(firstFused, fuse ? i : std::numeric_limits<int>::max());
+        lastFused = std::max(lastFused, fuse ? i : -1);
     }
+    return {firstFused, lastFused};
 }
 
 /// The colour and |normal z| of the pixels of voxels first..last of a row.
@@ -373,16 +379,21 @@ void updateVolume(const VolumeGeometry& volume, const FrameInput& frame, const S
                 int* pixels = buffers.pixel.data();
                 float* observed = buffers.observed.data();
                 projectRow(view, row, pixels, buffers.rayLength.data());
-                observeRow(view, row.first, row.last, pixels, buffers.rayLength.data(), observed);
-                fuseRow(observed, row.first, row.last, settings.maxWeight, volumes.tsdf->typedData() + rowStart,
+                // Usually a row is fused from where it enters the view to a
+                // little behind the surface; only that part is read and written.
+                const auto [first, last] =
+                    observeRow(view, row.first, row.last, pixels, buffers.rayLength.data(), observed);
+                if (first > last)
+                    continue;
+                fuseRow(observed, first, last, settings.maxWeight, volumes.tsdf->typedData() + rowStart,
                         volumes.weight->typedData() + rowStart, buffers.nonPositive.data());
                 if (colors) {
-                    lookUpColors(view, row.first, row.last, pixels, buffers.pixelColor.data(), buffers.facing.data());
-                    blendRow(observed, buffers.pixelColor.data(), buffers.facing.data(), row.first, row.last,
+                    lookUpColors(view, first, last, pixels, buffers.pixelColor.data(), buffers.facing.data());
+                    blendRow(observed, buffers.pixelColor.data(), buffers.facing.data(), first, last,
                              colors + 4 * rowStart);
                 }
                 if (volumes.bricks)
-                    markBricks(buffers.nonPositive.data(), row.first, row.last, j, k, *volumes.bricks);
+                    markBricks(buffers.nonPositive.data(), first, last, j, k, *volumes.bricks);
             }
         }
     }
