@@ -316,18 +316,43 @@ void computeDiscontinuityMask(const TypedImage<unsigned short>& depth, TypedImag
     const int w = depth.width;
     const int h = depth.height;
     const unsigned short* d = depth.typedData();
-#pragma omp parallel for schedule(static)
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            const int d0 = d[y * w + x];
-            bool reliable = d0 != 0;
-            for (int yy = std::max(y - windowRadius, 0); reliable && yy <= std::min(h - 1, y + windowRadius); ++yy)
-                for (int xx = std::max(x - windowRadius, 0); xx <= std::min(w - 1, x + windowRadius); ++xx)
-                    if (static_cast<float>(std::abs(d[yy * w + xx] - d0)) > discontinuityStep) {
-                        reliable = false;
-                        break;
-                    }
-            mask.typedData()[y * w + x] = reliable ? 255 : 0;
+    // A pixel passes when both the smallest and the largest depth of its
+    // window lie within the step of its own: the window's extremes come from
+    // those of its columns, taken row by row. The column extremes are padded
+    // with values that never win, so the window is clipped at the border.
+    constexpr unsigned short neverLowest = std::numeric_limits<unsigned short>::max();
+    constexpr unsigned short neverHighest = 0;
+#pragma omp parallel
+    {
+        std::vector<unsigned short> lowest(w + 2 * windowRadius, neverLowest);
+        std::vector<unsigned short> highest(w + 2 * windowRadius, neverHighest);
+        unsigned short* low = lowest.data() + windowRadius;
+        unsigned short* high = highest.data() + windowRadius;
+#pragma omp for schedule(static)
+        for (int y = 0; y < h; ++y) {
+            const int firstRow = std::max(y - windowRadius, 0), lastRow = std::min(y + windowRadius, h - 1);
+            std::copy(d + firstRow * w, d + (firstRow + 1) * w, low);
+            std::copy(d + firstRow * w, d + (firstRow + 1) * w, high);
+            for (int row = firstRow + 1; row <= lastRow; ++row) {
+                const unsigned short* line = d + row * w;
+                for (int x = 0; x < w; ++x) {
+                    low[x] = std::min(low[x], line[x]);
+                    high[x] = std::max(high[x], line[x]);
+                }
+            }
+            const unsigned short* line = d + y * w;
+            unsigned char* out = mask.typedData() + y * w;
+            for (int x = 0; x < w; ++x) {
+                int windowLow = low[x - windowRadius], windowHigh = high[x - windowRadius];
+                for (int dx = 1 - windowRadius; dx <= windowRadius; ++dx) {
+                    windowLow = std::min<int>(windowLow, low[x + dx]);
+                    windowHigh = std::max<int>(windowHigh, high[x + dx]);
+                }
+                const int d0 = line[x];
+                const bool reliable = d0 != 0 && static_cast<float>(windowHigh - d0) <= discontinuityStep &&
+                                      static_cast<float>(d0 - windowLow) <= discontinuityStep;
+                out[x] = reliable ? 255 : 0;
+            }
         }
     }
 }
