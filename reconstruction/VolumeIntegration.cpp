@@ -294,19 +294,27 @@ void computeRayDistance(const TypedImage<unsigned short>& depth, const Eigen::Ma
     const int h = depth.height;
     const float fx = intrinsics(0, 0), fy = intrinsics(1, 1);
     const float cx = intrinsics(0, 2), cy = intrinsics(1, 2);
+    // The squared ray length per mm of depth is (a^2 + 1) + b^2, with a
+    // depending on the column only and b on the row only.
+    std::vector<float> columnPart(w);
+    for (int u = 0; u < w; ++u) {
+        const float a = (static_cast<float>(u) - cx) / fx;
+        columnPart[u] = a * a + 1.0f;
+    }
 #pragma omp parallel for schedule(static)
     for (int v = 0; v < h; ++v) {
+        const float b = (static_cast<float>(v) - cy) / fy;
+        const float rowPart = b * b;
+        const unsigned short* in = depth.typedData() + static_cast<std::size_t>(v) * w;
+        unsigned short* out = rayDistance.typedData() + static_cast<std::size_t>(v) * w;
+#pragma omp simd
         for (int u = 0; u < w; ++u) {
-            const float a = (static_cast<float>(u) - cx) / fx;
-            const float b = (static_cast<float>(v) - cy) / fy;
-            const float factor = std::sqrt((a * a + 1.0f) + b * b);
-            const std::size_t i = static_cast<std::size_t>(v) * w + u;
+            const float factor = std::sqrt(columnPart[u] + rowPart);
             // Rounded: truncation would pull every fused surface half a
             // millimetre towards the camera. Far depths at the image corners
             // would exceed 16 bits; the clamp still marks everything nearer
             // than 65535 mm as free space.
-            rayDistance.typedData()[i] = static_cast<unsigned short>(
-                std::min(factor * static_cast<float>(depth.typedData()[i]) + 0.5f, 65535.0f));
+            out[u] = static_cast<unsigned short>(std::min(factor * static_cast<float>(in[u]) + 0.5f, 65535.0f));
         }
     }
 }
