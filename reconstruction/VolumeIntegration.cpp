@@ -65,7 +65,6 @@ void visibleRange(const Eigen::Vector3f& start, const Eigen::Vector3f& step, flo
     last = static_cast<int>(std::min(std::ceil(hi) + 1.0, n - 1.0));
 }
 
-
 /// Colours are handled as 32-bit words: bytes 0, 1, 2, 3 are R, G, B and,
 /// in a colour voxel, the colour weight.
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "colour words assume little-endian bytes");
@@ -231,12 +230,14 @@ void fuseRow(const float* observed, int first, int last, int maxWeight, float* t
 }
 
 /// One channel (byte `shift` / 8) of a colour blend: the pixel's value
-/// weighted by `facing` against the voxel's weighted by `weight`, truncated.
-inline std::uint32_t blendChannel(std::uint32_t pixel, std::uint32_t voxel, int shift, float facing, float weight,
-                                  float inverseSum)
+/// weighted by `pixelWeight` against the voxel's weighted by `voxelWeight`,
+/// truncated; `inverseSum` is 1 / (pixelWeight + voxelWeight).
+inline std::uint32_t blendChannel(std::uint32_t pixel, std::uint32_t voxel, int shift, float pixelWeight,
+                                  float voxelWeight, float inverseSum)
 {
     const auto channel = [shift](std::uint32_t word) { return static_cast<int>((word >> shift) & 255); };
-    return static_cast<std::uint32_t>((channel(pixel) * facing + channel(voxel) * weight) * inverseSum) << shift;
+    return static_cast<std::uint32_t>((channel(pixel) * pixelWeight + channel(voxel) * voxelWeight) * inverseSum)
+           << shift;
 }
 
 /// Blends the pixels' colours into the colour voxels first..last of a row
@@ -256,14 +257,19 @@ void blendRow(const float* observed, const std::uint32_t* pixelColors, const flo
         std::uint32_t voxel;
         std::memcpy(&voxel, colors + 4 * i, sizeof(voxel));
         const int colorWeight = static_cast<int>(voxel >> 24);
-        const float weight = static_cast<float>(colorWeight);
-        const float inverseSum = 1.0f / (facing + weight);
-        const std::uint32_t blended = blendChannel(pixel, voxel, 0, facing, weight, inverseSum) |
-                                      blendChannel(pixel, voxel, 8, facing, weight, inverseSum) |
-                                      blendChannel(pixel, voxel, 16, facing, weight, inverseSum) |
-                                      static_cast<std::uint32_t>(std::min(colorWeight + 1, maxColorWeight)) << 24;
         const bool fresh = colorWeight == 0;
         const bool blend = (!std::isnan(observed[i])) & (fresh | (!std::isnan(facing)));
+        // Every lane computes the blend; where it is not taken, weights that
+        // keep it finite.
+        const bool average = blend & !fresh;
+        const float pixelWeight = average ? facing : 0.0f;
+        const float voxelWeight = average ? static_cast<float>(colorWeight) : 1.0f;
+        const float inverseSum = 1.0f / (pixelWeight + voxelWeight);
+        const std::uint32_t blended =
+            blendChannel(pixel, voxel, 0, pixelWeight, voxelWeight, inverseSum) |
+            blendChannel(pixel, voxel, 8, pixelWeight, voxelWeight, inverseSum) |
+            blendChannel(pixel, voxel, 16, pixelWeight, voxelWeight, inverseSum) |
+            static_cast<std::uint32_t>(std::min(colorWeight + 1, maxColorWeight)) << 24;
         const std::uint32_t result = blend ? (fresh ? pixel | 1u << 24 : blended) : voxel;
         std::memcpy(colors + 4 * i, &result, sizeof(result));
     }
