@@ -67,28 +67,51 @@ void visibleRange(const Eigen::Vector3f& start, const Eigen::Vector3f& step, flo
 }
 
 /// Colours are handled as 32-bit words: bytes 0, 1, 2, 3 are R, G, B and,
-/// in a colour voxel, the colour weight.
+/// in a colour voxel, the colour weight. A pixel's colour sample adds its
+/// |normal z| (a float) in the upper word of 64 bits.
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "colour words assume little-endian bytes");
 
-/// What integration reads per pixel, one 32-bit word per pixel and image so
-/// that the voxel loops look each up with one (vectorisable) load.
+/// What integration reads per pixel, one word per pixel and image so that
+/// the voxel loops look each up with one (vectorisable) load.
 struct FrameSamples {
     FrameSamples(const FrameInput& frame, bool withColor);
 
     /// The ray distance (mm), 0 where the pixel is unreliable or has no depth.
     std::unique_ptr<float[]> distance;
-    std::unique_ptr<std::uint32_t[]> color;  ///< null without colour
-    std::unique_ptr<float[]> facing;         ///< |normal z|; null without colour
+    std::unique_ptr<std::uint64_t[]> color;  ///< colour and |normal z|; null without colour
 };
+
+/// A pixel's colour sample.
+inline std::uint64_t colorSample(const unsigned char* rgb, float normalZ)
+{
+    const float facing = std::abs(normalZ);
+    std::uint32_t facingBits;
+    std::memcpy(&facingBits, &facing, sizeof(facingBits));
+    const std::uint32_t color = rgb[0] | rgb[1] << 8 | static_cast<std::uint32_t>(rgb[2]) << 16;
+    return color | static_cast<std::uint64_t>(facingBits) << 32;
+}
+
+/// The colour word of a colour sample.
+inline std::uint32_t sampleColor(std::uint64_t sample)
+{
+    return static_cast<std::uint32_t>(sample);
+}
+
+/// The |normal z| of a colour sample.
+inline float sampleFacing(std::uint64_t sample)
+{
+    const auto facingBits = static_cast<std::uint32_t>(sample >> 32);
+    float facing;
+    std::memcpy(&facing, &facingBits, sizeof(facing));
+    return facing;
+}
 
 FrameSamples::FrameSamples(const FrameInput& frame, bool withColor)
 {
     const int count = frame.rayDistance->width * frame.rayDistance->height;
     distance.reset(new float[count]);
-    if (withColor) {
-        color.reset(new std::uint32_t[count]);
-        facing.reset(new float[count]);
-    }
+    if (withColor)
+        color.reset(new std::uint64_t[count]);
     const unsigned short* rayDistance = frame.rayDistance->typedData();
     const unsigned char* reliable = frame.reliable->typedData();
     const unsigned char* rgb = withColor ? frame.color->typedData() : nullptr;
@@ -96,18 +119,15 @@ FrameSamples::FrameSamples(const FrameInput& frame, bool withColor)
 #pragma omp parallel for schedule(static)
     for (int p = 0; p < count; ++p) {
         distance[p] = reliable[p] != 0 ? rayDistance[p] : 0.0f;
-        if (withColor) {
-            color[p] = rgb[3 * p] | rgb[3 * p + 1] << 8 | static_cast<std::uint32_t>(rgb[3 * p + 2]) << 16;
-            facing[p] = std::abs(normals[3 * p + 2]);
-        }
+        if (withColor)
+            color[p] = colorSample(rgb + 3 * p, normals[3 * p + 2]);
     }
 }
 
 /// What the voxel loops read from one frame.
 struct FrameView {
     const float* distance;
-    const std::uint32_t* color;  ///< null without colour
-    const float* facing;         ///< null without colour
+    const std::uint64_t* color;  ///< null without colour
     int width;
     float widthLimit, heightLimit;  ///< the width and height as floats
     float fx, fy, cx, cy;
@@ -135,7 +155,6 @@ struct RowBuffers {
           rayLength(count),
           observed(count),
           pixelColor(count),
-          facing(count),
           nonPositive((count + BrickMap::brickSize - 1) & ~(BrickMap::brickSize - 1))
     {
     }
@@ -143,8 +162,7 @@ struct RowBuffers {
     std::vector<int> pixel;         ///< the pixel the voxel projects onto; 0 outside the view
     std::vector<float> rayLength;   ///< distance of the voxel from the camera; NaN outside the view
     std::vector<float> observed;    ///< the distance to fuse, NaN where the voxel is left alone
-    std::vector<std::uint32_t> pixelColor;  ///< the pixel's R, G, B in bytes 0, 1, 2
-    std::vector<float> facing;      ///< |normal z| of the pixel
+    std::vector<std::uint64_t> pixelColor;  ///< the pixel's colour sample
     /// 1 where a distance <= 0 is written, 0 elsewhere; one byte per voxel of
     /// every brick the row touches, so a brick reads as one 64-bit word.
     std::vector<unsigned char> nonPositive;
@@ -196,16 +214,13 @@ std::pair<int, int> observeRow(const FrameView frame, int first, int last, const
     return {firstFused, lastFused};
 }
 
-/// The colour and |normal z| of the pixels of voxels first..last of a row.
+/// The colour samples of the pixels of voxels first..last of a row.
 VOXEL_LOOP_CLONES
-void lookUpColors(const FrameView frame, int first, int last, const int* pixels, std::uint32_t* pixelColors,
-                  float* facing)
+void lookUpColors(const FrameView frame, int first, int last, const int* pixels, std::uint64_t* pixelColors)
 {
 #pragma omp simd
-    for (int i = first; i <= last; ++i) {
+    for (int i = first; i <= last; ++i)
         pixelColors[i] = frame.color[pixels[i]];
-        facing[i] = frame.facing[pixels[i]];
-    }
 }
 
 /// Moves the distances of voxels first..last of a row (`tsdf` and `weights`
@@ -248,13 +263,12 @@ inline std::uint32_t blendChannel(std::uint32_t pixel, std::uint32_t voxel, int 
 /// surface faces the camera (|normal z|) against the colour weight, which
 /// grows up to its cap.
 VOXEL_LOOP_CLONES
-void blendRow(const float* observed, const std::uint32_t* pixelColors, const float* facings, int first, int last,
-              unsigned char* colors)
+void blendRow(const float* observed, const std::uint64_t* pixelColors, int first, int last, unsigned char* colors)
 {
 #pragma omp simd
     for (int i = first; i <= last; ++i) {
-        const std::uint32_t pixel = pixelColors[i];
-        const float facing = facings[i];
+        const std::uint32_t pixel = sampleColor(pixelColors[i]);
+        const float facing = sampleFacing(pixelColors[i]);
         std::uint32_t voxel;
         std::memcpy(&voxel, colors + 4 * i, sizeof(voxel));
         const int colorWeight = static_cast<int>(voxel >> 24);
@@ -385,7 +399,6 @@ void updateVolume(const VolumeGeometry& volume, const FrameInput& frame, const S
     const FrameSamples samples(frame, colors != nullptr);
     const FrameView view{samples.distance.get(),
                          samples.color.get(),
-                         samples.facing.get(),
                          w,
                          static_cast<float>(w),
                          static_cast<float>(h),
@@ -428,9 +441,8 @@ void updateVolume(const VolumeGeometry& volume, const FrameInput& frame, const S
                 fuseRow(observed, first, last, settings.maxWeight, volumes.tsdf->typedData() + rowStart,
                         volumes.weight->typedData() + rowStart, buffers.nonPositive.data());
                 if (colors) {
-                    lookUpColors(view, first, last, pixels, buffers.pixelColor.data(), buffers.facing.data());
-                    blendRow(observed, buffers.pixelColor.data(), buffers.facing.data(), first, last,
-                             colors + 4 * rowStart);
+                    lookUpColors(view, first, last, pixels, buffers.pixelColor.data());
+                    blendRow(observed, buffers.pixelColor.data(), first, last, colors + 4 * rowStart);
                 }
                 if (volumes.bricks)
                     markBricks(buffers.nonPositive.data(), first, last, j, k, *volumes.bricks);
