@@ -12,6 +12,45 @@ namespace {
 /// at once, and it bounds the passes of `updateClearance`.
 constexpr std::uint8_t maxClearance = 32;
 
+/// Runs of samples longer than any ray, for rays along an axis.
+constexpr float maxRun = 1 << 20;
+
+/// out[i] = the smallest of a[i], b[i] and c[i], for i < n.
+void minOfThree(const std::uint8_t* a, const std::uint8_t* b, const std::uint8_t* c, std::uint8_t* out, std::size_t n)
+{
+    for (std::size_t i = 0; i < n; ++i)
+        out[i] = std::min(std::min(a[i], b[i]), c[i]);
+}
+
+/// For each of the `count` values of `in`, the smallest of itself and its
+/// neighbours `stride` before and after along an axis of `extent` values
+/// (`stride` * `extent` values to a block); at the axis' ends a value stands
+/// in for its missing neighbour.
+void minAlongAxis(const std::uint8_t* in, std::uint8_t* out, std::size_t count, std::size_t stride, int extent)
+{
+    if (extent == 1) {
+        std::copy(in, in + count, out);
+        return;
+    }
+    const std::size_t block = stride * static_cast<std::size_t>(extent);
+    if (stride == 1) {
+        // Blocks are short rows: the whole volume at once, then the rows' ends.
+        minOfThree(in, in + 1, in + 2, out + 1, count - 2);
+        for (std::size_t row = 0; row < count; row += block) {
+            out[row] = std::min(in[row], in[row + 1]);
+            out[row + block - 1] = std::min(in[row + block - 2], in[row + block - 1]);
+        }
+        return;
+    }
+    for (std::size_t first = 0; first < count; first += block) {
+        const std::uint8_t* b = in + first;
+        std::uint8_t* o = out + first;
+        minOfThree(b, b, b + stride, o, stride);
+        minOfThree(b, b + stride, b + 2 * stride, o + stride, block - 2 * stride);
+        minOfThree(b + block - 2 * stride, b + block - stride, b + block - stride, o + block - stride, stride);
+    }
+}
+
 }  // namespace
 
 BrickMap::BrickMap(const std::array<int, 3>& resolution) : m_resolution(resolution)
@@ -56,38 +95,50 @@ void BrickMap::updateClearance()
     // Each pass moves the clearance one ring outwards from the marked bricks:
     // a brick's clearance is one more than the smallest among itself and its
     // 26 neighbours (bricks outside the volume do not count), 0 when marked.
-    std::vector<std::uint8_t> smallest(count);
-    const std::size_t strides[3] = {1, static_cast<std::size_t>(bx), static_cast<std::size_t>(bx) * by};
+    // The minimum over the 3 x 3 x 3 block is taken axis by axis. The map is
+    // small: one thread does it.
+    if (count == 0)
+        return;
+    std::vector<std::uint8_t> alongX(count), alongY(count), alongZ(count);
+    const std::size_t row = static_cast<std::size_t>(bx);
+    const std::size_t plane = row * by;
     for (int pass = 0; pass < maxClearance; ++pass) {
-        std::copy(clearance, clearance + count, smallest.begin());
-        for (int axis = 0; axis < 3; ++axis) {
-            // The minimum over three neighbours along one axis, axis by axis:
-            // together the 3 x 3 x 3 block.
-            const std::vector<std::uint8_t> source = smallest;
-#pragma omp parallel for schedule(static)
-            for (int z = 0; z < bz; ++z)
-                for (int y = 0; y < by; ++y)
-                    for (int x = 0; x < bx; ++x) {
-                        const int position[3] = {x, y, z};
-                        const std::size_t b = x + strides[1] * y + strides[2] * z;
-                        std::uint8_t value = source[b];
-                        if (position[axis] > 0)
-                            value = std::min(value, source[b - strides[axis]]);
-                        if (position[axis] + 1 < m_bricks[axis])
-                            value = std::min(value, source[b + strides[axis]]);
-                        smallest[b] = value;
-                    }
-        }
-        bool changed = false;
+        minAlongAxis(clearance, alongX.data(), count, 1, bx);
+        minAlongAxis(alongX.data(), alongY.data(), count, row, by);
+        minAlongAxis(alongY.data(), alongZ.data(), count, plane, bz);
+        std::uint8_t changed = 0;
         for (std::size_t b = 0; b < count; ++b) {
-            const std::uint8_t value =
-                clearance[b] == 0 ? 0 : static_cast<std::uint8_t>(std::min<int>(smallest[b] + 1, maxClearance));
-            changed = changed || value != clearance[b];
+            const std::uint8_t grown = std::min<std::uint8_t>(alongZ[b] + 1, maxClearance);
+            const std::uint8_t value = clearance[b] == 0 ? 0 : grown;
+            changed |= value ^ clearance[b];
             clearance[b] = value;
         }
         if (!changed)
             break;
     }
+}
+
+int BrickMap::samplesInCube(const int brick[3], int rings, const Eigen::Vector3f& u, const SampleStep& step) const
+{
+    // Every voxel of the cube of bricks within rings - 1 of this one lies in
+    // an unmarked brick. Along each axis a sample stays in it until it passes
+    // the face it moves towards; faces on or beyond the volume's edge do not
+    // count: samples beyond them are clamped back into the cube.
+    float samples = maxRun;
+    for (int a = 0; a < 3; ++a) {
+        // Nearest voxels change at the voxel edges, half a voxel from u.
+        const float position = u[a] + 0.5f;
+        if (step.forward[a]) {
+            const int high = (brick[a] + rings) * brickSize;
+            if (high < m_resolution[a])
+                samples = std::min(samples, (static_cast<float>(high) - position - positionMargin) * step.inverse[a]);
+        } else {
+            const int low = (brick[a] - (rings - 1)) * brickSize;
+            if (low > 0)
+                samples = std::min(samples, (position - static_cast<float>(low) - positionMargin) * step.inverse[a]);
+        }
+    }
+    return 1 + static_cast<int>(std::max(samples, 0.0f));
 }
 
 }  // namespace Veltrane

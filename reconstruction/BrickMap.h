@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 
@@ -44,54 +45,67 @@ public:
     }
     bool isMarked(int i, int j, int k) const
     {
-        return m_marks[brickIndex(i / brickSize, j / brickSize, k / brickSize)].load(std::memory_order_relaxed) != 0;
+        return isBrickMarked(i / brickSize, j / brickSize, k / brickSize);
+    }
+    /// Whether brick (bx, by, bz), of voxels bx * `brickSize` ..., is marked.
+    bool isBrickMarked(int bx, int by, int bz) const
+    {
+        return m_marks[brickIndex(bx, by, bz)].load(std::memory_order_relaxed) != 0;
     }
 
     /// Recomputes the clearance of every brick from the marks; not to overlap
     /// `mark`.
     void updateClearance();
 
-    /// How many of the samples u, u + step v, u + 2 step v, ... (voxel
-    /// positions, v a unit vector, step = 1 / `inverseStep` > 0), starting
-    /// with u, have their nearest voxel (clamped to the volume) in an unmarked
-    /// brick, as far as the clearance tells; a lower bound, 0 when u's brick
-    /// is marked. Inline: the ray cast asks at nearly every sample.
-    int unmarkedSamples(const Eigen::Vector3f& u, float inverseStep) const
+    /// The step between the samples of a ray as `unmarkedSamples` takes it:
+    /// per axis, the direction of travel and the inverse of the distance
+    /// travelled in one step.
+    struct SampleStep {
+        explicit SampleStep(const Eigen::Vector3f& step) : SampleStep(step, step.cwiseInverse()) {}
+        /// With `inverseStep` = 1 / `step` per axis (infinite where it is 0),
+        /// when the caller has it.
+        SampleStep(const Eigen::Vector3f& step, const Eigen::Vector3f& inverseStep)
+        {
+            for (int a = 0; a < 3; ++a) {
+                forward[a] = step[a] >= 0.0f;
+                // Capped, so that an axis the ray hardly moves along gives a
+                // large but finite count.
+                inverse[a] = std::min(std::abs(inverseStep[a]), 1e6f);
+            }
+        }
+        bool forward[3];
+        float inverse[3];
+    };
+
+    /// How many of the samples u, u + s, u + 2 s, ... (voxel positions, s the
+    /// ray's step), starting with u, have their nearest voxel (clamped to the
+    /// volume) in an unmarked brick, as far as the clearance tells; a lower
+    /// bound, 0 when u's brick is marked.
+    int unmarkedSamples(const Eigen::Vector3f& u, const SampleStep& step) const
     {
-        int brick[3];
-        float position[3];
-        for (int a = 0; a < 3; ++a) {
-            // The nearest voxel is the floor of u + 0.5, clamped to the volume.
-            position[a] = u[a] + 0.5f;
-            const int voxel = static_cast<int>(std::clamp(position[a], 0.0f, static_cast<float>(m_resolution[a] - 1)));
-            brick[a] = voxel >> brickShift;
-        }
+        int voxel[3];
+        for (int a = 0; a < 3; ++a)
+            voxel[a] = static_cast<int>(std::clamp(u[a] + 0.5f, 0.0f, static_cast<float>(m_resolution[a] - 1)));
+        return unmarkedSamples(u, voxel, step);
+    }
+    /// The same, for a caller that has u's nearest voxel, clamped to the volume.
+    int unmarkedSamples(const Eigen::Vector3f& u, const int voxel[3], const SampleStep& step) const
+    {
+        const int brick[3] = {voxel[0] >> brickShift, voxel[1] >> brickShift, voxel[2] >> brickShift};
         const int rings = m_clearance[brickIndex(brick[0], brick[1], brick[2])];
-        if (rings == 0)
-            return 0;
-        // Every voxel of the cube of bricks within rings - 1 of this one lies
-        // in an unmarked brick; a sample stays in it while it moves less than
-        // the distance to the cube's faces inside the volume (per axis a
-        // sample moves at most a step). Faces on or beyond the volume's edge
-        // do not count: samples beyond them are clamped back into the cube.
-        float distance = 1e6f;
-        for (int a = 0; a < 3; ++a) {
-            const int low = (brick[a] - (rings - 1)) * brickSize;
-            const int high = (brick[a] + rings) * brickSize;
-            if (low > 0)
-                distance = std::min(distance, position[a] - static_cast<float>(low));
-            if (high < m_resolution[a])
-                distance = std::min(distance, static_cast<float>(high) - position[a]);
-        }
-        return 1 + static_cast<int>(std::max(distance - positionMargin, 0.0f) * inverseStep);
+        return rings == 0 ? 0 : samplesInCube(brick, rings, u, step);
     }
 
     const std::array<int, 3>& bricks() const { return m_bricks; }
 
 private:
     /// Distances below this margin (voxels) are not trusted to skip a sample:
-    /// it covers the rounding of positions accumulated step by step along a ray.
+    /// it covers the rounding of sample positions.
     static constexpr float positionMargin = 0.05f;
+
+    /// Samples from u that stay in the cube of bricks within `rings` - 1 of
+    /// `brick`.
+    int samplesInCube(const int brick[3], int rings, const Eigen::Vector3f& u, const SampleStep& step) const;
 
     std::size_t brickIndex(int bx, int by, int bz) const
     {

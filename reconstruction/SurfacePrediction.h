@@ -36,9 +36,13 @@ float interpolateTsdf(const float* tsdf, const std::array<int, 3>& resolution, c
 /// Casts one ray per pixel through `tsdf` (and reads `color`, 4 channels, when
 /// not null) and writes the first zero crossing from positive to negative, its
 /// normal, a shaded picture over a grey gradient and the valid-pixel mask.
-/// With `bricks`, a map of `tsdf` whose clearance is up to date, rays pass
-/// through unmarked bricks without reading them; the crossings found are the
-/// same as without it.
+/// Each ray is clipped to the volume box and sampled at the nearest voxels of
+/// points a coarse step (step factor times truncation factor, in voxels) apart
+/// from where it enters; a crossing between two samples is refined by
+/// trilinear interpolation. With `bricks`, a map of `tsdf` whose clearance is
+/// up to date, rays start at the nearest marked brick their part of the frame
+/// may see and pass through unmarked bricks without reading them; the
+/// crossings found are the same as without it.
 void raycast(const VolumeGeometry& volume, const TypedImage<float>& tsdf,
              const TypedImage<unsigned char>* color, const RaycastSettings& settings,
              const RaycastOutput& output, const BrickMap* bricks = nullptr);

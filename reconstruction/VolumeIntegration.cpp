@@ -4,7 +4,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <utility>
+#include <vector>
 
 namespace Veltrane::VolumeIntegration {
 
@@ -13,6 +19,16 @@ namespace {
 using FusionConstants::discontinuityStep;
 using FusionConstants::maxColorWeight;
 constexpr int windowRadius = 2;
+
+// The per-voxel loops are written for the vectoriser; on x86-64 each also
+// gets an AVX-512 (x86-64-v4) and an AVX2 clone, the widest the processor
+// has chosen at load time, while the default clone runs on any x86-64. All
+// clones compute the same values: no contraction into fused multiply-adds.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define VOXEL_LOOP_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+#else
+#define VOXEL_LOOP_CLONES
+#endif
 
 /// Narrows [lo, hi] to the i with c0 + c1 i > 0.
 void keepPositive(double c0, double c1, double& lo, double& hi)
@@ -50,26 +66,244 @@ void visibleRange(const Eigen::Vector3f& start, const Eigen::Vector3f& step, flo
     last = static_cast<int>(std::min(std::ceil(hi) + 1.0, n - 1.0));
 }
 
-/// Blends a pixel's colour into a voxel's (R, G, B, colour weight): a voxel
-/// without colour takes it; otherwise, unless the surface normal is unknown,
-/// each channel moves towards the pixel's by how directly the surface faces
-/// the camera (|normal z|) against the colour weight, which grows up to its cap.
-inline void blendColour(const unsigned char* pixelColor, float normalZ, unsigned char* voxelColor)
+/// Colours are handled as 32-bit words: bytes 0, 1, 2, 3 are R, G, B and,
+/// in a colour voxel, the colour weight. A pixel's colour sample adds its
+/// |normal z| (a float) in the upper word of 64 bits.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "colour words assume little-endian bytes");
+
+/// What integration reads per pixel, one word per pixel and image so that
+/// the voxel loops look each up with one (vectorisable) load.
+struct FrameSamples {
+    FrameSamples(const FrameInput& frame, bool withColor);
+
+    /// The ray distance (mm), 0 where the pixel is unreliable or has no depth.
+    std::unique_ptr<float[]> distance;
+    std::unique_ptr<std::uint64_t[]> color;  ///< colour and |normal z|; null without colour
+};
+
+/// A pixel's colour sample.
+inline std::uint64_t colorSample(const unsigned char* rgb, float normalZ)
 {
-    const int colorWeight = voxelColor[3];
-    if (colorWeight == 0) {
-        std::copy(pixelColor, pixelColor + 3, voxelColor);
-        voxelColor[3] = 1;
-        return;
-    }
     const float facing = std::abs(normalZ);
-    if (std::isnan(facing))
-        return;
-    const float weight = static_cast<float>(colorWeight);
-    const float inverseSum = 1.0f / (facing + weight);
-    for (int c = 0; c < 3; ++c)
-        voxelColor[c] = static_cast<unsigned char>((pixelColor[c] * facing + voxelColor[c] * weight) * inverseSum);
-    voxelColor[3] = static_cast<unsigned char>(std::min(colorWeight + 1, maxColorWeight));
+    std::uint32_t facingBits;
+    std::memcpy(&facingBits, &facing, sizeof(facingBits));
+    const std::uint32_t color = rgb[0] | rgb[1] << 8 | static_cast<std::uint32_t>(rgb[2]) << 16;
+    return color | static_cast<std::uint64_t>(facingBits) << 32;
+}
+
+/// The colour word of a colour sample.
+inline std::uint32_t sampleColor(std::uint64_t sample)
+{
+    return static_cast<std::uint32_t>(sample);
+}
+
+/// The |normal z| of a colour sample.
+inline float sampleFacing(std::uint64_t sample)
+{
+    const auto facingBits = static_cast<std::uint32_t>(sample >> 32);
+    float facing;
+    std::memcpy(&facing, &facingBits, sizeof(facing));
+    return facing;
+}
+
+FrameSamples::FrameSamples(const FrameInput& frame, bool withColor)
+{
+    const int count = frame.rayDistance->width * frame.rayDistance->height;
+    distance.reset(new float[count]);
+    if (withColor)
+        color.reset(new std::uint64_t[count]);
+    const unsigned short* rayDistance = frame.rayDistance->typedData();
+    const unsigned char* reliable = frame.reliable->typedData();
+    const unsigned char* rgb = withColor ? frame.color->typedData() : nullptr;
+    const float* normals = withColor ? frame.normals->typedData() : nullptr;
+#pragma omp parallel for schedule(static)
+    for (int p = 0; p < count; ++p) {
+        distance[p] = reliable[p] != 0 ? rayDistance[p] : 0.0f;
+        if (withColor)
+            color[p] = colorSample(rgb + 3 * p, normals[3 * p + 2]);
+    }
+}
+
+/// What the voxel loops read from one frame.
+struct FrameView {
+    const float* distance;
+    const std::uint64_t* color;  ///< null without colour
+    int width;
+    float widthLimit, heightLimit;  ///< the width and height as floats
+    float fx, fy, cx, cy;
+    float truncation, inverseTruncation;
+};
+
+/// The voxel centres i = first..last of one row in camera coordinates:
+/// part + axis * ((i + 0.5 - count / 2) * voxelSize).
+struct Row {
+    float axis[3];
+    float part[3];
+    float halfCount;
+    float voxelSize;
+    int first, last;
+};
+
+/// One thread's buffers for a row of voxels, indexed by the voxel's x.
+///
+/// A row goes through a few simple loops, each of which vectorises: the
+/// projection, the look-ups of the pixels (gathers, kept apart from any
+/// condition so that no load depends on one), the distances, the colours.
+struct RowBuffers {
+    explicit RowBuffers(int count)
+        : pixel(count),
+          rayLength(count),
+          observed(count),
+          pixelColor(count),
+          nonPositive((count + BrickMap::brickSize - 1) & ~(BrickMap::brickSize - 1))
+    {
+    }
+
+    std::vector<int> pixel;         ///< the pixel the voxel projects onto; 0 outside the view
+    std::vector<float> rayLength;   ///< distance of the voxel from the camera; NaN outside the view
+    std::vector<float> observed;    ///< the distance to fuse, NaN where the voxel is left alone
+    std::vector<std::uint64_t> pixelColor;  ///< the pixel's colour sample
+    /// 1 where a distance <= 0 is written, 0 elsewhere; one byte per voxel of
+    /// every brick the row touches, so a brick reads as one 64-bit word.
+    std::vector<unsigned char> nonPositive;
+};
+static_assert(BrickMap::brickSize == sizeof(std::uint64_t), "a brick's row of flags is read as one word");
+
+/// Projects every voxel of `row` into the frame: its pixel and its distance
+/// from the camera, or pixel 0 and NaN where it is behind the camera or
+/// outside the image.
+VOXEL_LOOP_CLONES
+void projectRow(const FrameView frame, const Row row, int* pixels, float* rayLengths)
+{
+    const float ax = row.axis[0], ay = row.axis[1], az = row.axis[2];
+    const float bx = row.part[0], by = row.part[1], bz = row.part[2];
+#pragma omp simd
+    for (int i = row.first; i <= row.last; ++i) {
+        const float x = (static_cast<float>(i) + 0.5f - row.halfCount) * row.voxelSize;
+        const float px = ax * x + bx, py = ay * x + by, pz = az * x + bz;
+        const float inverseZ = 1.0f / pz;
+        const float uf = px * frame.fx * inverseZ + frame.cx + 0.5f;
+        const float vf = py * frame.fy * inverseZ + frame.cy + 0.5f;
+        const bool inView =
+            (pz > 0.0f) & (uf > -1.0f) & (uf < frame.widthLimit) & (vf > -1.0f) & (vf < frame.heightLimit);
+        // Rounded by truncation toward zero, so (-1, 0) still maps to 0.
+        pixels[i] = inView ? static_cast<int>(vf) * frame.width + static_cast<int>(uf) : 0;
+        rayLengths[i] = inView ? std::sqrt(px * px + (py * py + pz * pz)) : std::numeric_limits<float>::quiet_NaN();
+    }
+}
+
+/// The truncated distance the frame measures for voxels first..last of a
+/// row, or NaN where the voxel is outside the view, its pixel unreliable or
+/// without depth, or it lies more than the truncation distance behind the
+/// measured surface. Returns the range of voxels with a distance, empty
+/// (first > last) when there is none.
+VOXEL_LOOP_CLONES
+std::pair<int, int> observeRow(const FrameView frame, int first, int last, const int* pixels,
+                               const float* rayLengths, float* observed)
+{
+    int firstFused = std::numeric_limits<int>::max(), lastFused = -1;
+#pragma omp simd reduction(min : firstFused) reduction(max : lastFused)
+    for (int i = first; i <= last; ++i) {
+        const float distance = frame.distance[pixels[i]];
+        const float sdf = distance - rayLengths[i];  // NaN outside the view
+        const bool fuse = (distance != 0.0f) & (sdf >= -frame.truncation);
+        observed[i] = fuse ? std::min(sdf * frame.inverseTruncation, 1.0f) : std::numeric_limits<float>::quiet_NaN();
+        firstFused = std::min(firstFused, fuse ? i : std::numeric_limits<int>::max());
+        lastFused = std::max(lastFused, fuse ? i : -1);
+    }
+    return {firstFused, lastFused};
+}
+
+/// The colour samples of the pixels of voxels first..last of a row.
+VOXEL_LOOP_CLONES
+void lookUpColors(const FrameView frame, int first, int last, const int* pixels, std::uint64_t* pixelColors)
+{
+#pragma omp simd
+    for (int i = first; i <= last; ++i)
+        pixelColors[i] = frame.color[pixels[i]];
+}
+
+/// Moves the distances of voxels first..last of a row (`tsdf` and `weights`
+/// start at the row) towards `observed` where it is not NaN, as a running
+/// average whose weight stops at `maxWeight`; sets `nonPositive`.
+VOXEL_LOOP_CLONES
+void fuseRow(const float* observed, int first, int last, int maxWeight, float* tsdf, unsigned char* weights,
+             unsigned char* nonPositive)
+{
+#pragma omp simd
+    for (int i = first; i <= last; ++i) {
+        const float sample = observed[i];
+        const bool fuse = !std::isnan(sample);
+        const float old = tsdf[i];
+        const int weight = weights[i];
+        const float inverseCount = 1.0f / static_cast<float>(weight + 1);
+        const float average = (weight * old + sample) * inverseCount;
+        const float fused = std::isnan(old) ? sample : average;
+        tsdf[i] = fuse ? fused : old;
+        weights[i] = static_cast<unsigned char>(fuse ? std::min(weight + 1, maxWeight) : weight);
+        nonPositive[i] = fuse & (fused <= 0.0f);
+    }
+}
+
+/// One channel (byte `shift` / 8) of a colour blend: the pixel's value
+/// weighted by `pixelWeight` against the voxel's weighted by `voxelWeight`,
+/// truncated; `inverseSum` is 1 / (pixelWeight + voxelWeight).
+inline std::uint32_t blendChannel(std::uint32_t pixel, std::uint32_t voxel, int shift, float pixelWeight,
+                                  float voxelWeight, float inverseSum)
+{
+    const auto channel = [shift](std::uint32_t word) { return static_cast<int>((word >> shift) & 255); };
+    return static_cast<std::uint32_t>((channel(pixel) * pixelWeight + channel(voxel) * voxelWeight) * inverseSum)
+           << shift;
+}
+
+/// Blends the pixels' colours into the colour voxels first..last of a row
+/// (`colors` starts at the row) wherever `observed` is not NaN: a voxel
+/// without colour takes the pixel's; otherwise, unless the surface normal is
+/// unknown, each channel moves towards the pixel's by how directly the
+/// surface faces the camera (|normal z|) against the colour weight, which
+/// grows up to its cap.
+VOXEL_LOOP_CLONES
+void blendRow(const float* observed, const std::uint64_t* pixelColors, int first, int last, unsigned char* colors)
+{
+#pragma omp simd
+    for (int i = first; i <= last; ++i) {
+        const std::uint32_t pixel = sampleColor(pixelColors[i]);
+        const float facing = sampleFacing(pixelColors[i]);
+        std::uint32_t voxel;
+        std::memcpy(&voxel, colors + 4 * i, sizeof(voxel));
+        const int colorWeight = static_cast<int>(voxel >> 24);
+        const bool fresh = colorWeight == 0;
+        const bool blend = (!std::isnan(observed[i])) & (fresh | (!std::isnan(facing)));
+        // Every lane computes the blend; where it is not taken, weights that
+        // keep it finite.
+        const bool average = blend & !fresh;
+        const float pixelWeight = average ? facing : 0.0f;
+        const float voxelWeight = average ? static_cast<float>(colorWeight) : 1.0f;
+        const float inverseSum = 1.0f / (pixelWeight + voxelWeight);
+        const std::uint32_t blended =
+            blendChannel(pixel, voxel, 0, pixelWeight, voxelWeight, inverseSum) |
+            blendChannel(pixel, voxel, 8, pixelWeight, voxelWeight, inverseSum) |
+            blendChannel(pixel, voxel, 16, pixelWeight, voxelWeight, inverseSum) |
+            static_cast<std::uint32_t>(std::min(colorWeight + 1, maxColorWeight)) << 24;
+        const std::uint32_t result = blend ? (fresh ? pixel | 1u << 24 : blended) : voxel;
+        std::memcpy(colors + 4 * i, &result, sizeof(result));
+    }
+}
+
+/// Marks the bricks of row (j, k) that got a distance <= 0 among voxels
+/// first..last, from the row's `nonPositive` flags.
+void markBricks(unsigned char* nonPositive, int first, int last, int j, int k, BrickMap& bricks)
+{
+    constexpr int size = BrickMap::brickSize;
+    const int begin = first & ~(size - 1), end = (last | (size - 1)) + 1;
+    std::fill(nonPositive + begin, nonPositive + first, 0);
+    std::fill(nonPositive + last + 1, nonPositive + end, 0);
+    for (int i = begin; i < end; i += size) {
+        std::uint64_t flags;
+        std::memcpy(&flags, nonPositive + i, sizeof(flags));
+        if (flags != 0)
+            bricks.mark(i, j, k);
+    }
 }
 
 }  // namespace
@@ -81,19 +315,27 @@ void computeRayDistance(const TypedImage<unsigned short>& depth, const Eigen::Ma
     const int h = depth.height;
     const float fx = intrinsics(0, 0), fy = intrinsics(1, 1);
     const float cx = intrinsics(0, 2), cy = intrinsics(1, 2);
+    // The squared ray length per mm of depth is (a^2 + 1) + b^2, with a
+    // depending on the column only and b on the row only.
+    std::vector<float> columnPart(w);
+    for (int u = 0; u < w; ++u) {
+        const float a = (static_cast<float>(u) - cx) / fx;
+        columnPart[u] = a * a + 1.0f;
+    }
 #pragma omp parallel for schedule(static)
     for (int v = 0; v < h; ++v) {
+        const float b = (static_cast<float>(v) - cy) / fy;
+        const float rowPart = b * b;
+        const unsigned short* in = depth.typedData() + static_cast<std::size_t>(v) * w;
+        unsigned short* out = rayDistance.typedData() + static_cast<std::size_t>(v) * w;
+#pragma omp simd
         for (int u = 0; u < w; ++u) {
-            const float a = (static_cast<float>(u) - cx) / fx;
-            const float b = (static_cast<float>(v) - cy) / fy;
-            const float factor = std::sqrt((a * a + 1.0f) + b * b);
-            const std::size_t i = static_cast<std::size_t>(v) * w + u;
+            const float factor = std::sqrt(columnPart[u] + rowPart);
             // Rounded: truncation would pull every fused surface half a
             // millimetre towards the camera. Far depths at the image corners
             // would exceed 16 bits; the clamp still marks everything nearer
             // than 65535 mm as free space.
-            rayDistance.typedData()[i] = static_cast<unsigned short>(
-                std::min(factor * static_cast<float>(depth.typedData()[i]) + 0.5f, 65535.0f));
+            out[u] = static_cast<unsigned short>(std::min(factor * static_cast<float>(in[u]) + 0.5f, 65535.0f));
         }
     }
 }
@@ -103,18 +345,43 @@ void computeDiscontinuityMask(const TypedImage<unsigned short>& depth, TypedImag
     const int w = depth.width;
     const int h = depth.height;
     const unsigned short* d = depth.typedData();
-#pragma omp parallel for schedule(static)
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            const int d0 = d[y * w + x];
-            bool reliable = d0 != 0;
-            for (int yy = std::max(y - windowRadius, 0); reliable && yy <= std::min(h - 1, y + windowRadius); ++yy)
-                for (int xx = std::max(x - windowRadius, 0); xx <= std::min(w - 1, x + windowRadius); ++xx)
-                    if (static_cast<float>(std::abs(d[yy * w + xx] - d0)) > discontinuityStep) {
-                        reliable = false;
-                        break;
-                    }
-            mask.typedData()[y * w + x] = reliable ? 255 : 0;
+    // A pixel passes when both the smallest and the largest depth of its
+    // window lie within the step of its own: the window's extremes come from
+    // those of its columns, taken row by row. The column extremes are padded
+    // with values that never win, so the window is clipped at the border.
+    constexpr unsigned short neverLowest = std::numeric_limits<unsigned short>::max();
+    constexpr unsigned short neverHighest = 0;
+#pragma omp parallel
+    {
+        std::vector<unsigned short> lowest(w + 2 * windowRadius, neverLowest);
+        std::vector<unsigned short> highest(w + 2 * windowRadius, neverHighest);
+        unsigned short* low = lowest.data() + windowRadius;
+        unsigned short* high = highest.data() + windowRadius;
+#pragma omp for schedule(static)
+        for (int y = 0; y < h; ++y) {
+            const int firstRow = std::max(y - windowRadius, 0), lastRow = std::min(y + windowRadius, h - 1);
+            std::copy(d + firstRow * w, d + (firstRow + 1) * w, low);
+            std::copy(d + firstRow * w, d + (firstRow + 1) * w, high);
+            for (int row = firstRow + 1; row <= lastRow; ++row) {
+                const unsigned short* line = d + row * w;
+                for (int x = 0; x < w; ++x) {
+                    low[x] = std::min(low[x], line[x]);
+                    high[x] = std::max(high[x], line[x]);
+                }
+            }
+            const unsigned short* line = d + y * w;
+            unsigned char* out = mask.typedData() + y * w;
+            for (int x = 0; x < w; ++x) {
+                int windowLow = low[x - windowRadius], windowHigh = high[x - windowRadius];
+                for (int dx = 1 - windowRadius; dx <= windowRadius; ++dx) {
+                    windowLow = std::min<int>(windowLow, low[x + dx]);
+                    windowHigh = std::max<int>(windowHigh, high[x + dx]);
+                }
+                const int d0 = line[x];
+                const bool reliable = d0 != 0 && static_cast<float>(windowHigh - d0) <= discontinuityStep &&
+                                      static_cast<float>(d0 - windowLow) <= discontinuityStep;
+                out[x] = reliable ? 255 : 0;
+            }
         }
     }
 }
@@ -126,69 +393,59 @@ void updateVolume(const VolumeGeometry& volume, const FrameInput& frame, const S
     const float sx = volume.voxelSize[0], sy = volume.voxelSize[1], sz = volume.voxelSize[2];
     const int w = frame.rayDistance->width;
     const int h = frame.rayDistance->height;
-    const float fx = settings.intrinsics(0, 0), fy = settings.intrinsics(1, 1);
-    const float cx = settings.intrinsics(0, 2), cy = settings.intrinsics(1, 2);
     const Eigen::Matrix3f r = settings.pose.topLeftCorner<3, 3>();
     const Eigen::Vector3f t = settings.pose.topRightCorner<3, 1>();
-    const float trunc = settings.truncation;
-    const int maxWeight = settings.maxWeight;
-
-    float* tsdf = volumes.tsdf->typedData();
-    unsigned char* weights = volumes.weight->typedData();
     unsigned char* colors = volumes.color ? volumes.color->typedData() : nullptr;
-    const unsigned short* rayDistance = frame.rayDistance->typedData();
-    const unsigned char* reliable = frame.reliable->typedData();
-    const unsigned char* colorImage = colors ? frame.color->typedData() : nullptr;
-    const float* normals = colors ? frame.normals->typedData() : nullptr;
-    const float inverseTrunc = 1.0f / trunc;
-    // 1 / (w + 1) for every weight w a voxel can hold.
-    float inverseCount[256];
-    for (int weight = 0; weight < 256; ++weight)
-        inverseCount[weight] = 1.0f / static_cast<float>(weight + 1);
+    const FrameSamples samples(frame, colors != nullptr);
+    const FrameView view{samples.distance.get(),
+                         samples.color.get(),
+                         w,
+                         static_cast<float>(w),
+                         static_cast<float>(h),
+                         settings.intrinsics(0, 0),
+                         settings.intrinsics(1, 1),
+                         settings.intrinsics(0, 2),
+                         settings.intrinsics(1, 2),
+                         settings.truncation,
+                         1.0f / settings.truncation};
 
     // One z-slab per task: a slab is one contiguous block of each volume, so
     // every thread streams through memory; inside it the walk runs over y,
     // then x, and the y and z parts of the camera point are computed once per
-    // row. Only the part of a row in view is visited.
-#pragma omp parallel for schedule(dynamic, 1)
-    for (int k = 0; k < nz; ++k) {
-        const float z = static_cast<float>(k) * sz + (0.5f - nz / 2.0f) * sz;
-        for (int j = 0; j < ny; ++j) {
-            const float y = (static_cast<float>(j) + 0.5f - ny / 2.0f) * sy;
-            const Eigen::Vector3f rowPart = r.col(1) * y + r.col(2) * z + t;
-            const std::size_t rowStart = static_cast<std::size_t>(nx) * (j + static_cast<std::size_t>(ny) * k);
-            int first, last;
-            visibleRange(r.col(0) * ((0.5f - nx / 2.0f) * sx) + rowPart, r.col(0) * sx, fx, fy, cx, cy, w, h, nx,
-                         first, last);
-            for (int i = first; i <= last; ++i) {
-                const float x = (static_cast<float>(i) + 0.5f - nx / 2.0f) * sx;
-                const Eigen::Vector3f p = r.col(0) * x + rowPart;
-                if (p.z() <= 0.0f)
+    // row. Only the part of a row in view is visited, in passes over the row
+    // that vectorise: projection, distances, colours, bricks.
+#pragma omp parallel
+    {
+        RowBuffers buffers(nx);
+#pragma omp for schedule(dynamic, 1)
+        for (int k = 0; k < nz; ++k) {
+            const float z = static_cast<float>(k) * sz + (0.5f - nz / 2.0f) * sz;
+            for (int j = 0; j < ny; ++j) {
+                const float y = (static_cast<float>(j) + 0.5f - ny / 2.0f) * sy;
+                const Eigen::Vector3f rowPart = r.col(1) * y + r.col(2) * z + t;
+                Row row{{r(0, 0), r(1, 0), r(2, 0)}, {rowPart.x(), rowPart.y(), rowPart.z()}, nx / 2.0f, sx, 0, -1};
+                visibleRange(r.col(0) * ((0.5f - nx / 2.0f) * sx) + rowPart, r.col(0) * sx, view.fx, view.fy,
+                             view.cx, view.cy, w, h, nx, row.first, row.last);
+                if (row.first > row.last)
                     continue;
-                // Rounded by truncation toward zero, so (-1, 0) still maps to 0.
-                const float inverseZ = 1.0f / p.z();
-                const float uf = p.x() * fx * inverseZ + cx + 0.5f;
-                const float vf = p.y() * fy * inverseZ + cy + 0.5f;
-                if (!(uf > -1.0f && uf < w && vf > -1.0f && vf < h))
+                const std::size_t rowStart = static_cast<std::size_t>(nx) * (j + static_cast<std::size_t>(ny) * k);
+                int* pixels = buffers.pixel.data();
+                float* observed = buffers.observed.data();
+                projectRow(view, row, pixels, buffers.rayLength.data());
+                // Usually a row is fused from where it enters the view to a
+                // little behind the surface; only that part is read and written.
+                const auto [first, last] =
+                    observeRow(view, row.first, row.last, pixels, buffers.rayLength.data(), observed);
+                if (first > last)
                     continue;
-                const std::size_t pixel = static_cast<std::size_t>(static_cast<int>(vf)) * w + static_cast<int>(uf);
-                if (reliable[pixel] == 0 || rayDistance[pixel] == 0)
-                    continue;
-                const float sdf = static_cast<float>(rayDistance[pixel]) - std::sqrt(p.squaredNorm());
-                if (sdf < -trunc)
-                    continue;
-                const float observed = std::min(sdf * inverseTrunc, 1.0f);
-
-                const std::size_t voxel = rowStart + i;
-                const float old = tsdf[voxel];
-                const int weight = weights[voxel];
-                const float fused = std::isnan(old) ? observed : (weight * old + observed) * inverseCount[weight];
-                tsdf[voxel] = fused;
-                if (volumes.bricks && fused <= 0.0f)
-                    volumes.bricks->mark(i, j, k);
-                weights[voxel] = static_cast<unsigned char>(std::min(weight + 1, maxWeight));
-                if (colors)
-                    blendColour(colorImage + 3 * pixel, normals[3 * pixel + 2], colors + 4 * voxel);
+                fuseRow(observed, first, last, settings.maxWeight, volumes.tsdf->typedData() + rowStart,
+                        volumes.weight->typedData() + rowStart, buffers.nonPositive.data());
+                if (colors) {
+                    lookUpColors(view, first, last, pixels, buffers.pixelColor.data());
+                    blendRow(observed, buffers.pixelColor.data(), first, last, colors + 4 * rowStart);
+                }
+                if (volumes.bricks)
+                    markBricks(buffers.nonPositive.data(), first, last, j, k, *volumes.bricks);
             }
         }
     }

@@ -69,7 +69,7 @@ TEST(BrickMap, RunsOfUnmarkedSamplesNeverReachAMarkedBrick)
         for (int ray = 0; ray < 2000; ++ray) {
             const Eigen::Vector3f start(around(random), around(random), around(random));
             const Eigen::Vector3f v = Eigen::Vector3f(direction(random), direction(random), direction(random)).normalized();
-            const int run = map.unmarkedSamples(start, 1.0f / step);
+            const int run = map.unmarkedSamples(start, BrickMap::SampleStep(step * v));
             Eigen::Vector3f p = start;
             for (int s = 0; s < run; ++s, p += step * v) {
                 const std::array<int, 3> voxel = nearestVoxel(n, p);
@@ -88,7 +88,7 @@ TEST(BrickMap, RunsOfUnmarkedSamplesNeverReachAMarkedBrick)
     map.clear();
     map.updateClearance();
     EXPECT_FALSE(map.isMarked(3, 4, 5));
-    EXPECT_GT(map.unmarkedSamples(Eigen::Vector3f(3, 4, 5), 0.25f), 10);
+    EXPECT_GT(map.unmarkedSamples(Eigen::Vector3f(3, 4, 5), BrickMap::SampleStep(Eigen::Vector3f(0.0f, 4.0f, 0.0f))), 10);
 }
 
 Eigen::Matrix3f intrinsics(const PinholeCamera& camera)

@@ -41,13 +41,13 @@ struct Prediction {
     std::unique_ptr<TypedImage<unsigned char>> mask = filledImage<unsigned char>(width, height, 1, 7);
 
     Prediction(const TestVolume& volume, const Eigen::Matrix4f& pose, const TypedImage<unsigned char>* color = nullptr,
-               bool showColor = true)
+               bool showColor = true, float stepFactor = 0.8f)
     {
         RaycastSettings settings;
         settings.pose = pose;
         settings.intrinsics << 66.375f, 0, 40, 0, 66.375f, 30, 0, 0, 1;  // 531 / 8
         settings.truncationFactor = 5.0f;
-        settings.stepFactor = 0.8f;
+        settings.stepFactor = stepFactor;
         settings.showColor = showColor;
         raycast(volume.geometry, *volume.tsdf, color, settings, {vertices.get(), normals.get(), scene.get(), mask.get()});
     }
@@ -108,6 +108,32 @@ TEST(SurfacePrediction, PlaneFacingTheCameraIsFoundWhereItIs)
         EXPECT_EQ(prediction.mask->typedData()[0], distance > 500.0f ? 0 : 1) << distance;
         EXPECT_EQ(prediction.mask->typedData()[30 * width + 25], 1) << distance;
     }
+}
+
+TEST(SurfacePrediction, TiltedPlaneIsFoundAlikeWhateverTheStep)
+{
+    // Coarse steps of 4 voxels give a fine step of exactly one voxel, 4.15
+    // voxels one of 16.6 / 17: the normals come from grid cells in the first
+    // case and from four interpolations in the second, and agree. (Away from
+    // the box's sides, where the rays leave the box before the plane.)
+    const Eigen::Vector3f n = Eigen::Vector3f(0.3f, -0.2f, -1.0f).normalized();
+    const TestVolume volume([&](const Eigen::Vector3f& p) { return n.dot(p); });
+    const Prediction whole(volume, poseAt(1000.0f), nullptr, true, 0.8f);
+    const Prediction fractional(volume, poseAt(1000.0f), nullptr, true, 0.83f);
+    int compared = 0;
+    for (int y = 15; y < 45; ++y)
+        for (int x = 25; x < 55; ++x) {
+            const Eigen::Vector3f a = VectorMap::at(*whole.normals, x, y);
+            const Eigen::Vector3f b = VectorMap::at(*fractional.normals, x, y);
+            ASSERT_FALSE(VectorMap::isInvalid(a) || VectorMap::isInvalid(b)) << x << " " << y;
+            EXPECT_GT(a.dot(n), 0.999f) << x << " " << y;
+            EXPECT_GT(a.dot(b), 0.9999f) << x << " " << y;
+            const Eigen::Vector3f p = VectorMap::at(*whole.vertices, x, y);
+            EXPECT_NEAR(n.dot(p), 0.0f, 0.5f) << x << " " << y;
+            EXPECT_LT((p - Eigen::Vector3f(VectorMap::at(*fractional.vertices, x, y))).norm(), 0.5f) << x << " " << y;
+            ++compared;
+        }
+    EXPECT_EQ(compared, 900);
 }
 
 TEST(SurfacePrediction, RayStopsBehindTheBackOfASurface)

@@ -30,6 +30,7 @@ struct Fusion {
     std::unique_ptr<TypedImage<unsigned char>> mask = filledImage<unsigned char>(width, height, 1, 0);
     Settings settings{Eigen::Matrix4f::Identity(), intrinsics, 50.0f, 128};
     bool withColor = true;
+    BrickMap* bricks = nullptr;
 
     Fusion()
     {
@@ -43,7 +44,7 @@ struct Fusion {
         computeRayDistance(*depth, intrinsics, *rayDistance);
         computeDiscontinuityMask(*depth, *mask);
         updateVolume(geometry, {rayDistance.get(), mask.get(), withColor ? rgb.get() : nullptr, normals.get()},
-                     settings, {tsdf.get(), weight.get(), withColor ? color.get() : nullptr});
+                     settings, {tsdf.get(), weight.get(), withColor ? color.get() : nullptr, bricks});
     }
 
     static std::size_t index(int i, int j, int k) { return i + n * (j + n * k); }
@@ -155,6 +156,40 @@ TEST(VolumeIntegration, EveryVoxelInViewIsUpdated)
             }
     EXPECT_GT(inView, n * n * n / 10);
     EXPECT_LT(inView, n * n * n * 9 / 10);
+}
+
+TEST(VolumeIntegration, MarksExactlyTheBricksThatGetADistanceAtOrBehindTheSurface)
+{
+    // A slanted wall through a volume of 5 x 5 x 5 bricks seen at an
+    // angle, so that the fused part of a row starts and ends inside bricks
+    // and changes from row to row: the marks integration keeps must be those
+    // of a map made from the written distances.
+    constexpr int size = 5 * BrickMap::brickSize;
+    Fusion f;
+    f.geometry = VolumeGeometry{{size, size, size}, Eigen::Vector3f(10.0f, 10.0f, 10.0f)};
+    f.tsdf = filledImage<float>(size * size * size, 1, 1, std::numeric_limits<float>::quiet_NaN());
+    f.weight = filledImage<unsigned char>(size * size * size, 1, 1, 0);
+    f.color = filledImage<unsigned char>(size * size * size, 1, 4, 0);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            f.depth->typedData()[y * width + x] = static_cast<unsigned short>(430 + 3 * x + 2 * y);
+    f.settings.pose.topLeftCorner<3, 3>() =
+        (Eigen::AngleAxisf(0.3f, Eigen::Vector3f::UnitY()) * Eigen::AngleAxisf(-0.2f, Eigen::Vector3f::UnitX()))
+            .toRotationMatrix();
+    BrickMap bricks(f.geometry.resolution);
+    f.bricks = &bricks;
+    f.integrate();
+
+    BrickMap expected(f.geometry.resolution);
+    expected.markFrom(f.tsdf->typedData());
+    int marked = 0;
+    for (int k = 0; k < size; k += BrickMap::brickSize)
+        for (int j = 0; j < size; j += BrickMap::brickSize)
+            for (int i = 0; i < size; i += BrickMap::brickSize) {
+                EXPECT_EQ(bricks.isMarked(i, j, k), expected.isMarked(i, j, k)) << i << "," << j << "," << k;
+                marked += expected.isMarked(i, j, k);
+            }
+    EXPECT_GT(marked, 0);
 }
 
 TEST(VolumeIntegration, DiscontinuityMaskKeepsOnlyPixelsAwayFromStepsAndHoles)
