@@ -17,6 +17,12 @@ namespace {
 
 using FusionConstants::numericGuard;
 
+inline std::size_t voxelIndex(const std::array<int, 3>& n, const int voxel[3])
+{
+    return static_cast<std::size_t>(voxel[0]) +
+           static_cast<std::size_t>(n[0]) * (voxel[1] + static_cast<std::size_t>(n[1]) * voxel[2]);
+}
+
 /// Index of the voxel nearest to the continuous position `u`, which lies in
 /// the volume box (-0.5 .. n - 0.5 per axis, give or take rounding); the
 /// voxel's coordinates in `voxel`.
@@ -26,14 +32,24 @@ inline std::size_t nearestVoxel(const std::array<int, 3>& n, const Eigen::Vector
     // 0; only the box's far faces need clamping.
     for (int a = 0; a < 3; ++a)
         voxel[a] = std::min(static_cast<int>(u[a] + 0.5f), n[a] - 1);
-    return static_cast<std::size_t>(voxel[0]) +
-           static_cast<std::size_t>(n[0]) * (voxel[1] + static_cast<std::size_t>(n[1]) * voxel[2]);
+    return voxelIndex(n, voxel);
 }
 
 inline std::size_t nearestVoxel(const std::array<int, 3>& n, const Eigen::Vector3f& u)
 {
     int voxel[3];
     return nearestVoxel(n, u, voxel);
+}
+
+/// Index of the voxel nearest to the position `u`, wherever it lies, clamped
+/// to the volume.
+inline std::size_t clampedNearestVoxel(const std::array<int, 3>& n, const Eigen::Vector3f& u)
+{
+    // Clamped before the conversion, which then is a floor and always fits.
+    int voxel[3];
+    for (int a = 0; a < 3; ++a)
+        voxel[a] = static_cast<int>(std::clamp(u[a] + 0.5f, 0.0f, static_cast<float>(n[a] - 1)));
+    return voxelIndex(n, voxel);
 }
 
 /// Whether the position u and the `extra` grid cells beyond it along each
@@ -447,6 +463,8 @@ void raycast(const VolumeGeometry& volume, const TypedImage<float>& tsdf,
                 output.validMask->typedData()[static_cast<std::size_t>(y) * w + x] = 0;
                 continue;
             }
+            // A crossing extrapolated from noisy distances may lie outside
+            // the volume.
             const Eigen::Vector3f q = volume.toVolume(hit.position);
             VectorMap::at(*output.vertices, x, y) = q;
             VectorMap::at(*output.normals, x, y) = hit.normal;
@@ -456,7 +474,7 @@ void raycast(const VolumeGeometry& volume, const TypedImage<float>& tsdf,
             Eigen::Vector3f rgb(1.0f, 1.0f, 0.0f);
             if (colored) {
                 const unsigned char* voxel =
-                    color->typedData() + 4 * nearestVoxel(volume.resolution, hit.position);
+                    color->typedData() + 4 * clampedNearestVoxel(volume.resolution, hit.position);
                 rgb = Eigen::Vector3f(fractions[voxel[0]], fractions[voxel[1]], fractions[voxel[2]]);
             }
             unsigned char* pixel = output.scene->typedData() + 3 * (static_cast<std::size_t>(y) * w + x);

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <random>
 
 namespace Veltrane {
 namespace {
@@ -144,9 +145,9 @@ TEST(SurfacePrediction, RayStopsBehindTheBackOfASurface)
     EXPECT_EQ(Prediction(volume, poseAt(1000.0f)).hits(), 0);
 }
 
-TEST(SurfacePrediction, SceneShowsVoxelColoursOnlyWhenAskedTo)
+/// A colour volume for `TestVolume` with every voxel (10, 100, 200).
+std::unique_ptr<TypedImage<unsigned char>> uniformColorVolume()
 {
-    const TestVolume volume(planeFacingCamera);
     auto color = std::make_unique<TypedImage<unsigned char>>(0, 64, 64, 64, 4);
     for (std::size_t v = 0; v < color->elementCount() / 4; ++v) {
         unsigned char* c = color->typedData() + 4 * v;
@@ -155,6 +156,13 @@ TEST(SurfacePrediction, SceneShowsVoxelColoursOnlyWhenAskedTo)
         c[2] = 200;
         c[3] = 1;
     }
+    return color;
+}
+
+TEST(SurfacePrediction, SceneShowsVoxelColoursOnlyWhenAskedTo)
+{
+    const TestVolume volume(planeFacingCamera);
+    const auto color = uniformColorVolume();
     const Prediction colored(volume, poseAt(1000.0f), color.get(), true);
     EXPECT_EQ(colored.pixel(40, 30)[0], 10);
     EXPECT_EQ(colored.pixel(40, 30)[1], 100);
@@ -162,6 +170,33 @@ TEST(SurfacePrediction, SceneShowsVoxelColoursOnlyWhenAskedTo)
     const Prediction flat(volume, poseAt(1000.0f), color.get(), false);
     EXPECT_EQ(flat.pixel(40, 30)[2], 0);
     EXPECT_EQ(flat.pixel(40, 30)[1], 255);
+}
+
+TEST(SurfacePrediction, NoisyVolumeShowsOnlyVoxelColours)
+{
+    // Distances that change sign from voxel to voxel, as in a badly fused
+    // volume: interpolated between two samples they can look nothing like a
+    // line through a crossing, which then lands far from the ray's samples,
+    // even outside the volume; its colour still comes from a voxel of the
+    // colour volume.
+    std::mt19937 random(3);
+    std::uniform_real_distribution<float> noise(-60.0f, 60.0f);
+    const TestVolume volume([&](const Eigen::Vector3f&) { return noise(random); });
+    const auto color = uniformColorVolume();
+    for (const float distance : {1000.0f, 250.0f}) {
+        const Prediction prediction(volume, poseAt(distance), color.get());
+        EXPECT_GT(prediction.hits(), width * height / 4) << distance;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                if (prediction.mask->typedData()[y * width + x] == 0)
+                    continue;
+                // (10, 100, 200) shaded by a factor of 0.2 .. 1.
+                const unsigned char* pixel = prediction.pixel(x, y);
+                ASSERT_GE(pixel[2], 40) << x << " " << y << " from " << distance;
+                ASSERT_NEAR(pixel[2], 2 * pixel[1], 2) << x << " " << y << " from " << distance;
+                ASSERT_NEAR(pixel[1], 10 * pixel[0], 10) << x << " " << y << " from " << distance;
+            }
+    }
 }
 
 TEST(SurfacePrediction, InterpolationIsTrilinearClampedAndPoisonedByNan)
