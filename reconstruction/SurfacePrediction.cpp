@@ -74,6 +74,38 @@ inline float blendCell(const float* v, std::size_t dx, std::size_t dy, std::size
     return plane(v) * (1 - f[2]) + plane(v + dz) * f[2];
 }
 
+/// The body of `interpolateTsdf`, inlined where the ray cast refines.
+inline float trilinear(const float* tsdf, const std::array<int, 3>& n, const Eigen::Vector3f& u)
+{
+    const std::size_t rowStride = static_cast<std::size_t>(n[0]);
+    const std::size_t sliceStride = rowStride * static_cast<std::size_t>(n[1]);
+    float f[3];
+    // Inside the voxel grid, where most positions are, the floor is the
+    // truncation and neither neighbour needs clamping; the general path gives
+    // the same corners there.
+    if (insideCells(n, u, 1)) {
+        const int i = static_cast<int>(u[0]), j = static_cast<int>(u[1]), k = static_cast<int>(u[2]);
+        f[0] = u[0] - static_cast<float>(i);
+        f[1] = u[1] - static_cast<float>(j);
+        f[2] = u[2] - static_cast<float>(k);
+        return blendCell(tsdf + i + rowStride * j + sliceStride * k, 1, rowStride, sliceStride, f);
+    }
+    int lo[3];
+    std::size_t step[3];  // from a corner to its neighbour, 0 at the volume's edge
+    const std::size_t strides[3] = {1, rowStride, sliceStride};
+    for (int a = 0; a < 3; ++a) {
+        // Clamped to -1 .. n first, the truncating conversion and one
+        // correction give the floor without a library call.
+        const float clamped = std::clamp(u[a], -1.0f, static_cast<float>(n[a]));
+        int below = static_cast<int>(clamped);
+        below -= static_cast<float>(below) > clamped;
+        lo[a] = std::clamp(below, 0, n[a] - 1);
+        step[a] = (std::clamp(below + 1, 0, n[a] - 1) - lo[a]) * strides[a];
+        f[a] = u[a] - static_cast<float>(lo[a]);
+    }
+    return blendCell(tsdf + lo[0] + rowStride * lo[1] + sliceStride * lo[2], step[0], step[1], step[2], f);
+}
+
 /// The part of a ray c + t d inside the volume box, in voxel positions.
 struct RaySegment {
     Eigen::Vector3f start;             ///< c + tStart d
@@ -300,7 +332,7 @@ private:
 
     float at(const Eigen::Vector3f& u) const
     {
-        return interpolateTsdf(m_tsdf, m_volume.resolution, u);
+        return trilinear(m_tsdf, m_volume.resolution, u);
     }
 
     /// The zero crossing between `a` (in front) and `b` (behind): three
@@ -392,33 +424,7 @@ const std::array<float, 256>& channelFractions()
 
 float interpolateTsdf(const float* tsdf, const std::array<int, 3>& n, const Eigen::Vector3f& u)
 {
-    const std::size_t rowStride = static_cast<std::size_t>(n[0]);
-    const std::size_t sliceStride = rowStride * static_cast<std::size_t>(n[1]);
-    float f[3];
-    // Inside the voxel grid, where most positions are, the floor is the
-    // truncation and neither neighbour needs clamping; the general path gives
-    // the same corners there.
-    if (insideCells(n, u, 1)) {
-        const int i = static_cast<int>(u[0]), j = static_cast<int>(u[1]), k = static_cast<int>(u[2]);
-        f[0] = u[0] - static_cast<float>(i);
-        f[1] = u[1] - static_cast<float>(j);
-        f[2] = u[2] - static_cast<float>(k);
-        return blendCell(tsdf + i + rowStride * j + sliceStride * k, 1, rowStride, sliceStride, f);
-    }
-    int lo[3];
-    std::size_t step[3];  // from a corner to its neighbour, 0 at the volume's edge
-    const std::size_t strides[3] = {1, rowStride, sliceStride};
-    for (int a = 0; a < 3; ++a) {
-        // Clamped to -1 .. n first, the truncating conversion and one
-        // correction give the floor without a library call.
-        const float clamped = std::clamp(u[a], -1.0f, static_cast<float>(n[a]));
-        int below = static_cast<int>(clamped);
-        below -= static_cast<float>(below) > clamped;
-        lo[a] = std::clamp(below, 0, n[a] - 1);
-        step[a] = (std::clamp(below + 1, 0, n[a] - 1) - lo[a]) * strides[a];
-        f[a] = u[a] - static_cast<float>(lo[a]);
-    }
-    return blendCell(tsdf + lo[0] + rowStride * lo[1] + sliceStride * lo[2], step[0], step[1], step[2], f);
+    return trilinear(tsdf, n, u);
 }
 
 void raycast(const VolumeGeometry& volume, const TypedImage<float>& tsdf,
@@ -447,7 +453,10 @@ void raycast(const VolumeGeometry& volume, const TypedImage<float>& tsdf,
     std::optional<MarkedBrickDepth> depthBound;
     if (bricks)
         depthBound.emplace(*bricks, volume, a, b, w, h);
-#pragma omp parallel for schedule(dynamic, 1)
+    // Runs of neighbouring rows per thread, long at first and shorter towards
+    // the end for the balance: neighbouring rays read neighbouring voxels,
+    // which a thread finds in its cache when it has cast the rows before.
+#pragma omp parallel for schedule(guided, 2)
     for (int y = 0; y < h; ++y) {
         const unsigned char grey = backgroundGrey(y, h);
         const Eigen::Vector3f rowDirection = pixelToVoxelDirection * Eigen::Vector3f(0.0f, static_cast<float>(y), 1.0f);
