@@ -148,7 +148,7 @@ bool clipToBox(const Eigen::Vector3f& c, const Eigen::Vector3f& d, const Eigen::
 /// start there. The depth is the nearest corner of the marked bricks whose
 /// projection may cover the tile; 0 everywhere when a marked brick comes
 /// within a millimetre of the camera plane. Bricks wholly behind the camera
-/// do not count.
+/// do not count. The bricks are projected in parallel.
 class MarkedBrickDepth {
 public:
     /// For pixels (x, y) of `width` x `height` that see the point p of the
@@ -160,13 +160,29 @@ public:
                   std::numeric_limits<float>::infinity())
     {
         const std::array<int, 3>& n = bricks.bricks();
-        for (int bz = 0; bz < n[2]; ++bz)
-            for (int by = 0; by < n[1]; ++by)
-                for (int bx = 0; bx < n[0]; ++bx)
-                    if (bricks.isBrickMarked(bx, by, bz) && !addBrick({bx, by, bz}, volume, a, b, width, height)) {
-                        std::fill(m_depth.begin(), m_depth.end(), 0.0f);
-                        return;
-                    }
+        bool nearCamera = false;
+#pragma omp parallel
+        {
+            // Each thread's bricks lower its own copy; the copies' minimum
+            // is the same whoever projected which brick.
+            std::vector<float> depth(m_depth.size(), std::numeric_limits<float>::infinity());
+            bool near = false;
+#pragma omp for schedule(dynamic, 8) nowait
+            for (int row = 0; row < n[1] * n[2]; ++row) {
+                const int by = row % n[1], bz = row / n[1];
+                for (int bx = 0; bx < n[0] && !near; ++bx)
+                    near = bricks.isBrickMarked(bx, by, bz) &&
+                           !addBrick({bx, by, bz}, volume, a, b, width, height, depth);
+            }
+#pragma omp critical
+            {
+                nearCamera = nearCamera || near;
+                for (std::size_t t = 0; t < depth.size(); ++t)
+                    m_depth[t] = std::min(m_depth[t], depth[t]);
+            }
+        }
+        if (nearCamera)
+            std::fill(m_depth.begin(), m_depth.end(), 0.0f);
     }
 
     float at(int x, int y) const
@@ -183,11 +199,11 @@ private:
     /// frame.
     static constexpr float nearestDepth = 1.0f;
 
-    /// Lowers the depth of the tiles the brick's projection may cover; false
-    /// when the brick comes nearer to the camera plane than `nearestDepth`
-    /// without lying wholly behind it.
+    /// Lowers the depth of the tiles the brick's projection may cover in
+    /// `tileDepths`; false when the brick comes nearer to the camera plane
+    /// than `nearestDepth` without lying wholly behind it.
     bool addBrick(const std::array<int, 3>& brick, const VolumeGeometry& volume, const Eigen::Matrix3f& a,
-                  const Eigen::Vector3f& b, int width, int height)
+                  const Eigen::Vector3f& b, int width, int height, std::vector<float>& tileDepths) const
     {
         // The voxel positions whose nearest voxel lies in the brick.
         Eigen::Vector3f low, high;
@@ -228,7 +244,7 @@ private:
         const int y0 = tile(pixelLow.y() - 1.0f, height), y1 = tile(pixelHigh.y() + 1.0f, height);
         for (int ty = y0; ty <= y1; ++ty)
             for (int tx = x0; tx <= x1; ++tx) {
-                float& tileDepth = m_depth[static_cast<std::size_t>(ty) * m_tilesX + tx];
+                float& tileDepth = tileDepths[static_cast<std::size_t>(ty) * m_tilesX + tx];
                 tileDepth = std::min(tileDepth, depth);
             }
         return true;
