@@ -116,23 +116,33 @@ struct RowSums {
 /// The sums of image row y, in double in pixel order. Flattened: the
 /// per-pixel search is inlined into the loop, whose loads of the level's maps
 /// and matrices then stay out of it.
-__attribute__((flatten)) RowSums accumulateRow(const Level& level, const Eigen::Matrix4f& estimate,
-                                               const Eigen::Matrix4f& inverseEstimate, float maxDistance,
-                                               float cosLimit, int y)
+///
+/// Each pixel adds the outer product of b = (a, r, 0) with (a_0 .. a_5): row i
+/// of `products` sums a_i b, so that the 27 sums needed (the upper triangle
+/// and a r) are updated together, a broadcast times one vector per row, and
+/// each is still its own sum in pixel order. The products of two floats are
+/// exact in double, so fused multiply-adds give the same sums.
+__attribute__((flatten, target_clones("arch=x86-64-v4", "avx2", "default"))) RowSums
+accumulateRow(const Level& level, const Eigen::Matrix4f& estimate, const Eigen::Matrix4f& inverseEstimate,
+              float maxDistance, float cosLimit, int y)
 {
     // Summed locally: rows of other threads lie next to this one's result.
-    RowSums sums;
+    double products[6][8] = {};
     for (int x = 0; x < level.vertices->width; ++x) {
         Vector6f a;
         float r;
         if (!linearise(x, y, level, estimate, inverseEstimate, maxDistance, cosLimit, a, r))
             continue;
-        const Vector6d ad = a.cast<double>();
-        // The upper triangle of the rank-one update a a^T.
-        for (int j = 0; j < 6; ++j)
-            for (int i = 0; i <= j; ++i)
-                sums.matrix(i, j) += ad[i] * ad[j];
-        sums.vector += ad * static_cast<double>(r);
+        const double b[8] = {a[0], a[1], a[2], a[3], a[4], a[5], r, 0.0};
+        for (int i = 0; i < 6; ++i)
+            for (int j = 0; j < 8; ++j)
+                products[i][j] += b[i] * b[j];
+    }
+    RowSums sums;
+    for (int i = 0; i < 6; ++i) {
+        for (int j = i; j < 6; ++j)
+            sums.matrix(i, j) = products[i][j];
+        sums.vector[i] = products[i][6];
     }
     return sums;
 }
