@@ -24,6 +24,52 @@ Eigen::Vector3f transformPoint(const Eigen::Matrix4f& m, const Eigen::Vector3f& 
     return m.topLeftCorner<3, 3>() * p + m.topRightCorner<3, 1>();
 }
 
+/// Projection onto the pixels of a level: its intrinsics and size.
+struct PixelProjection {
+    float fx, fy, cx, cy;
+    int width, height;
+
+    explicit PixelProjection(const Level& level)
+        : fx(level.intrinsics(0, 0)), fy(level.intrinsics(1, 1)), cx(level.intrinsics(0, 2)),
+          cy(level.intrinsics(1, 2)), width(level.vertices->width), height(level.vertices->height)
+    {
+    }
+
+    /// The index u + v width of the pixel nearest to the image of camera
+    /// point (px, py, pz), or -1 when the point lies in the camera plane or
+    /// its pixel is not strictly inside the image. Free of branches, so that
+    /// a loop over a row can be vectorised.
+    int pixelOf(float px, float py, float pz) const
+    {
+        const float uf = std::floor((fx * px + cx * pz) / pz + 0.5f);
+        const float vf = std::floor((fy * py + cy * pz) / pz + 0.5f);
+        const bool inside = (std::abs(pz) > 1e-6f) & (uf >= 1.0f) & (uf <= width - 2) & (vf >= 1.0f) &
+                            (vf <= height - 2);
+        return inside ? static_cast<int>(uf) + static_cast<int>(vf) * width : -1;
+    }
+};
+
+Eigen::Map<const Eigen::Vector3f> vectorAt(const TypedImage<float>& map, int pixel)
+{
+    return Eigen::Map<const Eigen::Vector3f>(map.typedData() + 3 * static_cast<std::size_t>(pixel));
+}
+
+/// The test of a projected pair: true when the frame holds a vertex m at
+/// `pixel`, closer than `maxDistance` to p (the predicted point in camera
+/// coordinates), and the predicted normal n there, rotated into the camera,
+/// meets the frame's normal with |cosine| above `cosLimit`.
+bool acceptMatch(const Level& level, int pixel, const Eigen::Vector3f& p, const Eigen::Matrix4f& inverseEstimate,
+                 float maxDistance, float cosLimit, Eigen::Vector3f& m, Eigen::Vector3f& n)
+{
+    m = vectorAt(*level.vertices, pixel);
+    if (VectorMap::isInvalid(m))
+        return false;
+    const Eigen::Vector3f measuredNormal = vectorAt(*level.normals, pixel);
+    n = vectorAt(*level.predictedNormals, pixel);
+    const Eigen::Vector3f rotatedNormal = inverseEstimate.topLeftCorner<3, 3>() * n;
+    return (p - m).norm() < maxDistance && std::abs(rotatedNormal.dot(measuredNormal)) > cosLimit;
+}
+
 }  // namespace
 
 int findCorrespondence(int x, int y, const Level& level, const Eigen::Matrix4f& inverseEstimate,
@@ -37,27 +83,28 @@ int findCorrespondence(int x, int y, const Level& level, const Eigen::Matrix4f& 
     if (VectorMap::isInvalid(q))
         return -1;
     const Eigen::Vector3f p = transformPoint(inverseEstimate, q);
-    if (std::abs(p.z()) <= 1e-6f)
-        return -1;
-    const float fx = level.intrinsics(0, 0), fy = level.intrinsics(1, 1);
-    const float cx = level.intrinsics(0, 2), cy = level.intrinsics(1, 2);
-    const float uf = std::floor((fx * p.x() + cx * p.z()) / p.z() + 0.5f);
-    const float vf = std::floor((fy * p.y() + cy * p.z()) / p.z() + 0.5f);
-    if (!(uf >= 1.0f && uf <= w - 2 && vf >= 1.0f && vf <= h - 2))
-        return -1;
-    const int u = static_cast<int>(uf);
-    const int v = static_cast<int>(vf);
-    const Eigen::Vector3f m = VectorMap::at(*level.vertices, u, v);
-    if (VectorMap::isInvalid(m))
-        return -1;
-    const Eigen::Vector3f measuredNormal = VectorMap::at(*level.normals, u, v);
-    const Eigen::Vector3f n = VectorMap::at(*level.predictedNormals, u, v);
-    const Eigen::Vector3f rotatedNormal = inverseEstimate.topLeftCorner<3, 3>() * n;
-    if (!((p - m).norm() < maxDistance && std::abs(rotatedNormal.dot(measuredNormal)) > cosLimit))
+    const int pixel = PixelProjection(level).pixelOf(p.x(), p.y(), p.z());
+    Eigen::Vector3f m, n;
+    if (pixel < 0 || !acceptMatch(level, pixel, p, inverseEstimate, maxDistance, cosLimit, m, n))
         return -1;
     pair = {q, n, m};
-    return u + v * w;
+    return pixel;
 }
+
+namespace {
+
+/// The point-to-plane row a and residual r of the pair (q, n) of the
+/// prediction and m of the frame.
+void linearisePair(const Eigen::Vector3f& q, const Eigen::Vector3f& n, const Eigen::Vector3f& m,
+                   const Eigen::Matrix4f& estimate, Vector6f& a, float& r)
+{
+    const Eigen::Vector3f s = transformPoint(estimate, m);
+    a << n.y() * s.z() - n.z() * s.y(), n.z() * s.x() - n.x() * s.z(), n.x() * s.y() - n.y() * s.x(), n.x(),
+        n.y(), n.z();
+    r = n.dot(q - s);
+}
+
+}  // namespace
 
 bool linearise(int x, int y, const Level& level, const Eigen::Matrix4f& estimate,
                const Eigen::Matrix4f& inverseEstimate, float maxDistance, float cosLimit, Vector6f& a,
@@ -66,11 +113,7 @@ bool linearise(int x, int y, const Level& level, const Eigen::Matrix4f& estimate
     Correspondence pair;
     if (findCorrespondence(x, y, level, inverseEstimate, maxDistance, cosLimit, pair) < 0)
         return false;
-    const Eigen::Vector3f& n = pair.predictedNormal;
-    const Eigen::Vector3f s = transformPoint(estimate, pair.measuredVertex);
-    a << n.y() * s.z() - n.z() * s.y(), n.z() * s.x() - n.x() * s.z(), n.x() * s.y() - n.y() * s.x(), n.x(),
-        n.y(), n.z();
-    r = n.dot(pair.predictedVertex - s);
+    linearisePair(pair.predictedVertex, pair.predictedNormal, pair.measuredVertex, estimate, a, r);
     return true;
 }
 
@@ -113,26 +156,79 @@ struct RowSums {
     Vector6d vector = Vector6d::Zero();
 };
 
-/// The sums of image row y, in double in pixel order. Flattened: the
-/// per-pixel search is inlined into the loop, whose loads of the level's maps
-/// and matrices then stay out of it.
-__attribute__((flatten)) RowSums accumulateRow(const Level& level, const Eigen::Matrix4f& estimate,
-                                               const Eigen::Matrix4f& inverseEstimate, float maxDistance,
-                                               float cosLimit, int y)
+/// One thread's projection of an image row's predicted vertices into the
+/// current camera: per pixel x the point (3 floats) and the index of the
+/// frame's pixel it projects to, -1 for no candidate.
+struct ProjectedRow {
+    explicit ProjectedRow(int width) : points(3 * static_cast<std::size_t>(width)), pixels(width) {}
+
+    std::vector<float> points;
+    std::vector<int> pixels;
+};
+
+/// The first steps of `findCorrespondence` for the interior pixels of image
+/// row y, as one loop over the row that the compiler vectorises.
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) void
+projectRow(const Level& level, const Eigen::Matrix4f& inverseEstimate, int y, ProjectedRow& row)
 {
-    // Summed locally: rows of other threads lie next to this one's result.
+    const PixelProjection projection(level);
+    const int w = level.vertices->width;
+    const Eigen::Matrix3f rotation = inverseEstimate.topLeftCorner<3, 3>();
+    const Eigen::Vector3f translation = inverseEstimate.topRightCorner<3, 1>();
+    const float* __restrict vertices = level.predictedVertices->typedData() + 3 * static_cast<std::size_t>(y) * w;
+    float* __restrict points = row.points.data();
+    int* __restrict pixels = row.pixels.data();
+    for (int x = 1; x < w - 1; ++x) {
+        const Eigen::Vector3f q(vertices[3 * x], vertices[3 * x + 1], vertices[3 * x + 2]);
+        const Eigen::Vector3f p = rotation * q + translation;
+        points[3 * x] = p.x();
+        points[3 * x + 1] = p.y();
+        points[3 * x + 2] = p.z();
+        const int pixel = projection.pixelOf(p.x(), p.y(), p.z());
+        pixels[x] = VectorMap::isInvalid(q) ? -1 : pixel;
+    }
+}
+
+/// The sums of image row y, in double in pixel order: the row's projection,
+/// then per candidate pixel the rest of the search. Flattened: the search is
+/// inlined into the loop, whose loads of the level's maps and matrices then
+/// stay out of it.
+///
+/// Each pixel adds the outer product of b = (a, r, 0) with (a_0 .. a_5): row i
+/// of `products` sums a_i b, so that the 27 sums needed (the upper triangle
+/// and a r) are updated together, a broadcast times one vector per row, and
+/// each is still its own sum in pixel order. The products of two floats are
+/// exact in double, so fused multiply-adds give the same sums.
+__attribute__((flatten, target_clones("arch=x86-64-v4", "avx2", "default"))) RowSums
+accumulateRow(const Level& level, const Eigen::Matrix4f& estimate, const Eigen::Matrix4f& inverseEstimate,
+              float maxDistance, float cosLimit, int y, ProjectedRow& row)
+{
     RowSums sums;
-    for (int x = 0; x < level.vertices->width; ++x) {
+    if (y == 0 || y == level.vertices->height - 1)
+        return sums;
+    projectRow(level, inverseEstimate, y, row);
+    // Summed locally: rows of other threads lie next to this one's result.
+    double products[6][8] = {};
+    for (int x = 1; x < level.vertices->width - 1; ++x) {
+        const int pixel = row.pixels[x];
+        if (pixel < 0)
+            continue;
+        const Eigen::Map<const Eigen::Vector3f> p(row.points.data() + 3 * x);
+        Eigen::Vector3f m, n;
+        if (!acceptMatch(level, pixel, p, inverseEstimate, maxDistance, cosLimit, m, n))
+            continue;
         Vector6f a;
         float r;
-        if (!linearise(x, y, level, estimate, inverseEstimate, maxDistance, cosLimit, a, r))
-            continue;
-        const Vector6d ad = a.cast<double>();
-        // The upper triangle of the rank-one update a a^T.
-        for (int j = 0; j < 6; ++j)
-            for (int i = 0; i <= j; ++i)
-                sums.matrix(i, j) += ad[i] * ad[j];
-        sums.vector += ad * static_cast<double>(r);
+        linearisePair(VectorMap::at(*level.predictedVertices, x, y), n, m, estimate, a, r);
+        const double b[8] = {a[0], a[1], a[2], a[3], a[4], a[5], r, 0.0};
+        for (int i = 0; i < 6; ++i)
+            for (int j = 0; j < 8; ++j)
+                products[i][j] += b[i] * b[j];
+    }
+    for (int i = 0; i < 6; ++i) {
+        for (int j = i; j < 6; ++j)
+            sums.matrix(i, j) = products[i][j];
+        sums.vector[i] = products[i][6];
     }
     return sums;
 }
@@ -145,9 +241,13 @@ void accumulateSystem(const Level& level, const Eigen::Matrix4f& estimate, float
     const int h = level.vertices->height;
     const Eigen::Matrix4f inverseEstimate = estimate.inverse();
     std::vector<RowSums> rows(static_cast<std::size_t>(h));
-#pragma omp parallel for schedule(dynamic, 1)
-    for (int y = 0; y < h; ++y)
-        rows[y] = accumulateRow(level, estimate, inverseEstimate, maxDistance, cosLimit, y);
+#pragma omp parallel
+    {
+        ProjectedRow row(level.vertices->width);
+#pragma omp for schedule(dynamic, 1)
+        for (int y = 0; y < h; ++y)
+            rows[y] = accumulateRow(level, estimate, inverseEstimate, maxDistance, cosLimit, y, row);
+    }
     Matrix6d m = Matrix6d::Zero();
     Vector6d v = Vector6d::Zero();
     for (const RowSums& row : rows) {
