@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <utility>
 #include <vector>
 
@@ -71,16 +70,6 @@ void visibleRange(const Eigen::Vector3f& start, const Eigen::Vector3f& step, flo
 /// |normal z| (a float) in the upper word of 64 bits.
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "colour words assume little-endian bytes");
 
-/// What integration reads per pixel, one word per pixel and image so that
-/// the voxel loops look each up with one (vectorisable) load.
-struct FrameSamples {
-    FrameSamples(const FrameInput& frame, bool withColor);
-
-    /// The ray distance (mm), 0 where the pixel is unreliable or has no depth.
-    std::unique_ptr<float[]> distance;
-    std::unique_ptr<std::uint64_t[]> color;  ///< colour and |normal z|; null without colour
-};
-
 /// A pixel's colour sample.
 inline std::uint64_t colorSample(const unsigned char* rgb, float normalZ)
 {
@@ -104,24 +93,6 @@ inline float sampleFacing(std::uint64_t sample)
     float facing;
     std::memcpy(&facing, &facingBits, sizeof(facing));
     return facing;
-}
-
-FrameSamples::FrameSamples(const FrameInput& frame, bool withColor)
-{
-    const int count = frame.rayDistance->width * frame.rayDistance->height;
-    distance.reset(new float[count]);
-    if (withColor)
-        color.reset(new std::uint64_t[count]);
-    const unsigned short* rayDistance = frame.rayDistance->typedData();
-    const unsigned char* reliable = frame.reliable->typedData();
-    const unsigned char* rgb = withColor ? frame.color->typedData() : nullptr;
-    const float* normals = withColor ? frame.normals->typedData() : nullptr;
-#pragma omp parallel for schedule(static)
-    for (int p = 0; p < count; ++p) {
-        distance[p] = reliable[p] != 0 ? rayDistance[p] : 0.0f;
-        if (withColor)
-            color[p] = colorSample(rgb + 3 * p, normals[3 * p + 2]);
-    }
 }
 
 /// What the voxel loops read from one frame.
@@ -306,28 +277,27 @@ void markBricks(unsigned char* nonPositive, int first, int last, int j, int k, B
     }
 }
 
-}  // namespace
-
-void computeRayDistance(const TypedImage<unsigned short>& depth, const Eigen::Matrix3f& intrinsics,
-                        TypedImage<unsigned short>& rayDistance)
-{
-    const int w = depth.width;
-    const int h = depth.height;
-    const float fx = intrinsics(0, 0), fy = intrinsics(1, 1);
-    const float cx = intrinsics(0, 2), cy = intrinsics(1, 2);
-    // The squared ray length per mm of depth is (a^2 + 1) + b^2, with a
-    // depending on the column only and b on the row only.
-    std::vector<float> columnPart(w);
-    for (int u = 0; u < w; ++u) {
-        const float a = (static_cast<float>(u) - cx) / fx;
-        columnPart[u] = a * a + 1.0f;
+/// The factor from depth to ray distance of each pixel: its square is
+/// (a^2 + 1) + b^2, with a depending on the column only and b on the row only.
+class RayFactors {
+public:
+    RayFactors(int width, const Eigen::Matrix3f& intrinsics)
+        : m_columnPart(width), m_fy(intrinsics(1, 1)), m_cy(intrinsics(1, 2))
+    {
+        const float fx = intrinsics(0, 0), cx = intrinsics(0, 2);
+        for (int u = 0; u < width; ++u) {
+            const float a = (static_cast<float>(u) - cx) / fx;
+            m_columnPart[u] = a * a + 1.0f;
+        }
     }
-#pragma omp parallel for schedule(static)
-    for (int v = 0; v < h; ++v) {
-        const float b = (static_cast<float>(v) - cy) / fy;
+
+    /// Ray distances of row v of a depth image, `in` and `out` at the row.
+    void convertRow(int v, const unsigned short* in, unsigned short* out) const
+    {
+        const float b = (static_cast<float>(v) - m_cy) / m_fy;
         const float rowPart = b * b;
-        const unsigned short* in = depth.typedData() + static_cast<std::size_t>(v) * w;
-        unsigned short* out = rayDistance.typedData() + static_cast<std::size_t>(v) * w;
+        const float* columnPart = m_columnPart.data();
+        const int w = static_cast<int>(m_columnPart.size());
 #pragma omp simd
         for (int u = 0; u < w; ++u) {
             const float factor = std::sqrt(columnPart[u] + rowPart);
@@ -338,50 +308,148 @@ void computeRayDistance(const TypedImage<unsigned short>& depth, const Eigen::Ma
             out[u] = static_cast<unsigned short>(std::min(factor * static_cast<float>(in[u]) + 0.5f, 65535.0f));
         }
     }
+
+private:
+    std::vector<float> m_columnPart;
+    float m_fy, m_cy;
+};
+
+/// One thread's window for the discontinuity mask, row by row.
+///
+/// A pixel passes when both the smallest and the largest depth of its window
+/// lie within the step of its own: the window's extremes come from those of
+/// its columns, taken row by row. The column extremes are padded with values
+/// that never win, so the window is clipped at the border.
+class MaskWindow {
+public:
+    explicit MaskWindow(int width)
+        : m_lowest(width + 2 * windowRadius, neverLowest), m_highest(width + 2 * windowRadius, neverHighest)
+    {
+    }
+
+    /// Row y of the mask of `depth` into `out` (at the row).
+    void maskRow(const TypedImage<unsigned short>& depth, int y, unsigned char* out)
+    {
+        const int w = depth.width, h = depth.height;
+        const unsigned short* d = depth.typedData();
+        unsigned short* low = m_lowest.data() + windowRadius;
+        unsigned short* high = m_highest.data() + windowRadius;
+        const int firstRow = std::max(y - windowRadius, 0), lastRow = std::min(y + windowRadius, h - 1);
+        std::copy(d + firstRow * w, d + (firstRow + 1) * w, low);
+        std::copy(d + firstRow * w, d + (firstRow + 1) * w, high);
+        for (int row = firstRow + 1; row <= lastRow; ++row) {
+            const unsigned short* line = d + row * w;
+#pragma omp simd
+            for (int x = 0; x < w; ++x) {
+                low[x] = std::min(low[x], line[x]);
+                high[x] = std::max(high[x], line[x]);
+            }
+        }
+        const unsigned short* line = d + y * w;
+#pragma omp simd
+        for (int x = 0; x < w; ++x) {
+            unsigned short windowLow = low[x - windowRadius], windowHigh = high[x - windowRadius];
+            for (int dx = 1 - windowRadius; dx <= windowRadius; ++dx) {
+                windowLow = std::min(windowLow, low[x + dx]);
+                windowHigh = std::max(windowHigh, high[x + dx]);
+            }
+            const int d0 = line[x];
+            const bool reliable = (d0 != 0) & (static_cast<float>(windowHigh - d0) <= discontinuityStep) &
+                                  (static_cast<float>(d0 - windowLow) <= discontinuityStep);
+            out[x] = reliable ? 255 : 0;
+        }
+    }
+
+private:
+    static constexpr unsigned short neverLowest = std::numeric_limits<unsigned short>::max();
+    static constexpr unsigned short neverHighest = 0;
+    std::vector<unsigned short> m_lowest, m_highest;
+};
+
+/// Samples of the n pixels from `rayDistance`, `reliable`, `rgb` and
+/// `normals` (each at the first of them; the last two null without colour).
+void sampleRow(int n, const unsigned short* rayDistance, const unsigned char* reliable, const unsigned char* rgb,
+               const float* normals, float* distance, std::uint64_t* color)
+{
+    for (int p = 0; p < n; ++p)
+        distance[p] = reliable[p] != 0 ? rayDistance[p] : 0.0f;
+    if (color)
+        for (int p = 0; p < n; ++p)
+            color[p] = colorSample(rgb + 3 * p, normals[3 * p + 2]);
+}
+
+}  // namespace
+
+void computeRayDistance(const TypedImage<unsigned short>& depth, const Eigen::Matrix3f& intrinsics,
+                        TypedImage<unsigned short>& rayDistance)
+{
+    const int w = depth.width;
+    const RayFactors factors(w, intrinsics);
+#pragma omp parallel for schedule(static)
+    for (int v = 0; v < depth.height; ++v)
+        factors.convertRow(v, depth.typedData() + static_cast<std::size_t>(v) * w,
+                           rayDistance.typedData() + static_cast<std::size_t>(v) * w);
 }
 
 void computeDiscontinuityMask(const TypedImage<unsigned short>& depth, TypedImage<unsigned char>& mask)
 {
-    const int w = depth.width;
-    const int h = depth.height;
-    const unsigned short* d = depth.typedData();
-    // A pixel passes when both the smallest and the largest depth of its
-    // window lie within the step of its own: the window's extremes come from
-    // those of its columns, taken row by row. The column extremes are padded
-    // with values that never win, so the window is clipped at the border.
-    constexpr unsigned short neverLowest = std::numeric_limits<unsigned short>::max();
-    constexpr unsigned short neverHighest = 0;
 #pragma omp parallel
     {
-        std::vector<unsigned short> lowest(w + 2 * windowRadius, neverLowest);
-        std::vector<unsigned short> highest(w + 2 * windowRadius, neverHighest);
-        unsigned short* low = lowest.data() + windowRadius;
-        unsigned short* high = highest.data() + windowRadius;
+        MaskWindow window(depth.width);
 #pragma omp for schedule(static)
-        for (int y = 0; y < h; ++y) {
-            const int firstRow = std::max(y - windowRadius, 0), lastRow = std::min(y + windowRadius, h - 1);
-            std::copy(d + firstRow * w, d + (firstRow + 1) * w, low);
-            std::copy(d + firstRow * w, d + (firstRow + 1) * w, high);
-            for (int row = firstRow + 1; row <= lastRow; ++row) {
-                const unsigned short* line = d + row * w;
-                for (int x = 0; x < w; ++x) {
-                    low[x] = std::min(low[x], line[x]);
-                    high[x] = std::max(high[x], line[x]);
-                }
-            }
-            const unsigned short* line = d + y * w;
-            unsigned char* out = mask.typedData() + y * w;
-            for (int x = 0; x < w; ++x) {
-                int windowLow = low[x - windowRadius], windowHigh = high[x - windowRadius];
-                for (int dx = 1 - windowRadius; dx <= windowRadius; ++dx) {
-                    windowLow = std::min<int>(windowLow, low[x + dx]);
-                    windowHigh = std::max<int>(windowHigh, high[x + dx]);
-                }
-                const int d0 = line[x];
-                const bool reliable = d0 != 0 && static_cast<float>(windowHigh - d0) <= discontinuityStep &&
-                                      static_cast<float>(d0 - windowLow) <= discontinuityStep;
-                out[x] = reliable ? 255 : 0;
-            }
+        for (int y = 0; y < depth.height; ++y)
+            window.maskRow(depth, y, mask.typedData() + static_cast<std::size_t>(y) * depth.width);
+    }
+}
+
+void FrameSamples::resize(int width, int height, bool withColor)
+{
+    const std::size_t count = static_cast<std::size_t>(width) * height;
+    m_width = width;
+    m_height = height;
+    m_hasColor = withColor;
+    m_distance.resize(count);
+    if (withColor)
+        m_color.resize(count);
+}
+
+void FrameSamples::sample(const FrameInput& frame)
+{
+    const int w = frame.rayDistance->width;
+    resize(w, frame.rayDistance->height, frame.color != nullptr);
+    const unsigned char* rgb = m_hasColor ? frame.color->typedData() : nullptr;
+    const float* normals = m_hasColor ? frame.normals->typedData() : nullptr;
+    std::uint64_t* color = m_hasColor ? m_color.data() : nullptr;
+#pragma omp parallel for schedule(static)
+    for (int v = 0; v < m_height; ++v) {
+        const std::size_t p = static_cast<std::size_t>(v) * w;
+        sampleRow(w, frame.rayDistance->typedData() + p, frame.reliable->typedData() + p, rgb ? rgb + 3 * p : nullptr,
+                  normals ? normals + 3 * p : nullptr, m_distance.data() + p, color ? color + p : nullptr);
+    }
+}
+
+void FrameSamples::sample(const TypedImage<unsigned short>& depth, const Eigen::Matrix3f& intrinsics,
+                          const TypedImage<unsigned char>* color, const TypedImage<float>* normals,
+                          TypedImage<unsigned char>& mask)
+{
+    const int w = depth.width;
+    resize(w, depth.height, color != nullptr);
+    const RayFactors factors(w, intrinsics);
+    const unsigned char* rgb = m_hasColor ? color->typedData() : nullptr;
+    const float* normalData = m_hasColor ? normals->typedData() : nullptr;
+    std::uint64_t* colorSamples = m_hasColor ? m_color.data() : nullptr;
+#pragma omp parallel
+    {
+        MaskWindow window(w);
+        std::vector<unsigned short> rayDistance(w);
+#pragma omp for schedule(static)
+        for (int v = 0; v < m_height; ++v) {
+            const std::size_t p = static_cast<std::size_t>(v) * w;
+            factors.convertRow(v, depth.typedData() + p, rayDistance.data());
+            window.maskRow(depth, v, mask.typedData() + p);
+            sampleRow(w, rayDistance.data(), mask.typedData() + p, rgb ? rgb + 3 * p : nullptr,
+                      normalData ? normalData + 3 * p : nullptr, m_distance.data() + p,
+                      colorSamples ? colorSamples + p : nullptr);
         }
     }
 }
@@ -389,16 +457,26 @@ void computeDiscontinuityMask(const TypedImage<unsigned short>& depth, TypedImag
 void updateVolume(const VolumeGeometry& volume, const FrameInput& frame, const Settings& settings,
                   const Volumes& volumes)
 {
+    FrameInput sampled = frame;
+    if (!volumes.color)
+        sampled.color = nullptr;
+    FrameSamples samples;
+    samples.sample(sampled);
+    updateVolume(volume, samples, settings, volumes);
+}
+
+void updateVolume(const VolumeGeometry& volume, const FrameSamples& samples, const Settings& settings,
+                  const Volumes& volumes)
+{
     const int nx = volume.resolution[0], ny = volume.resolution[1], nz = volume.resolution[2];
     const float sx = volume.voxelSize[0], sy = volume.voxelSize[1], sz = volume.voxelSize[2];
-    const int w = frame.rayDistance->width;
-    const int h = frame.rayDistance->height;
+    const int w = samples.width();
+    const int h = samples.height();
     const Eigen::Matrix3f r = settings.pose.topLeftCorner<3, 3>();
     const Eigen::Vector3f t = settings.pose.topRightCorner<3, 1>();
-    unsigned char* colors = volumes.color ? volumes.color->typedData() : nullptr;
-    const FrameSamples samples(frame, colors != nullptr);
-    const FrameView view{samples.distance.get(),
-                         samples.color.get(),
+    unsigned char* colors = volumes.color && samples.color() ? volumes.color->typedData() : nullptr;
+    const FrameView view{samples.distance(),
+                         samples.color(),
                          w,
                          static_cast<float>(w),
                          static_cast<float>(h),
