@@ -18,6 +18,11 @@ namespace {
 using FusionConstants::discontinuityStep;
 using FusionConstants::maxColorWeight;
 constexpr int windowRadius = 2;
+/// Voxels in the widest vector of floats the loops use (AVX-512). Each pass
+/// covers whole blocks of this many voxels of a row, so that short stretches
+/// do not end in a slow scalar remainder; voxels a block adds are tested (or
+/// left alone) like any other.
+constexpr int vectorBlock = 16;
 
 // The per-voxel loops are written for the vectoriser; on x86-64 each also
 // gets an AVX-512 (x86-64-v4) and an AVX2 clone, the widest the processor
@@ -201,7 +206,7 @@ VOXEL_LOOP_CLONES
 void fuseRow(const float* observed, int first, int last, int maxWeight, float* tsdf, unsigned char* weights,
              unsigned char* nonPositive)
 {
-#pragma omp simd
+#pragma omp simd simdlen(vectorBlock)
     for (int i = first; i <= last; ++i) {
         const float sample = observed[i];
         const bool fuse = !std::isnan(sample);
@@ -259,6 +264,13 @@ void blendRow(const float* observed, const std::uint64_t* pixelColors, int first
         const std::uint32_t result = blend ? (fresh ? pixel | 1u << 24 : blended) : voxel;
         std::memcpy(colors + 4 * i, &result, sizeof(result));
     }
+}
+
+/// Widens first..last to whole blocks of `vectorBlock` voxels of a row of n.
+void widenToBlocks(int n, int& first, int& last)
+{
+    first &= ~(vectorBlock - 1);
+    last = std::min(last | (vectorBlock - 1), n - 1);
 }
 
 /// Marks the bricks of row (j, k) that got a distance <= 0 among voxels
@@ -506,16 +518,18 @@ void updateVolume(const VolumeGeometry& volume, const FrameSamples& samples, con
                              view.cx, view.cy, w, h, nx, row.first, row.last);
                 if (row.first > row.last)
                     continue;
+                widenToBlocks(nx, row.first, row.last);
                 const std::size_t rowStart = static_cast<std::size_t>(nx) * (j + static_cast<std::size_t>(ny) * k);
                 int* pixels = buffers.pixel.data();
                 float* observed = buffers.observed.data();
                 projectRow(view, row, pixels, buffers.rayLength.data());
                 // Usually a row is fused from where it enters the view to a
                 // little behind the surface; only that part is read and written.
-                const auto [first, last] =
+                auto [first, last] =
                     observeRow(view, row.first, row.last, pixels, buffers.rayLength.data(), observed);
                 if (first > last)
                     continue;
+                widenToBlocks(nx, first, last);
                 fuseRow(observed, first, last, settings.maxWeight, volumes.tsdf->typedData() + rowStart,
                         volumes.weight->typedData() + rowStart, buffers.nonPositive.data());
                 if (colors) {
