@@ -274,7 +274,10 @@ void widenToBlocks(int n, int& first, int& last)
 }
 
 /// Marks the bricks of row (j, k) that got a distance <= 0 among voxels
-/// first..last, from the row's `nonPositive` flags.
+/// first..last, from the row's `nonPositive` flags. Most of them are marked
+/// already: only a brick not yet marked is written, so that the threads
+/// working in one layer of bricks do not keep taking its marks' cache lines
+/// from each other.
 void markBricks(unsigned char* nonPositive, int first, int last, int j, int k, BrickMap& bricks)
 {
     constexpr int size = BrickMap::brickSize;
@@ -284,7 +287,7 @@ void markBricks(unsigned char* nonPositive, int first, int last, int j, int k, B
     for (int i = begin; i < end; i += size) {
         std::uint64_t flags;
         std::memcpy(&flags, nonPositive + i, sizeof(flags));
-        if (flags != 0)
+        if (flags != 0 && !bricks.isMarked(i, j, k))
             bricks.mark(i, j, k);
     }
 }
