@@ -47,28 +47,58 @@ void keepPositive(double c0, double c1, double& lo, double& hi)
     }
 }
 
-/// The range of i along the row p(i) = start + i * step (camera coordinates)
-/// that lies in front of the camera and projects into the w x h image, widened
-/// by a voxel on each side so that rounding never drops a voxel; every voxel in
-/// it is still tested on its own.
-void visibleRange(const Eigen::Vector3f& start, const Eigen::Vector3f& step, float fx, float fy, float cx,
-                  float cy, int w, int h, int n, int& first, int& last)
-{
-    double lo = 0.0, hi = n - 1.0;
-    keepPositive(start.z(), step.z(), lo, hi);
-    // -1 < x fx / z + cx + 0.5 < w, multiplied by z > 0; likewise for y.
-    keepPositive(start.x() * fx + (cx + 1.5) * start.z(), step.x() * fx + (cx + 1.5) * step.z(), lo, hi);
-    keepPositive(-(start.x() * fx + (cx + 0.5 - w) * start.z()), -(step.x() * fx + (cx + 0.5 - w) * step.z()), lo, hi);
-    keepPositive(start.y() * fy + (cy + 1.5) * start.z(), step.y() * fy + (cy + 1.5) * step.z(), lo, hi);
-    keepPositive(-(start.y() * fy + (cy + 0.5 - h) * start.z()), -(step.y() * fy + (cy + 0.5 - h) * step.z()), lo, hi);
-    if (hi < lo) {
-        first = 0;
-        last = -1;
-        return;
+/// The part of each row of voxels (along x) that may lie in view.
+///
+/// Voxel i of row (j, k) has the camera point origin + i step + j yStep +
+/// k zStep. Lying in front of the camera and projecting into the w x h image
+/// (-1 < x fx / z + cx + 0.5 < w, multiplied by z > 0; likewise for y) are
+/// five conditions c0 + c1 i > 0, where c1 is the same for every row and c0
+/// is linear in j and k: per row they cost a few multiply-adds.
+class ViewRows {
+public:
+    /// `axes` holds step, yStep and zStep as columns; rows have n voxels.
+    ViewRows(const Eigen::Matrix3d& axes, const Eigen::Vector3d& origin, const Eigen::Matrix3f& intrinsics, int w,
+             int h, int n)
+        : m_n(n)
+    {
+        const double fx = intrinsics(0, 0), fy = intrinsics(1, 1), cx = intrinsics(0, 2), cy = intrinsics(1, 2);
+        // Each condition as the functional of the camera point it tests.
+        const Eigen::Vector3d conditions[sideCount] = {{0.0, 0.0, 1.0},
+                                                       {fx, 0.0, cx + 1.5},
+                                                       {-fx, 0.0, -(cx + 0.5 - w)},
+                                                       {0.0, fy, cy + 1.5},
+                                                       {0.0, -fy, -(cy + 0.5 - h)}};
+        for (int c = 0; c < sideCount; ++c)
+            m_sides[c] = {conditions[c].dot(origin), conditions[c].dot(axes.col(1)), conditions[c].dot(axes.col(2)),
+                          conditions[c].dot(axes.col(0))};
     }
-    first = static_cast<int>(std::max(std::floor(lo) - 1.0, 0.0));
-    last = static_cast<int>(std::min(std::ceil(hi) + 1.0, n - 1.0));
-}
+
+    /// The voxels first..last of row (j, k) that may be in view (first >
+    /// last when none), widened by a voxel on each side so that rounding
+    /// never drops one; every voxel in it is still tested on its own.
+    void range(int j, int k, int& first, int& last) const
+    {
+        double lo = 0.0, hi = m_n - 1.0;
+        for (const Side& side : m_sides)
+            keepPositive(side.base + side.perRow * j + side.perSlab * k, side.perVoxel, lo, hi);
+        if (hi < lo) {
+            first = 0;
+            last = -1;
+            return;
+        }
+        first = static_cast<int>(std::max(std::floor(lo) - 1.0, 0.0));
+        last = static_cast<int>(std::min(std::ceil(hi) + 1.0, m_n - 1.0));
+    }
+
+private:
+    static constexpr int sideCount = 5;
+    /// One condition: c0 = base + perRow j + perSlab k, c1 = perVoxel.
+    struct Side {
+        double base, perRow, perSlab, perVoxel;
+    };
+    Side m_sides[sideCount];
+    int m_n;
+};
 
 /// Colours are handled as 32-bit words: bytes 0, 1, 2, 3 are R, G, B and,
 /// in a colour voxel, the colour weight. A pixel's colour sample adds its
@@ -502,6 +532,12 @@ void updateVolume(const VolumeGeometry& volume, const FrameSamples& samples, con
                          settings.truncation,
                          1.0f / settings.truncation};
 
+    Eigen::Matrix3d axes;
+    for (int a = 0; a < 3; ++a)
+        axes.col(a) = r.col(a).cast<double>() * volume.voxelSize[a];
+    const Eigen::Vector3d firstVoxel(0.5 - nx / 2.0, 0.5 - ny / 2.0, 0.5 - nz / 2.0);
+    const ViewRows viewRows(axes, axes * firstVoxel + t.cast<double>(), settings.intrinsics, w, h, nx);
+
     // One z-slab per task: a slab is one contiguous block of each volume, so
     // every thread streams through memory; inside it the walk runs over y,
     // then x, and the y and z parts of the camera point are computed once per
@@ -514,13 +550,14 @@ void updateVolume(const VolumeGeometry& volume, const FrameSamples& samples, con
         for (int k = 0; k < nz; ++k) {
             const float z = static_cast<float>(k) * sz + (0.5f - nz / 2.0f) * sz;
             for (int j = 0; j < ny; ++j) {
+                int inViewFirst, inViewLast;
+                viewRows.range(j, k, inViewFirst, inViewLast);
+                if (inViewFirst > inViewLast)
+                    continue;
                 const float y = (static_cast<float>(j) + 0.5f - ny / 2.0f) * sy;
                 const Eigen::Vector3f rowPart = r.col(1) * y + r.col(2) * z + t;
-                Row row{{r(0, 0), r(1, 0), r(2, 0)}, {rowPart.x(), rowPart.y(), rowPart.z()}, nx / 2.0f, sx, 0, -1};
-                visibleRange(r.col(0) * ((0.5f - nx / 2.0f) * sx) + rowPart, r.col(0) * sx, view.fx, view.fy,
-                             view.cx, view.cy, w, h, nx, row.first, row.last);
-                if (row.first > row.last)
-                    continue;
+                Row row{{r(0, 0), r(1, 0), r(2, 0)}, {rowPart.x(), rowPart.y(), rowPart.z()}, nx / 2.0f, sx,
+                        inViewFirst, inViewLast};
                 widenToBlocks(nx, row.first, row.last);
                 const std::size_t rowStart = static_cast<std::size_t>(nx) * (j + static_cast<std::size_t>(ny) * k);
                 int* pixels = buffers.pixel.data();
