@@ -36,9 +36,10 @@ bool SurfaceReconstructionCPU::allocateBuffers()
 
 double SurfaceReconstructionCPU::requiredBytes() const
 {
-    // Per frame pixel: ray distance, depth (2 bytes each), scene (3), mask (1)
-    // and colour (3); per level pixel: filtered depth (2) and six vector maps.
-    const double framePixelBytes = 2 + 2 + 3 + 1 + (m_colorEnabled ? 3 : 0);
+    // Per frame pixel: depth (2 bytes), scene (3), mask (1), the ray distance
+    // integration reads (4) and colour (3, and 8 for integration); per level
+    // pixel: filtered depth (2) and six vector maps.
+    const double framePixelBytes = 2 + 3 + 1 + 4 + (m_colorEnabled ? 3 + 8 : 0);
     const double levelPixelBytes = 2 + 6 * 3 * sizeof(float);
     return FusionInput::bufferBytes(m_volume, m_colorEnabled, m_width, m_height, m_levelCount, framePixelBytes,
                                     levelPixelBytes);
@@ -55,8 +56,7 @@ bool SurfaceReconstructionCPU::createBuffers()
         m_bricks = BrickMap(m_volume.resolution);
         if (ok && m_colorEnabled)
             ok = (colorVolume = TypedImage<unsigned char>::create(0, nx, ny, nz, 4)) != nullptr;
-        ok = ok && (m_rayDistanceImage = createImage<unsigned short>(m_width, m_height, 1, 1)) &&
-             (m_sceneImage = createImage<unsigned char>(m_width, m_height, 1, 3)) &&
+        ok = ok && (m_sceneImage = createImage<unsigned char>(m_width, m_height, 1, 3)) &&
              (m_depthImage = createImage<unsigned short>(m_width, m_height, 1, 1));
         if (ok && m_colorEnabled)
             ok = (m_colorImage = createImage<unsigned char>(m_width, m_height, 1, 3)) != nullptr;
@@ -96,7 +96,7 @@ void SurfaceReconstructionCPU::releaseBuffers()
     colorVolume = nullptr;
     m_weightVolume.reset();
     m_bricks = BrickMap();
-    m_rayDistanceImage.reset();
+    m_frameSamples = VolumeIntegration::FrameSamples();
     m_sceneImage.reset();
     m_depthImage.reset();
     m_colorImage.reset();
@@ -191,15 +191,12 @@ int SurfaceReconstructionCPU::integrate()
     if (!m_initialised)
         return -1;
     const Eigen::Matrix3f& k = m_levelIntrinsics[0];
-    VolumeIntegration::computeRayDistance(*m_depthImage, k, *m_rayDistanceImage);
-    VolumeIntegration::computeDiscontinuityMask(*m_depthImage, *m_validMask);
+    m_frameSamples.sample(*m_depthImage, k, m_colorImage.get(), m_levels[0].normals.get(), *m_validMask);
     const VolumeIntegration::Settings settings{m_pose, k,
                                                m_volume.truncationDistance(m_params->truncationFactor),
                                                FusionInput::weightCap(*m_params)};
-    VolumeIntegration::updateVolume(m_volume,
-                                    {m_rayDistanceImage.get(), m_validMask.get(), m_colorImage.get(),
-                                     m_levels[0].normals.get()},
-                                    settings, {tsdfVolume, m_weightVolume.get(), colorVolume, &m_bricks});
+    VolumeIntegration::updateVolume(m_volume, m_frameSamples, settings,
+                                    {tsdfVolume, m_weightVolume.get(), colorVolume, &m_bricks});
     return 0;
 }
 

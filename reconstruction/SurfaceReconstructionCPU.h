@@ -2,6 +2,7 @@
 
 #include "reconstruction/BrickMap.h"
 #include "reconstruction/FusionDriver.h"
+#include "reconstruction/VolumeIntegration.h"
 
 #include <memory>
 
@@ -70,7 +71,7 @@ private:
 
     std::unique_ptr<TypedImage<unsigned char>> m_weightVolume;
     BrickMap m_bricks;  ///< where the distance volume may hold a surface
-    std::unique_ptr<TypedImage<unsigned short>> m_rayDistanceImage;
+    VolumeIntegration::FrameSamples m_frameSamples;  ///< what integration reads per pixel
     std::unique_ptr<TypedImage<unsigned char>> m_colorImage;
     std::unique_ptr<TypedImage<unsigned short>> m_depthImage;
     std::array<Level, maxLevels> m_levels;

@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <utility>
 #include <vector>
 
@@ -19,6 +18,11 @@ namespace {
 using FusionConstants::discontinuityStep;
 using FusionConstants::maxColorWeight;
 constexpr int windowRadius = 2;
+/// Voxels in the widest vector of floats the loops use (AVX-512). Each pass
+/// covers whole blocks of this many voxels of a row, so that short stretches
+/// do not end in a slow scalar remainder; voxels a block adds are tested (or
+/// left alone) like any other.
+constexpr int vectorBlock = 16;
 
 // The per-voxel loops are written for the vectoriser; on x86-64 each also
 // gets an AVX-512 (x86-64-v4) and an AVX2 clone, the widest the processor
@@ -43,43 +47,63 @@ void keepPositive(double c0, double c1, double& lo, double& hi)
     }
 }
 
-/// The range of i along the row p(i) = start + i * step (camera coordinates)
-/// that lies in front of the camera and projects into the w x h image, widened
-/// by a voxel on each side so that rounding never drops a voxel; every voxel in
-/// it is still tested on its own.
-void visibleRange(const Eigen::Vector3f& start, const Eigen::Vector3f& step, float fx, float fy, float cx,
-                  float cy, int w, int h, int n, int& first, int& last)
-{
-    double lo = 0.0, hi = n - 1.0;
-    keepPositive(start.z(), step.z(), lo, hi);
-    // -1 < x fx / z + cx + 0.5 < w, multiplied by z > 0; likewise for y.
-    keepPositive(start.x() * fx + (cx + 1.5) * start.z(), step.x() * fx + (cx + 1.5) * step.z(), lo, hi);
-    keepPositive(-(start.x() * fx + (cx + 0.5 - w) * start.z()), -(step.x() * fx + (cx + 0.5 - w) * step.z()), lo, hi);
-    keepPositive(start.y() * fy + (cy + 1.5) * start.z(), step.y() * fy + (cy + 1.5) * step.z(), lo, hi);
-    keepPositive(-(start.y() * fy + (cy + 0.5 - h) * start.z()), -(step.y() * fy + (cy + 0.5 - h) * step.z()), lo, hi);
-    if (hi < lo) {
-        first = 0;
-        last = -1;
-        return;
+/// The part of each row of voxels (along x) that may lie in view.
+///
+/// Voxel i of row (j, k) has the camera point origin + i step + j yStep +
+/// k zStep. Lying in front of the camera and projecting into the w x h image
+/// (-1 < x fx / z + cx + 0.5 < w, multiplied by z > 0; likewise for y) are
+/// five conditions c0 + c1 i > 0, where c1 is the same for every row and c0
+/// is linear in j and k: per row they cost a few multiply-adds.
+class ViewRows {
+public:
+    /// `axes` holds step, yStep and zStep as columns; rows have n voxels.
+    ViewRows(const Eigen::Matrix3d& axes, const Eigen::Vector3d& origin, const Eigen::Matrix3f& intrinsics, int w,
+             int h, int n)
+        : m_n(n)
+    {
+        const double fx = intrinsics(0, 0), fy = intrinsics(1, 1), cx = intrinsics(0, 2), cy = intrinsics(1, 2);
+        // Each condition as the functional of the camera point it tests.
+        const Eigen::Vector3d conditions[sideCount] = {{0.0, 0.0, 1.0},
+                                                       {fx, 0.0, cx + 1.5},
+                                                       {-fx, 0.0, -(cx + 0.5 - w)},
+                                                       {0.0, fy, cy + 1.5},
+                                                       {0.0, -fy, -(cy + 0.5 - h)}};
+        for (int c = 0; c < sideCount; ++c)
+            m_sides[c] = {conditions[c].dot(origin), conditions[c].dot(axes.col(1)), conditions[c].dot(axes.col(2)),
+                          conditions[c].dot(axes.col(0))};
     }
-    first = static_cast<int>(std::max(std::floor(lo) - 1.0, 0.0));
-    last = static_cast<int>(std::min(std::ceil(hi) + 1.0, n - 1.0));
-}
+
+    /// The voxels first..last of row (j, k) that may be in view (first >
+    /// last when none), widened by a voxel on each side so that rounding
+    /// never drops one; every voxel in it is still tested on its own.
+    void range(int j, int k, int& first, int& last) const
+    {
+        double lo = 0.0, hi = m_n - 1.0;
+        for (const Side& side : m_sides)
+            keepPositive(side.base + side.perRow * j + side.perSlab * k, side.perVoxel, lo, hi);
+        if (hi < lo) {
+            first = 0;
+            last = -1;
+            return;
+        }
+        first = static_cast<int>(std::max(std::floor(lo) - 1.0, 0.0));
+        last = static_cast<int>(std::min(std::ceil(hi) + 1.0, m_n - 1.0));
+    }
+
+private:
+    static constexpr int sideCount = 5;
+    /// One condition: c0 = base + perRow j + perSlab k, c1 = perVoxel.
+    struct Side {
+        double base, perRow, perSlab, perVoxel;
+    };
+    Side m_sides[sideCount];
+    int m_n;
+};
 
 /// Colours are handled as 32-bit words: bytes 0, 1, 2, 3 are R, G, B and,
 /// in a colour voxel, the colour weight. A pixel's colour sample adds its
 /// |normal z| (a float) in the upper word of 64 bits.
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "colour words assume little-endian bytes");
-
-/// What integration reads per pixel, one word per pixel and image so that
-/// the voxel loops look each up with one (vectorisable) load.
-struct FrameSamples {
-    FrameSamples(const FrameInput& frame, bool withColor);
-
-    /// The ray distance (mm), 0 where the pixel is unreliable or has no depth.
-    std::unique_ptr<float[]> distance;
-    std::unique_ptr<std::uint64_t[]> color;  ///< colour and |normal z|; null without colour
-};
 
 /// A pixel's colour sample.
 inline std::uint64_t colorSample(const unsigned char* rgb, float normalZ)
@@ -104,24 +128,6 @@ inline float sampleFacing(std::uint64_t sample)
     float facing;
     std::memcpy(&facing, &facingBits, sizeof(facing));
     return facing;
-}
-
-FrameSamples::FrameSamples(const FrameInput& frame, bool withColor)
-{
-    const int count = frame.rayDistance->width * frame.rayDistance->height;
-    distance.reset(new float[count]);
-    if (withColor)
-        color.reset(new std::uint64_t[count]);
-    const unsigned short* rayDistance = frame.rayDistance->typedData();
-    const unsigned char* reliable = frame.reliable->typedData();
-    const unsigned char* rgb = withColor ? frame.color->typedData() : nullptr;
-    const float* normals = withColor ? frame.normals->typedData() : nullptr;
-#pragma omp parallel for schedule(static)
-    for (int p = 0; p < count; ++p) {
-        distance[p] = reliable[p] != 0 ? rayDistance[p] : 0.0f;
-        if (withColor)
-            color[p] = colorSample(rgb + 3 * p, normals[3 * p + 2]);
-    }
 }
 
 /// What the voxel loops read from one frame.
@@ -230,7 +236,7 @@ VOXEL_LOOP_CLONES
 void fuseRow(const float* observed, int first, int last, int maxWeight, float* tsdf, unsigned char* weights,
              unsigned char* nonPositive)
 {
-#pragma omp simd
+#pragma omp simd simdlen(vectorBlock)
     for (int i = first; i <= last; ++i) {
         const float sample = observed[i];
         const bool fuse = !std::isnan(sample);
@@ -290,8 +296,18 @@ void blendRow(const float* observed, const std::uint64_t* pixelColors, int first
     }
 }
 
+/// Widens first..last to whole blocks of `vectorBlock` voxels of a row of n.
+void widenToBlocks(int n, int& first, int& last)
+{
+    first &= ~(vectorBlock - 1);
+    last = std::min(last | (vectorBlock - 1), n - 1);
+}
+
 /// Marks the bricks of row (j, k) that got a distance <= 0 among voxels
-/// first..last, from the row's `nonPositive` flags.
+/// first..last, from the row's `nonPositive` flags. Most of them are marked
+/// already: only a brick not yet marked is written, so that the threads
+/// working in one layer of bricks do not keep taking its marks' cache lines
+/// from each other.
 void markBricks(unsigned char* nonPositive, int first, int last, int j, int k, BrickMap& bricks)
 {
     constexpr int size = BrickMap::brickSize;
@@ -301,33 +317,32 @@ void markBricks(unsigned char* nonPositive, int first, int last, int j, int k, B
     for (int i = begin; i < end; i += size) {
         std::uint64_t flags;
         std::memcpy(&flags, nonPositive + i, sizeof(flags));
-        if (flags != 0)
+        if (flags != 0 && !bricks.isMarked(i, j, k))
             bricks.mark(i, j, k);
     }
 }
 
-}  // namespace
-
-void computeRayDistance(const TypedImage<unsigned short>& depth, const Eigen::Matrix3f& intrinsics,
-                        TypedImage<unsigned short>& rayDistance)
-{
-    const int w = depth.width;
-    const int h = depth.height;
-    const float fx = intrinsics(0, 0), fy = intrinsics(1, 1);
-    const float cx = intrinsics(0, 2), cy = intrinsics(1, 2);
-    // The squared ray length per mm of depth is (a^2 + 1) + b^2, with a
-    // depending on the column only and b on the row only.
-    std::vector<float> columnPart(w);
-    for (int u = 0; u < w; ++u) {
-        const float a = (static_cast<float>(u) - cx) / fx;
-        columnPart[u] = a * a + 1.0f;
+/// The factor from depth to ray distance of each pixel: its square is
+/// (a^2 + 1) + b^2, with a depending on the column only and b on the row only.
+class RayFactors {
+public:
+    RayFactors(int width, const Eigen::Matrix3f& intrinsics)
+        : m_columnPart(width), m_fy(intrinsics(1, 1)), m_cy(intrinsics(1, 2))
+    {
+        const float fx = intrinsics(0, 0), cx = intrinsics(0, 2);
+        for (int u = 0; u < width; ++u) {
+            const float a = (static_cast<float>(u) - cx) / fx;
+            m_columnPart[u] = a * a + 1.0f;
+        }
     }
-#pragma omp parallel for schedule(static)
-    for (int v = 0; v < h; ++v) {
-        const float b = (static_cast<float>(v) - cy) / fy;
+
+    /// Ray distances of row v of a depth image, `in` and `out` at the row.
+    void convertRow(int v, const unsigned short* in, unsigned short* out) const
+    {
+        const float b = (static_cast<float>(v) - m_cy) / m_fy;
         const float rowPart = b * b;
-        const unsigned short* in = depth.typedData() + static_cast<std::size_t>(v) * w;
-        unsigned short* out = rayDistance.typedData() + static_cast<std::size_t>(v) * w;
+        const float* columnPart = m_columnPart.data();
+        const int w = static_cast<int>(m_columnPart.size());
 #pragma omp simd
         for (int u = 0; u < w; ++u) {
             const float factor = std::sqrt(columnPart[u] + rowPart);
@@ -338,50 +353,148 @@ void computeRayDistance(const TypedImage<unsigned short>& depth, const Eigen::Ma
             out[u] = static_cast<unsigned short>(std::min(factor * static_cast<float>(in[u]) + 0.5f, 65535.0f));
         }
     }
+
+private:
+    std::vector<float> m_columnPart;
+    float m_fy, m_cy;
+};
+
+/// One thread's window for the discontinuity mask, row by row.
+///
+/// A pixel passes when both the smallest and the largest depth of its window
+/// lie within the step of its own: the window's extremes come from those of
+/// its columns, taken row by row. The column extremes are padded with values
+/// that never win, so the window is clipped at the border.
+class MaskWindow {
+public:
+    explicit MaskWindow(int width)
+        : m_lowest(width + 2 * windowRadius, neverLowest), m_highest(width + 2 * windowRadius, neverHighest)
+    {
+    }
+
+    /// Row y of the mask of `depth` into `out` (at the row).
+    void maskRow(const TypedImage<unsigned short>& depth, int y, unsigned char* out)
+    {
+        const int w = depth.width, h = depth.height;
+        const unsigned short* d = depth.typedData();
+        unsigned short* low = m_lowest.data() + windowRadius;
+        unsigned short* high = m_highest.data() + windowRadius;
+        const int firstRow = std::max(y - windowRadius, 0), lastRow = std::min(y + windowRadius, h - 1);
+        std::copy(d + firstRow * w, d + (firstRow + 1) * w, low);
+        std::copy(d + firstRow * w, d + (firstRow + 1) * w, high);
+        for (int row = firstRow + 1; row <= lastRow; ++row) {
+            const unsigned short* line = d + row * w;
+#pragma omp simd
+            for (int x = 0; x < w; ++x) {
+                low[x] = std::min(low[x], line[x]);
+                high[x] = std::max(high[x], line[x]);
+            }
+        }
+        const unsigned short* line = d + y * w;
+#pragma omp simd
+        for (int x = 0; x < w; ++x) {
+            unsigned short windowLow = low[x - windowRadius], windowHigh = high[x - windowRadius];
+            for (int dx = 1 - windowRadius; dx <= windowRadius; ++dx) {
+                windowLow = std::min(windowLow, low[x + dx]);
+                windowHigh = std::max(windowHigh, high[x + dx]);
+            }
+            const int d0 = line[x];
+            const bool reliable = (d0 != 0) & (static_cast<float>(windowHigh - d0) <= discontinuityStep) &
+                                  (static_cast<float>(d0 - windowLow) <= discontinuityStep);
+            out[x] = reliable ? 255 : 0;
+        }
+    }
+
+private:
+    static constexpr unsigned short neverLowest = std::numeric_limits<unsigned short>::max();
+    static constexpr unsigned short neverHighest = 0;
+    std::vector<unsigned short> m_lowest, m_highest;
+};
+
+/// Samples of the n pixels from `rayDistance`, `reliable`, `rgb` and
+/// `normals` (each at the first of them; the last two null without colour).
+void sampleRow(int n, const unsigned short* rayDistance, const unsigned char* reliable, const unsigned char* rgb,
+               const float* normals, float* distance, std::uint64_t* color)
+{
+    for (int p = 0; p < n; ++p)
+        distance[p] = reliable[p] != 0 ? rayDistance[p] : 0.0f;
+    if (color)
+        for (int p = 0; p < n; ++p)
+            color[p] = colorSample(rgb + 3 * p, normals[3 * p + 2]);
+}
+
+}  // namespace
+
+void computeRayDistance(const TypedImage<unsigned short>& depth, const Eigen::Matrix3f& intrinsics,
+                        TypedImage<unsigned short>& rayDistance)
+{
+    const int w = depth.width;
+    const RayFactors factors(w, intrinsics);
+#pragma omp parallel for schedule(static)
+    for (int v = 0; v < depth.height; ++v)
+        factors.convertRow(v, depth.typedData() + static_cast<std::size_t>(v) * w,
+                           rayDistance.typedData() + static_cast<std::size_t>(v) * w);
 }
 
 void computeDiscontinuityMask(const TypedImage<unsigned short>& depth, TypedImage<unsigned char>& mask)
 {
-    const int w = depth.width;
-    const int h = depth.height;
-    const unsigned short* d = depth.typedData();
-    // A pixel passes when both the smallest and the largest depth of its
-    // window lie within the step of its own: the window's extremes come from
-    // those of its columns, taken row by row. The column extremes are padded
-    // with values that never win, so the window is clipped at the border.
-    constexpr unsigned short neverLowest = std::numeric_limits<unsigned short>::max();
-    constexpr unsigned short neverHighest = 0;
 #pragma omp parallel
     {
-        std::vector<unsigned short> lowest(w + 2 * windowRadius, neverLowest);
-        std::vector<unsigned short> highest(w + 2 * windowRadius, neverHighest);
-        unsigned short* low = lowest.data() + windowRadius;
-        unsigned short* high = highest.data() + windowRadius;
+        MaskWindow window(depth.width);
 #pragma omp for schedule(static)
-        for (int y = 0; y < h; ++y) {
-            const int firstRow = std::max(y - windowRadius, 0), lastRow = std::min(y + windowRadius, h - 1);
-            std::copy(d + firstRow * w, d + (firstRow + 1) * w, low);
-            std::copy(d + firstRow * w, d + (firstRow + 1) * w, high);
-            for (int row = firstRow + 1; row <= lastRow; ++row) {
-                const unsigned short* line = d + row * w;
-                for (int x = 0; x < w; ++x) {
-                    low[x] = std::min(low[x], line[x]);
-                    high[x] = std::max(high[x], line[x]);
-                }
-            }
-            const unsigned short* line = d + y * w;
-            unsigned char* out = mask.typedData() + y * w;
-            for (int x = 0; x < w; ++x) {
-                int windowLow = low[x - windowRadius], windowHigh = high[x - windowRadius];
-                for (int dx = 1 - windowRadius; dx <= windowRadius; ++dx) {
-                    windowLow = std::min<int>(windowLow, low[x + dx]);
-                    windowHigh = std::max<int>(windowHigh, high[x + dx]);
-                }
-                const int d0 = line[x];
-                const bool reliable = d0 != 0 && static_cast<float>(windowHigh - d0) <= discontinuityStep &&
-                                      static_cast<float>(d0 - windowLow) <= discontinuityStep;
-                out[x] = reliable ? 255 : 0;
-            }
+        for (int y = 0; y < depth.height; ++y)
+            window.maskRow(depth, y, mask.typedData() + static_cast<std::size_t>(y) * depth.width);
+    }
+}
+
+void FrameSamples::resize(int width, int height, bool withColor)
+{
+    const std::size_t count = static_cast<std::size_t>(width) * height;
+    m_width = width;
+    m_height = height;
+    m_hasColor = withColor;
+    m_distance.resize(count);
+    if (withColor)
+        m_color.resize(count);
+}
+
+void FrameSamples::sample(const FrameInput& frame)
+{
+    const int w = frame.rayDistance->width;
+    resize(w, frame.rayDistance->height, frame.color != nullptr);
+    const unsigned char* rgb = m_hasColor ? frame.color->typedData() : nullptr;
+    const float* normals = m_hasColor ? frame.normals->typedData() : nullptr;
+    std::uint64_t* color = m_hasColor ? m_color.data() : nullptr;
+#pragma omp parallel for schedule(static)
+    for (int v = 0; v < m_height; ++v) {
+        const std::size_t p = static_cast<std::size_t>(v) * w;
+        sampleRow(w, frame.rayDistance->typedData() + p, frame.reliable->typedData() + p, rgb ? rgb + 3 * p : nullptr,
+                  normals ? normals + 3 * p : nullptr, m_distance.data() + p, color ? color + p : nullptr);
+    }
+}
+
+void FrameSamples::sample(const TypedImage<unsigned short>& depth, const Eigen::Matrix3f& intrinsics,
+                          const TypedImage<unsigned char>* color, const TypedImage<float>* normals,
+                          TypedImage<unsigned char>& mask)
+{
+    const int w = depth.width;
+    resize(w, depth.height, color != nullptr);
+    const RayFactors factors(w, intrinsics);
+    const unsigned char* rgb = m_hasColor ? color->typedData() : nullptr;
+    const float* normalData = m_hasColor ? normals->typedData() : nullptr;
+    std::uint64_t* colorSamples = m_hasColor ? m_color.data() : nullptr;
+#pragma omp parallel
+    {
+        MaskWindow window(w);
+        std::vector<unsigned short> rayDistance(w);
+#pragma omp for schedule(static)
+        for (int v = 0; v < m_height; ++v) {
+            const std::size_t p = static_cast<std::size_t>(v) * w;
+            factors.convertRow(v, depth.typedData() + p, rayDistance.data());
+            window.maskRow(depth, v, mask.typedData() + p);
+            sampleRow(w, rayDistance.data(), mask.typedData() + p, rgb ? rgb + 3 * p : nullptr,
+                      normalData ? normalData + 3 * p : nullptr, m_distance.data() + p,
+                      colorSamples ? colorSamples + p : nullptr);
         }
     }
 }
@@ -389,16 +502,26 @@ void computeDiscontinuityMask(const TypedImage<unsigned short>& depth, TypedImag
 void updateVolume(const VolumeGeometry& volume, const FrameInput& frame, const Settings& settings,
                   const Volumes& volumes)
 {
+    FrameInput sampled = frame;
+    if (!volumes.color)
+        sampled.color = nullptr;
+    FrameSamples samples;
+    samples.sample(sampled);
+    updateVolume(volume, samples, settings, volumes);
+}
+
+void updateVolume(const VolumeGeometry& volume, const FrameSamples& samples, const Settings& settings,
+                  const Volumes& volumes)
+{
     const int nx = volume.resolution[0], ny = volume.resolution[1], nz = volume.resolution[2];
     const float sx = volume.voxelSize[0], sy = volume.voxelSize[1], sz = volume.voxelSize[2];
-    const int w = frame.rayDistance->width;
-    const int h = frame.rayDistance->height;
+    const int w = samples.width();
+    const int h = samples.height();
     const Eigen::Matrix3f r = settings.pose.topLeftCorner<3, 3>();
     const Eigen::Vector3f t = settings.pose.topRightCorner<3, 1>();
-    unsigned char* colors = volumes.color ? volumes.color->typedData() : nullptr;
-    const FrameSamples samples(frame, colors != nullptr);
-    const FrameView view{samples.distance.get(),
-                         samples.color.get(),
+    unsigned char* colors = volumes.color && samples.color() ? volumes.color->typedData() : nullptr;
+    const FrameView view{samples.distance(),
+                         samples.color(),
                          w,
                          static_cast<float>(w),
                          static_cast<float>(h),
@@ -408,6 +531,12 @@ void updateVolume(const VolumeGeometry& volume, const FrameInput& frame, const S
                          settings.intrinsics(1, 2),
                          settings.truncation,
                          1.0f / settings.truncation};
+
+    Eigen::Matrix3d axes;
+    for (int a = 0; a < 3; ++a)
+        axes.col(a) = r.col(a).cast<double>() * volume.voxelSize[a];
+    const Eigen::Vector3d firstVoxel(0.5 - nx / 2.0, 0.5 - ny / 2.0, 0.5 - nz / 2.0);
+    const ViewRows viewRows(axes, axes * firstVoxel + t.cast<double>(), settings.intrinsics, w, h, nx);
 
     // One z-slab per task: a slab is one contiguous block of each volume, so
     // every thread streams through memory; inside it the walk runs over y,
@@ -421,23 +550,26 @@ void updateVolume(const VolumeGeometry& volume, const FrameInput& frame, const S
         for (int k = 0; k < nz; ++k) {
             const float z = static_cast<float>(k) * sz + (0.5f - nz / 2.0f) * sz;
             for (int j = 0; j < ny; ++j) {
+                int inViewFirst, inViewLast;
+                viewRows.range(j, k, inViewFirst, inViewLast);
+                if (inViewFirst > inViewLast)
+                    continue;
                 const float y = (static_cast<float>(j) + 0.5f - ny / 2.0f) * sy;
                 const Eigen::Vector3f rowPart = r.col(1) * y + r.col(2) * z + t;
-                Row row{{r(0, 0), r(1, 0), r(2, 0)}, {rowPart.x(), rowPart.y(), rowPart.z()}, nx / 2.0f, sx, 0, -1};
-                visibleRange(r.col(0) * ((0.5f - nx / 2.0f) * sx) + rowPart, r.col(0) * sx, view.fx, view.fy,
-                             view.cx, view.cy, w, h, nx, row.first, row.last);
-                if (row.first > row.last)
-                    continue;
+                Row row{{r(0, 0), r(1, 0), r(2, 0)}, {rowPart.x(), rowPart.y(), rowPart.z()}, nx / 2.0f, sx,
+                        inViewFirst, inViewLast};
+                widenToBlocks(nx, row.first, row.last);
                 const std::size_t rowStart = static_cast<std::size_t>(nx) * (j + static_cast<std::size_t>(ny) * k);
                 int* pixels = buffers.pixel.data();
                 float* observed = buffers.observed.data();
                 projectRow(view, row, pixels, buffers.rayLength.data());
                 // Usually a row is fused from where it enters the view to a
                 // little behind the surface; only that part is read and written.
-                const auto [first, last] =
+                auto [first, last] =
                     observeRow(view, row.first, row.last, pixels, buffers.rayLength.data(), observed);
                 if (first > last)
                     continue;
+                widenToBlocks(nx, first, last);
                 fuseRow(observed, first, last, settings.maxWeight, volumes.tsdf->typedData() + rowStart,
                         volumes.weight->typedData() + rowStart, buffers.nonPositive.data());
                 if (colors) {

@@ -6,6 +6,9 @@
 
 #include <Eigen/Core>
 
+#include <cstdint>
+#include <vector>
+
 namespace Veltrane {
 
 /// Fusion of one depth frame (and its colour) into the volumes.
@@ -49,10 +52,48 @@ void computeRayDistance(const TypedImage<unsigned short>& depth, const Eigen::Ma
 /// 20 mm; 0 elsewhere.
 void computeDiscontinuityMask(const TypedImage<unsigned short>& depth, TypedImage<unsigned char>& mask);
 
+/// What the voxel loops read from a frame, one word per pixel and kind:
+/// the ray distance (mm, 0 where the pixel may not be fused) and, with
+/// colour, the pixel's colour with |normal z|. Kept from frame to frame, so
+/// that integrating a frame allocates nothing once the size is known.
+class FrameSamples {
+public:
+    /// The samples of `frame`.
+    void sample(const FrameInput& frame);
+    /// The samples of a depth frame (and its colour and normals, or null
+    /// without colour), computed with its ray distance and discontinuity
+    /// mask (stored in `mask`) in one pass over the rows: the same as
+    /// `sample` of the images `computeRayDistance` and
+    /// `computeDiscontinuityMask` give.
+    void sample(const TypedImage<unsigned short>& depth, const Eigen::Matrix3f& intrinsics,
+                const TypedImage<unsigned char>* color, const TypedImage<float>* normals,
+                TypedImage<unsigned char>& mask);
+
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+    /// Ray distance per pixel, 0 where the pixel is unreliable or has no depth.
+    const float* distance() const { return m_distance.data(); }
+    /// Colour sample per pixel, null without colour.
+    const std::uint64_t* color() const { return m_hasColor ? m_color.data() : nullptr; }
+
+private:
+    /// Sizes the buffers for a `width` x `height` frame.
+    void resize(int width, int height, bool withColor);
+
+    int m_width = 0, m_height = 0;
+    bool m_hasColor = false;
+    std::vector<float> m_distance;
+    std::vector<std::uint64_t> m_color;
+};
+
 /// Moves every voxel in front of the camera that projects onto a reliable
 /// pixel, and lies no more than the truncation distance behind the measured
 /// surface, towards the measured signed distance, and blends in the colour
-/// weighted by how directly the surface faces the camera.
+/// weighted by how directly the surface faces the camera. The volumes'
+/// colour is updated only when both they and `samples` have colour.
+void updateVolume(const VolumeGeometry& volume, const FrameSamples& samples, const Settings& settings,
+                  const Volumes& volumes);
+/// The same for a single frame, sampled for this call only.
 void updateVolume(const VolumeGeometry& volume, const FrameInput& frame, const Settings& settings,
                   const Volumes& volumes);
 

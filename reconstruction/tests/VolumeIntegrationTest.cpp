@@ -231,6 +231,47 @@ TEST(VolumeIntegration, RayDistanceGrowsOffAxisAndSaturatesInsteadOfWrapping)
     EXPECT_EQ(ray->typedData()[width * height - 1], 65535);
 }
 
+TEST(VolumeIntegration, OnePassSamplingGivesTheSamplesOfTheSeparateImages)
+{
+    // Sloped depth with a step, holes and a far corner, and colours and
+    // normals that differ per pixel; sampled twice into the same buffers,
+    // first with colour and then without.
+    Fusion f;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const int p = y * width + x;
+            f.depth->typedData()[p] = static_cast<unsigned short>((x < 25 ? 600 : 700) + 2 * x + y);
+            if ((x * 7 + y * 3) % 23 == 0)
+                f.depth->typedData()[p] = 0;
+            for (int c = 0; c < 3; ++c)
+                f.rgb->typedData()[3 * p + c] = static_cast<unsigned char>(x * 5 + y * 3 + c * 70);
+            f.normals->typedData()[3 * p + 2] = -0.01f * static_cast<float>(p % 100);
+        }
+    f.depth->typedData()[width * height - 1] = 65000;
+    computeRayDistance(*f.depth, intrinsics, *f.rayDistance);
+    computeDiscontinuityMask(*f.depth, *f.mask);
+
+    FrameSamples onePass;
+    for (const bool withColor : {true, false}) {
+        const TypedImage<unsigned char>* rgb = withColor ? f.rgb.get() : nullptr;
+        auto mask = filledImage<unsigned char>(width, height, 1, 7);
+        onePass.sample(*f.depth, intrinsics, rgb, f.normals.get(), *mask);
+        FrameSamples separate;
+        separate.sample({f.rayDistance.get(), f.mask.get(), rgb, f.normals.get()});
+
+        ASSERT_EQ(onePass.width(), width);
+        ASSERT_EQ(onePass.height(), height);
+        EXPECT_EQ(onePass.color() != nullptr, withColor);
+        for (int p = 0; p < width * height; ++p) {
+            EXPECT_EQ(mask->typedData()[p], f.mask->typedData()[p]) << p;
+            EXPECT_EQ(onePass.distance()[p], separate.distance()[p]) << p;
+            if (withColor) {
+                EXPECT_EQ(onePass.color()[p], separate.color()[p]) << p;
+            }
+        }
+    }
+}
+
 TEST(VolumeIntegration, ColourBlendsByFacingAndItsWeightStopsAt32)
 {
     Fusion f;
