@@ -1,6 +1,7 @@
 #include "reconstruction/DepthPreprocessing.h"
 
 #include "reconstruction/FusionConstants.h"
+#include "reconstruction/VectorClones.h"
 
 #include <Eigen/LU>
 #include <omp.h>
@@ -114,7 +115,7 @@ __attribute__((always_inline)) inline void forEachPixel(int width, int height, i
 /// The depth stages, one output row at a time, so that they can share one
 /// team of threads (see `computePyramid`) as well as run on their own.
 
-__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+KORVASTEL_VECTOR_CLONES
 void bilateralRow(const TypedImage<unsigned short>& depth, TypedImage<unsigned short>& filtered, int y)
 {
     static const BilateralWeights weights;
@@ -140,7 +141,7 @@ void bilateralRow(const TypedImage<unsigned short>& depth, TypedImage<unsigned s
     });
 }
 
-__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+KORVASTEL_VECTOR_CLONES
 void downsampleRow(const TypedImage<unsigned short>& depth, TypedImage<unsigned short>& half, int y)
 {
     const int w = depth.width;
@@ -222,7 +223,7 @@ private:
 /// vectorised, with AVX-512 or AVX2 where the processor has them; each pixel's values are
 /// formed in the same order as one pixel at a time.
 
-__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+KORVASTEL_VECTOR_CLONES
 void vertexRow(const unsigned short* depth, int w, int v, const Eigen::Matrix3f& inverseIntrinsics,
                SplitRows& vertices, float* out)
 {
@@ -246,7 +247,7 @@ void vertexRow(const unsigned short* depth, int w, int v, const Eigen::Matrix3f&
 }
 
 /// Tangents of an interior row y from vertex rows y - 1 .. y + 1.
-__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+KORVASTEL_VECTOR_CLONES
 void tangentRow(const SplitRows& vertices, int w, int y, SplitRows& tangentX, SplitRows& tangentY, float* outX,
                 float* outY)
 {
@@ -285,7 +286,7 @@ void tangentRow(const SplitRows& vertices, int w, int y, SplitRows& tangentX, Sp
 }
 
 /// Normals of an interior row y from the vertex and tangent rows y - 2 .. y + 1.
-__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+KORVASTEL_VECTOR_CLONES
 void normalRow(const SplitRows& vertices, const SplitRows& tangentX, const SplitRows& tangentY, int w, int y,
                float* out)
 {

@@ -1,6 +1,7 @@
 #include "reconstruction/IcpTracking.h"
 
 #include "reconstruction/FusionConstants.h"
+#include "reconstruction/VectorClones.h"
 #include "reconstruction/VectorMap.h"
 
 #include <Eigen/Cholesky>
@@ -168,7 +169,7 @@ struct ProjectedRow {
 
 /// The first steps of `findCorrespondence` for the interior pixels of image
 /// row y, as one loop over the row that the compiler vectorises.
-__attribute__((target_clones("arch=x86-64-v4", "avx2", "default"))) void
+KORVASTEL_VECTOR_CLONES void
 projectRow(const Level& level, const Eigen::Matrix4f& inverseEstimate, int y, ProjectedRow& row)
 {
     const PixelProjection projection(level);
@@ -199,7 +200,7 @@ projectRow(const Level& level, const Eigen::Matrix4f& inverseEstimate, int y, Pr
 /// and a r) are updated together, a broadcast times one vector per row, and
 /// each is still its own sum in pixel order. The products of two floats are
 /// exact in double, so fused multiply-adds give the same sums.
-__attribute__((flatten, target_clones("arch=x86-64-v4", "avx2", "default"))) RowSums
+__attribute__((flatten)) KORVASTEL_VECTOR_CLONES RowSums
 accumulateRow(const Level& level, const Eigen::Matrix4f& estimate, const Eigen::Matrix4f& inverseEstimate,
               float maxDistance, float cosLimit, int y, ProjectedRow& row)
 {

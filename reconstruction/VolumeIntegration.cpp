@@ -1,6 +1,7 @@
 #include "reconstruction/VolumeIntegration.h"
 
 #include "reconstruction/FusionConstants.h"
+#include "reconstruction/VectorClones.h"
 
 #include <algorithm>
 #include <cmath>
@@ -23,16 +24,6 @@ constexpr int windowRadius = 2;
 /// do not end in a slow scalar remainder; voxels a block adds are tested (or
 /// left alone) like any other.
 constexpr int vectorBlock = 16;
-
-// The per-voxel loops are written for the vectoriser; on x86-64 each also
-// gets an AVX-512 (x86-64-v4) and an AVX2 clone, the widest the processor
-// has chosen at load time, while the default clone runs on any x86-64. All
-// clones compute the same values: no contraction into fused multiply-adds.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define VOXEL_LOOP_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-#else
-#define VOXEL_LOOP_CLONES
-#endif
 
 /// Narrows [lo, hi] to the i with c0 + c1 i > 0.
 void keepPositive(double c0, double c1, double& lo, double& hi)
@@ -178,7 +169,7 @@ static_assert(BrickMap::brickSize == sizeof(std::uint64_t), "a brick's row of fl
 /// Projects every voxel of `row` into the frame: its pixel and its distance
 /// from the camera, or pixel 0 and NaN where it is behind the camera or
 /// outside the image.
-VOXEL_LOOP_CLONES
+KORVASTEL_VECTOR_CLONES
 void projectRow(const FrameView frame, const Row row, int* pixels, float* rayLengths)
 {
     const float ax = row.axis[0], ay = row.axis[1], az = row.axis[2];
@@ -203,7 +194,7 @@ void projectRow(const FrameView frame, const Row row, int* pixels, float* rayLen
 /// without depth, or it lies more than the truncation distance behind the
 /// measured surface. Returns the range of voxels with a distance, empty
 /// (first > last) when there is none.
-VOXEL_LOOP_CLONES
+KORVASTEL_VECTOR_CLONES
 std::pair<int, int> observeRow(const FrameView frame, int first, int last, const int* pixels,
                                const float* rayLengths, float* observed)
 {
@@ -221,7 +212,7 @@ std::pair<int, int> observeRow(const FrameView frame, int first, int last, const
 }
 
 /// The colour samples of the pixels of voxels first..last of a row.
-VOXEL_LOOP_CLONES
+KORVASTEL_VECTOR_CLONES
 void lookUpColors(const FrameView frame, int first, int last, const int* pixels, std::uint64_t* pixelColors)
 {
 #pragma omp simd
@@ -232,7 +223,7 @@ void lookUpColors(const FrameView frame, int first, int last, const int* pixels,
 /// Moves the distances of voxels first..last of a row (`tsdf` and `weights`
 /// start at the row) towards `observed` where it is not NaN, as a running
 /// average whose weight stops at `maxWeight`; sets `nonPositive`.
-VOXEL_LOOP_CLONES
+KORVASTEL_VECTOR_CLONES
 void fuseRow(const float* observed, int first, int last, int maxWeight, float* tsdf, unsigned char* weights,
              unsigned char* nonPositive)
 {
@@ -268,7 +259,7 @@ inline std::uint32_t blendChannel(std::uint32_t pixel, std::uint32_t voxel, int 
 /// unknown, each channel moves towards the pixel's by how directly the
 /// surface faces the camera (|normal z|) against the colour weight, which
 /// grows up to its cap.
-VOXEL_LOOP_CLONES
+KORVASTEL_VECTOR_CLONES
 void blendRow(const float* observed, const std::uint64_t* pixelColors, int first, int last, unsigned char* colors)
 {
 #pragma omp simd
