@@ -417,6 +417,49 @@ private:
     float m_fineStep;
 };
 
+/// Row y of the half-size vertex map of `vertices`.
+void downsampleVertexRow(const TypedImage<float>& vertices, TypedImage<float>& half, int y)
+{
+    const int w = vertices.width;
+    const int h = vertices.height;
+    for (int x = 0; x < half.width; ++x) {
+        Eigen::Vector3f sum = Eigen::Vector3f::Zero();
+        int count = 0;
+        bool valid = true;
+        for (int yy = std::max(2 * y - 1, 0); valid && yy <= std::min(h - 1, 2 * y + 1); ++yy)
+            for (int xx = std::max(2 * x - 1, 0); xx <= std::min(w - 1, 2 * x + 1); ++xx) {
+                const Eigen::Vector3f s = VectorMap::at(vertices, xx, yy);
+                if (VectorMap::isInvalid(s)) {
+                    valid = false;
+                    break;
+                }
+                sum += s;
+                ++count;
+            }
+        VectorMap::at(half, x, y) = valid ? Eigen::Vector3f(sum * (1.0f / count)) : VectorMap::invalid();
+    }
+}
+
+/// Row y of the half-size normal map of `normals`.
+void downsampleNormalRow(const TypedImage<float>& normals, TypedImage<float>& half, int y)
+{
+    const int w = normals.width;
+    const int h = normals.height;
+    for (int x = 0; x < half.width; ++x) {
+        Eigen::Vector3f sum = Eigen::Vector3f::Zero();
+        int count = 0;
+        for (int yy = std::max(2 * y - 1, 0); yy <= std::min(h - 1, 2 * y + 1); ++yy)
+            for (int xx = std::max(2 * x - 1, 0); xx <= std::min(w - 1, 2 * x + 1); ++xx) {
+                const Eigen::Vector3f s = VectorMap::at(normals, xx, yy);
+                if (VectorMap::isInvalid(s))
+                    continue;
+                sum += s;
+                ++count;
+            }
+        VectorMap::at(half, x, y) = count > 0 ? Eigen::Vector3f(sum * (1.0f / count)) : VectorMap::invalid();
+    }
+}
+
 /// Grey of the background in row y of h rows: 55 at the top, 95 at the bottom.
 unsigned char backgroundGrey(int y, int h)
 {
@@ -512,47 +555,27 @@ void raycast(const VolumeGeometry& volume, const TypedImage<float>& tsdf,
 
 void downsampleVertexMap(const TypedImage<float>& vertices, TypedImage<float>& half)
 {
-    const int w = vertices.width;
-    const int h = vertices.height;
 #pragma omp parallel for schedule(dynamic, 1)
-    for (int y = 0; y < half.height; ++y) {
-        for (int x = 0; x < half.width; ++x) {
-            Eigen::Vector3f sum = Eigen::Vector3f::Zero();
-            int count = 0;
-            bool valid = true;
-            for (int yy = std::max(2 * y - 1, 0); valid && yy <= std::min(h - 1, 2 * y + 1); ++yy)
-                for (int xx = std::max(2 * x - 1, 0); xx <= std::min(w - 1, 2 * x + 1); ++xx) {
-                    const Eigen::Vector3f s = VectorMap::at(vertices, xx, yy);
-                    if (VectorMap::isInvalid(s)) {
-                        valid = false;
-                        break;
-                    }
-                    sum += s;
-                    ++count;
-                }
-            VectorMap::at(half, x, y) = valid ? Eigen::Vector3f(sum * (1.0f / count)) : VectorMap::invalid();
-        }
-    }
+    for (int y = 0; y < half.height; ++y)
+        downsampleVertexRow(vertices, half, y);
 }
 
 void downsampleNormalMap(const TypedImage<float>& normals, TypedImage<float>& half)
 {
-    const int w = normals.width;
-    const int h = normals.height;
 #pragma omp parallel for schedule(dynamic, 1)
-    for (int y = 0; y < half.height; ++y) {
-        for (int x = 0; x < half.width; ++x) {
-            Eigen::Vector3f sum = Eigen::Vector3f::Zero();
-            int count = 0;
-            for (int yy = std::max(2 * y - 1, 0); yy <= std::min(h - 1, 2 * y + 1); ++yy)
-                for (int xx = std::max(2 * x - 1, 0); xx <= std::min(w - 1, 2 * x + 1); ++xx) {
-                    const Eigen::Vector3f s = VectorMap::at(normals, xx, yy);
-                    if (VectorMap::isInvalid(s))
-                        continue;
-                    sum += s;
-                    ++count;
-                }
-            VectorMap::at(half, x, y) = count > 0 ? Eigen::Vector3f(sum * (1.0f / count)) : VectorMap::invalid();
+    for (int y = 0; y < half.height; ++y)
+        downsampleNormalRow(normals, half, y);
+}
+
+void downsamplePyramid(TypedImage<float>* const* vertices, TypedImage<float>* const* normals, int count)
+{
+#pragma omp parallel
+    for (int l = 1; l < count; ++l) {
+        // The loop's closing barrier completes a level before the next reads it.
+#pragma omp for schedule(dynamic, 1)
+        for (int y = 0; y < vertices[l]->height; ++y) {
+            downsampleVertexRow(*vertices[l - 1], *vertices[l], y);
+            downsampleNormalRow(*normals[l - 1], *normals[l], y);
         }
     }
 }

@@ -55,5 +55,10 @@ void downsampleVertexMap(const TypedImage<float>& vertices, TypedImage<float>& h
 /// re-normalised; NaN when none is valid.
 void downsampleNormalMap(const TypedImage<float>& normals, TypedImage<float>& half);
 
+/// Both maps of levels 1 .. `count` - 1 of a pyramid, each level from the one
+/// before, as `downsampleVertexMap` and `downsampleNormalMap` make them; the
+/// threads are started once for all levels.
+void downsamplePyramid(TypedImage<float>* const* vertices, TypedImage<float>* const* normals, int count);
+
 }  // namespace SurfacePrediction
 }  // namespace Veltrane

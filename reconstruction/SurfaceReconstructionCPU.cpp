@@ -163,10 +163,12 @@ int SurfaceReconstructionCPU::predictSurface()
                                {m_levels[0].predictedVertices.get(), m_levels[0].predictedNormals.get(),
                                 m_sceneImage.get(), m_validMask.get()},
                                &m_bricks);
-    for (int l = 1; l < m_levelCount; ++l) {
-        SurfacePrediction::downsampleVertexMap(*m_levels[l - 1].predictedVertices, *m_levels[l].predictedVertices);
-        SurfacePrediction::downsampleNormalMap(*m_levels[l - 1].predictedNormals, *m_levels[l].predictedNormals);
+    std::array<TypedImage<float>*, maxLevels> vertices, normals;
+    for (int l = 0; l < m_levelCount; ++l) {
+        vertices[l] = m_levels[l].predictedVertices.get();
+        normals[l] = m_levels[l].predictedNormals.get();
     }
+    SurfacePrediction::downsamplePyramid(vertices.data(), normals.data(), m_levelCount);
     return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <random>
@@ -233,6 +234,42 @@ TEST(SurfacePrediction, PyramidOfThePrediction)
     EXPECT_EQ(VectorMap::at(*halfNormals, 0, 0), Eigen::Vector3f(1, 1, 1));  // window 0..1
     // Window 1..3 x 1..3: eight valid samples, one of them 4.
     EXPECT_FLOAT_EQ(VectorMap::at(*halfNormals, 1, 1).x(), (7.0f + 4.0f) / 8.0f);
+}
+
+TEST(SurfacePrediction, PyramidDownsamplingEqualsTheSingleMaps)
+{
+    // Three levels of 40 x 32 maps with invalid samples scattered over them,
+    // made at once and map by map.
+    const int levels = 3;
+    std::unique_ptr<TypedImage<float>> maps[2][2][levels];  // [at once?][vertices, normals][level]
+    for (auto& way : maps)
+        for (auto& kind : way)
+            for (int l = 0; l < levels; ++l)
+                kind[l] = filledImage<float>(40 >> l, 32 >> l, 3, 0.0f);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 40; ++x) {
+            const bool invalid = (x * 7 + y * 13) % 11 == 0;
+            const Eigen::Vector3f value(0.1f * x, 0.2f * y, 1.0f + 0.01f * x * y);
+            for (auto& way : maps)
+                for (auto& kind : way)
+                    VectorMap::at(*kind[0], x, y) = invalid ? VectorMap::invalid() : value;
+        }
+    TypedImage<float>* vertices[levels];
+    TypedImage<float>* normals[levels];
+    for (int l = 0; l < levels; ++l) {
+        vertices[l] = maps[0][0][l].get();
+        normals[l] = maps[0][1][l].get();
+    }
+    downsamplePyramid(vertices, normals, levels);
+    for (int l = 1; l < levels; ++l) {
+        downsampleVertexMap(*maps[1][0][l - 1], *maps[1][0][l]);
+        downsampleNormalMap(*maps[1][1][l - 1], *maps[1][1][l]);
+        for (int kind = 0; kind < 2; ++kind)
+            EXPECT_EQ(std::memcmp(maps[0][kind][l]->data(), maps[1][kind][l]->data(),
+                                  maps[0][kind][l]->elementCount() * sizeof(float)),
+                      0)
+                << "level " << l << (kind == 0 ? " vertices" : " normals");
+    }
 }
 
 }  // namespace
