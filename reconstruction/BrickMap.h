@@ -1,5 +1,7 @@
 #pragma once
 
+#include "reconstruction/VolumeGeometry.h"
+
 #include <Eigen/Core>
 
 #include <algorithm>
@@ -83,10 +85,7 @@ public:
     /// bound, 0 when u's brick is marked.
     int unmarkedSamples(const Eigen::Vector3f& u, const SampleStep& step) const
     {
-        int voxel[3];
-        for (int a = 0; a < 3; ++a)
-            voxel[a] = static_cast<int>(std::clamp(u[a] + 0.5f, 0.0f, static_cast<float>(m_resolution[a] - 1)));
-        return unmarkedSamples(u, voxel, step);
+        return unmarkedSamples(u, clampedNearestVoxel(m_resolution, u).data(), step);
     }
     /// The same, for a caller that has u's nearest voxel, clamped to the volume.
     int unmarkedSamples(const Eigen::Vector3f& u, const int voxel[3], const SampleStep& step) const

@@ -41,17 +41,6 @@ inline std::size_t nearestVoxel(const std::array<int, 3>& n, const Eigen::Vector
     return nearestVoxel(n, u, voxel);
 }
 
-/// Index of the voxel nearest to the position `u`, wherever it lies, clamped
-/// to the volume.
-inline std::size_t clampedNearestVoxel(const std::array<int, 3>& n, const Eigen::Vector3f& u)
-{
-    // Clamped before the conversion, which then is a floor and always fits.
-    int voxel[3];
-    for (int a = 0; a < 3; ++a)
-        voxel[a] = static_cast<int>(std::clamp(u[a] + 0.5f, 0.0f, static_cast<float>(n[a] - 1)));
-    return voxelIndex(n, voxel);
-}
-
 /// Whether the position u and the `extra` grid cells beyond it along each
 /// axis lie inside the voxel grid, so that the floor of u is its truncation
 /// and no corner needs clamping.
@@ -541,8 +530,8 @@ void raycast(const VolumeGeometry& volume, const TypedImage<float>& tsdf,
             const float shade = 0.2f + 0.8f * std::abs(hit.normal.dot(view));
             Eigen::Vector3f rgb(1.0f, 1.0f, 0.0f);
             if (colored) {
-                const unsigned char* voxel =
-                    color->typedData() + 4 * clampedNearestVoxel(volume.resolution, hit.position);
+                const std::array<int, 3> nearest = clampedNearestVoxel(volume.resolution, hit.position);
+                const unsigned char* voxel = color->typedData() + 4 * voxelIndex(volume.resolution, nearest.data());
                 rgb = Eigen::Vector3f(fractions[voxel[0]], fractions[voxel[1]], fractions[voxel[2]]);
             }
             unsigned char* pixel = output.scene->typedData() + 3 * (static_cast<std::size_t>(y) * w + x);

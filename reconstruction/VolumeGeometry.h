@@ -2,6 +2,7 @@
 
 #include <Eigen/Core>
 
+#include <algorithm>
 #include <array>
 
 namespace Veltrane {
@@ -33,5 +34,16 @@ struct VolumeGeometry {
     /// Volume coordinates of a continuous voxel position.
     Eigen::Vector3f toVolume(const Eigen::Vector3f& u) const;
 };
+
+/// The voxel nearest to the continuous position `u`, wherever it lies,
+/// clamped to a volume of `resolution` voxels.
+inline std::array<int, 3> clampedNearestVoxel(const std::array<int, 3>& resolution, const Eigen::Vector3f& u)
+{
+    // Clamped before the conversion, which then is a floor and always fits.
+    std::array<int, 3> voxel;
+    for (int a = 0; a < 3; ++a)
+        voxel[a] = static_cast<int>(std::clamp(u[a] + 0.5f, 0.0f, static_cast<float>(resolution[a] - 1)));
+    return voxel;
+}
 
 }  // namespace Veltrane
