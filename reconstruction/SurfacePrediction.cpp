@@ -406,46 +406,36 @@ private:
     float m_fineStep;
 };
 
-/// Row y of the half-size vertex map of `vertices`.
-void downsampleVertexRow(const TypedImage<float>& vertices, TypedImage<float>& half, int y)
+/// What an invalid vector in a downsampling window does.
+enum class InvalidSample {
+    VoidsTheWindow,  ///< the mean is invalid (vertices)
+    IsSkipped,       ///< the mean is over the valid ones (normals)
+};
+
+/// Row y of the half-size map of `map`: per vector the mean of the 3 x 3
+/// vectors around (2x, 2y), without re-normalising; invalid where the window
+/// holds no valid vector, or by `rule` where it holds an invalid one.
+void downsampleRow(const TypedImage<float>& map, TypedImage<float>& half, int y, InvalidSample rule)
 {
-    const int w = vertices.width;
-    const int h = vertices.height;
+    const int w = map.width;
+    const int h = map.height;
     for (int x = 0; x < half.width; ++x) {
         Eigen::Vector3f sum = Eigen::Vector3f::Zero();
         int count = 0;
         bool valid = true;
         for (int yy = std::max(2 * y - 1, 0); valid && yy <= std::min(h - 1, 2 * y + 1); ++yy)
             for (int xx = std::max(2 * x - 1, 0); xx <= std::min(w - 1, 2 * x + 1); ++xx) {
-                const Eigen::Vector3f s = VectorMap::at(vertices, xx, yy);
+                const Eigen::Vector3f s = VectorMap::at(map, xx, yy);
                 if (VectorMap::isInvalid(s)) {
+                    if (rule == InvalidSample::IsSkipped)
+                        continue;
                     valid = false;
                     break;
                 }
                 sum += s;
                 ++count;
             }
-        VectorMap::at(half, x, y) = valid ? Eigen::Vector3f(sum * (1.0f / count)) : VectorMap::invalid();
-    }
-}
-
-/// Row y of the half-size normal map of `normals`.
-void downsampleNormalRow(const TypedImage<float>& normals, TypedImage<float>& half, int y)
-{
-    const int w = normals.width;
-    const int h = normals.height;
-    for (int x = 0; x < half.width; ++x) {
-        Eigen::Vector3f sum = Eigen::Vector3f::Zero();
-        int count = 0;
-        for (int yy = std::max(2 * y - 1, 0); yy <= std::min(h - 1, 2 * y + 1); ++yy)
-            for (int xx = std::max(2 * x - 1, 0); xx <= std::min(w - 1, 2 * x + 1); ++xx) {
-                const Eigen::Vector3f s = VectorMap::at(normals, xx, yy);
-                if (VectorMap::isInvalid(s))
-                    continue;
-                sum += s;
-                ++count;
-            }
-        VectorMap::at(half, x, y) = count > 0 ? Eigen::Vector3f(sum * (1.0f / count)) : VectorMap::invalid();
+        VectorMap::at(half, x, y) = valid && count > 0 ? Eigen::Vector3f(sum * (1.0f / count)) : VectorMap::invalid();
     }
 }
 
@@ -542,20 +532,6 @@ void raycast(const VolumeGeometry& volume, const TypedImage<float>& tsdf,
     }
 }
 
-void downsampleVertexMap(const TypedImage<float>& vertices, TypedImage<float>& half)
-{
-#pragma omp parallel for schedule(dynamic, 1)
-    for (int y = 0; y < half.height; ++y)
-        downsampleVertexRow(vertices, half, y);
-}
-
-void downsampleNormalMap(const TypedImage<float>& normals, TypedImage<float>& half)
-{
-#pragma omp parallel for schedule(dynamic, 1)
-    for (int y = 0; y < half.height; ++y)
-        downsampleNormalRow(normals, half, y);
-}
-
 void downsamplePyramid(TypedImage<float>* const* vertices, TypedImage<float>* const* normals, int count)
 {
 #pragma omp parallel
@@ -563,8 +539,8 @@ void downsamplePyramid(TypedImage<float>* const* vertices, TypedImage<float>* co
         // The loop's closing barrier completes a level before the next reads it.
 #pragma omp for schedule(dynamic, 1)
         for (int y = 0; y < vertices[l]->height; ++y) {
-            downsampleVertexRow(*vertices[l - 1], *vertices[l], y);
-            downsampleNormalRow(*normals[l - 1], *normals[l], y);
+            downsampleRow(*vertices[l - 1], *vertices[l], y, InvalidSample::VoidsTheWindow);
+            downsampleRow(*normals[l - 1], *normals[l], y, InvalidSample::IsSkipped);
         }
     }
 }

@@ -47,17 +47,12 @@ void raycast(const VolumeGeometry& volume, const TypedImage<float>& tsdf,
              const TypedImage<unsigned char>* color, const RaycastSettings& settings,
              const RaycastOutput& output, const BrickMap* bricks = nullptr);
 
-/// Half-size vertex map: mean of the 3 x 3 samples around (2x, 2y); NaN when
-/// any of them is invalid.
-void downsampleVertexMap(const TypedImage<float>& vertices, TypedImage<float>& half);
-
-/// Half-size normal map: mean of the valid 3 x 3 samples around (2x, 2y), not
-/// re-normalised; NaN when none is valid.
-void downsampleNormalMap(const TypedImage<float>& normals, TypedImage<float>& half);
-
-/// Both maps of levels 1 .. `count` - 1 of a pyramid, each level from the one
-/// before, as `downsampleVertexMap` and `downsampleNormalMap` make them; the
-/// threads are started once for all levels.
+/// Levels 1 .. `count` - 1 of the pyramids of predicted vertex and normal
+/// maps, each level half the size of the one before and made from it; the
+/// threads are started once for all levels. A vector of a half-size map is
+/// the mean of the 3 x 3 vectors around (2x, 2y) of the level before, not
+/// re-normalised: a vertex is invalid (NaN) when any of them is, a normal
+/// when none of them is valid.
 void downsamplePyramid(TypedImage<float>* const* vertices, TypedImage<float>* const* normals, int count);
 
 }  // namespace SurfacePrediction

@@ -227,8 +227,9 @@ TEST(SurfacePrediction, PyramidOfThePrediction)
     VectorMap::at(*normals, 2, 2) = Eigen::Vector3f(4.0f, 4.0f, 4.0f);
     auto halfVertices = filledImage<float>(2, 2, 3, 0.0f);
     auto halfNormals = filledImage<float>(2, 2, 3, 0.0f);
-    downsampleVertexMap(*vertices, *halfVertices);
-    downsampleNormalMap(*normals, *halfNormals);
+    TypedImage<float>* vertexLevels[] = {vertices.get(), halfVertices.get()};
+    TypedImage<float>* normalLevels[] = {normals.get(), halfNormals.get()};
+    downsamplePyramid(vertexLevels, normalLevels, 2);
     EXPECT_EQ(VectorMap::at(*halfVertices, 0, 0), Eigen::Vector3f(1, 1, 1));
     EXPECT_TRUE(VectorMap::isInvalid(VectorMap::at(*halfVertices, 1, 1)));  // window 1..3 holds the NaN
     EXPECT_EQ(VectorMap::at(*halfNormals, 0, 0), Eigen::Vector3f(1, 1, 1));  // window 0..1
@@ -236,10 +237,10 @@ TEST(SurfacePrediction, PyramidOfThePrediction)
     EXPECT_FLOAT_EQ(VectorMap::at(*halfNormals, 1, 1).x(), (7.0f + 4.0f) / 8.0f);
 }
 
-TEST(SurfacePrediction, PyramidDownsamplingEqualsTheSingleMaps)
+TEST(SurfacePrediction, PyramidMadeAtOnceEqualsThePyramidMadeLevelByLevel)
 {
     // Three levels of 40 x 32 maps with invalid samples scattered over them,
-    // made at once and map by map.
+    // made at once and level by level.
     const int levels = 3;
     std::unique_ptr<TypedImage<float>> maps[2][2][levels];  // [at once?][vertices, normals][level]
     for (auto& way : maps)
@@ -262,8 +263,9 @@ TEST(SurfacePrediction, PyramidDownsamplingEqualsTheSingleMaps)
     }
     downsamplePyramid(vertices, normals, levels);
     for (int l = 1; l < levels; ++l) {
-        downsampleVertexMap(*maps[1][0][l - 1], *maps[1][0][l]);
-        downsampleNormalMap(*maps[1][1][l - 1], *maps[1][1][l]);
+        TypedImage<float>* vertexLevels[] = {maps[1][0][l - 1].get(), maps[1][0][l].get()};
+        TypedImage<float>* normalLevels[] = {maps[1][1][l - 1].get(), maps[1][1][l].get()};
+        downsamplePyramid(vertexLevels, normalLevels, 2);
         for (int kind = 0; kind < 2; ++kind)
             EXPECT_EQ(std::memcmp(maps[0][kind][l]->data(), maps[1][kind][l]->data(),
                                   maps[0][kind][l]->elementCount() * sizeof(float)),
